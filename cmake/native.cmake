@@ -1,0 +1,64 @@
+# The native Linux build: the monitor over the Win32 stand-ins, with tests, the simulator,
+# benchmarks and fuzzers.
+
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+# The stand-ins behind platform/win32.h, and the native string table.
+file(GLOB LANGMON_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*.cpp)
+add_library(langmon_platform STATIC ${LANGMON_PLATFORM_SOURCES}
+  ${CMAKE_SOURCE_DIR}/resources/string_table.cpp)
+target_include_directories(langmon_platform PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(langmon_platform PRIVATE ${LANGMON_WARNINGS})
+target_link_libraries(langmon_platform PUBLIC Threads::Threads)
+
+add_library(langmon_monitor STATIC ${LANGMON_MONITOR_SOURCES})
+target_include_directories(langmon_monitor PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(langmon_monitor PRIVATE ${LANGMON_WARNINGS})
+target_link_libraries(langmon_monitor PUBLIC langmon_platform)
+
+# The simulated printer and spooler pieces that tests and langmon-sim drive the monitor with.
+file(GLOB LANGMON_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/sim/*.cpp)
+if(LANGMON_SIM_SOURCES)
+  add_library(langmon_sim STATIC ${LANGMON_SIM_SOURCES})
+  target_include_directories(langmon_sim PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(langmon_sim PRIVATE ${LANGMON_WARNINGS})
+  target_link_libraries(langmon_sim PUBLIC langmon_monitor)
+endif()
+
+include(GoogleTest)
+
+# One test program per folder below tests/unit and for tests/scenario; each links the monitor,
+# the stand-ins and the simulated printer.
+function(langmon_add_test_program name)
+  file(GLOB sources CONFIGURE_DEPENDS ${ARGN})
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_compile_options(${name} PRIVATE ${LANGMON_WARNINGS})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE langmon_monitor GTest::gtest GTest::gmock GTest::gtest_main)
+  if(TARGET langmon_sim)
+    target_link_libraries(${name} PRIVATE langmon_sim)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+file(GLOB LANGMON_UNIT_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*)
+foreach(dir ${LANGMON_UNIT_DIRS})
+  if(IS_DIRECTORY ${dir})
+    get_filename_component(subsystem ${dir} NAME)
+    langmon_add_test_program(unit_${subsystem} ${dir}/*.cpp)
+  endif()
+endforeach()
+langmon_add_test_program(scenario_tests ${CMAKE_SOURCE_DIR}/tests/scenario/*.cpp)
+
+# Shared helpers of the test programs (fixtures, builders), header-only under tests/support.
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

@@ -1,0 +1,113 @@
+// The monitor's port and job records, its module-wide state and its spooler entry points.
+#pragma once
+
+#include <atomic>
+
+#include "platform/win32.h"
+
+constexpr DWORD kPortSignature = 0x4F4A;
+
+// Bits of IniPort::status.
+constexpr DWORD PORT_IN_JOB = 0x0001;
+constexpr DWORD PORT_FIRST_WRITE = 0x0200;
+constexpr DWORD PORT_NO_HEADER_SCAN = 0x0400;
+
+constexpr DWORD kStatusSnapshotSize = 512;
+constexpr DWORD kJobHeaderLength = 36;
+constexpr BYTE kJobHeaderStart[4] = {0x1B, 0x2A, 0x12, 0x1C};
+
+// What the write path looks for; all zero until the port's first successful job start.
+struct JobHeaderPattern {
+  DWORD cbHeader;
+  BYTE bStart[4];
+};
+
+struct IniJob {
+  IniJob* pNext;
+  LPWSTR pszPrinterName;  // points at the copy stored right behind the record
+  HANDLE hPrinter;
+  DWORD JobId;
+};
+
+// One zero-filled block per open port; the spooler's handle for the port.
+struct IniPort {
+  DWORD signature;
+  IniPort* pNext;
+  LPWSTR pszPortName;
+  DWORD status;  // read and written through the PortStatus helpers only
+  IniJob* pIniJob;
+  HANDLE hPort;
+  HANDLE hEvent;
+  MONITOR PortMonitor;
+  DWORD cbStatusSnapshot;
+  BYTE StatusSnapshot[kStatusSnapshotSize];
+  JobHeaderPattern HeaderPattern;
+};
+
+// The flag word is read by status queries on other spooler threads while the job's thread
+// changes it, so every access is atomic.
+inline DWORD PortStatus(const IniPort* pIniPort) {
+  return std::atomic_ref<const DWORD>(pIniPort->status).load();
+}
+inline bool PortStatusHas(const IniPort* pIniPort, DWORD bits) {
+  return (PortStatus(pIniPort) & bits) != 0;
+}
+inline void SetPortStatus(IniPort* pIniPort, DWORD bits) {
+  std::atomic_ref<DWORD>(pIniPort->status).fetch_or(bits);
+}
+inline void ClearPortStatus(IniPort* pIniPort, DWORD bits) {
+  std::atomic_ref<DWORD>(pIniPort->status).fetch_and(~bits);
+}
+
+// True when the handle is a live port record of ours.
+inline bool IsPortHandle(HANDLE handle) {
+  return handle != nullptr && static_cast<const IniPort*>(handle)->signature == kPortSignature;
+}
+
+// ---- Module-wide state ----------------------------------------------------------------------
+extern CRITICAL_SECTION SpoolerSection;
+extern IniPort* pIniFirstPort;
+extern HINSTANCE hInst;
+// Written without the lock from any spooler thread.
+extern std::atomic<BOOL> fWarnedOnFailedStart;
+extern std::atomic<BOOL> fShowUI;
+extern MONITOREX MonitorTable;
+
+// ---- Entry and global state -----------------------------------------------------------------
+extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
+extern "C" LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot);
+void EnterMonitorLock();
+void LeaveMonitorLock();
+LONG UpdateTimeoutsFromRegistry(LPCWSTR pszRegistryRoot);
+LONG ReadOrCreateDwordValue(HKEY hKey, LPCWSTR pszValueName, DWORD* pdwValue, DWORD dwDefault);
+
+// ---- Port and job records -------------------------------------------------------------------
+BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
+                             LPMONITOR pMonitor);
+BOOL WINAPI PJLMonClosePort(HANDLE hPort);
+IniPort* CreatePortRecord(LPCWSTR pszPortName);
+IniPort* FindPortRecord(LPCWSTR pszPortName);
+void DeletePortRecord(IniPort* pIniPort);
+LPVOID AllocZeroed(DWORD cb);
+LPWSTR DupWideString(LPCWSTR psz);
+void FreeJobRecord(IniJob* pIniJob);
+void FreePortJobs(IniPort* pIniPort);
+
+// ---- Job control ----------------------------------------------------------------------------
+BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level,
+                               LPBYTE pDocInfo);
+BOOL WINAPI PJLMonEndDocPort(HANDLE hPort);
+void AbortJobs(IniPort* pIniPort);
+void ReportLastPageEjected(IniJob* pIniJob);
+IniJob* FindJobById(IniPort* pIniPort, DWORD JobId, IniJob** ppPrevious);
+void RetireJobs(IniPort* pIniPort, DWORD JobId);
+
+// ---- Write path -----------------------------------------------------------------------------
+BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
+
+// ---- Read path and status query -------------------------------------------------------------
+BOOL WINAPI PJLMonReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
+BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
+                                   LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
+                                   DWORD cbOutBuffer, LPDWORD lpcbReturned);
+BOOL TakeStatusSnapshot(IniPort* pIniPort);

@@ -1,0 +1,137 @@
+// The control panel of the native stand-ins, for whoever hosts the monitor: a test, langmon-sim.
+// Monitor code never includes this header.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace host {
+
+// Back to a freshly loaded process: virtual clock at its start value, empty registry, no
+// printers, no records, every answer 0, no failures armed, folders unset. Open files, events and
+// allocations made by the monitor are not touched (tests check them for leaks).
+void Reset();
+
+// ---- Folders -------------------------------------------------------------------------------
+// The folder GetTempPathA reports (a trailing separator is added when missing); empty makes
+// GetTempPathA fail.
+void SetTempFolder(const std::string& folder);
+// The folder SHGetSpecialFolderPathW reports for CSIDL_COMMON_APPDATA; empty makes it fail.
+void SetCommonAppDataFolder(const std::string& folder);
+// Windows paths ("C:\\x\\y", "\\x") as the stand-ins map them onto this file system: every
+// backslash becomes a slash; nothing else changes.
+std::string NativePath(const std::string& windowsPath);
+std::string NativePath(const std::u16string& windowsPath);
+
+// ---- Clock ---------------------------------------------------------------------------------
+// Virtual clock (the default): GetTickCount reads it and Sleep advances it at once, so waits of
+// minutes pass instantly. Real clock: GetTickCount and Sleep are the machine's.
+void UseVirtualClock(DWORD startTicks = 0);
+void UseRealClock();
+bool IsVirtualClock();
+DWORD Ticks();  // what GetTickCount would return now
+void AdvanceClock(DWORD milliseconds);
+// Called after each Sleep, on the sleeping thread, with the ticks after it (virtual or real).
+void OnSleep(std::function<void(DWORD ticksNow)> observer);
+// Fixes what GetLocalTime reports; a zero wYear gives the machine's local time again.
+void SetLocalTime(const SYSTEMTIME& time);
+
+// ---- Debugger output -----------------------------------------------------------------------
+// Every OutputDebugStringA text, in order, since the last Reset or clear.
+std::vector<std::string> DebugOutput();
+void ClearDebugOutput();
+// Also passes each text to an observer (as it arrives, on the caller's thread).
+void OnDebugOutput(std::function<void(const std::string&)> observer);
+// Keeps no record of debugger output (long runs: benchmarks, fuzzing, langmon-sim).
+void RecordDebugOutput(bool record);
+
+// ---- Memory --------------------------------------------------------------------------------
+// The Nth GlobalAlloc from now (1 = the next one) fails with ERROR_NOT_ENOUGH_MEMORY; 0 disarms.
+void FailAllocation(unsigned nth);
+// GlobalAlloc calls since Reset, and blocks not yet released.
+unsigned AllocationCount();
+long LiveAllocations();
+
+// ---- Handles -------------------------------------------------------------------------------
+// Open file handles and events made through the stand-ins and not yet closed.
+long OpenFileHandles();
+long OpenEvents();
+
+// ---- Registry ------------------------------------------------------------------------------
+// Keys are named by their path below HKEY_LOCAL_MACHINE, compared without regard to case.
+void RefuseRegistryWrites(const std::u16string& keyPath, bool refuse = true);
+void CreateRegistryKey(const std::u16string& keyPath);
+bool RegistryKeyExists(const std::u16string& keyPath);
+struct RegistryValue {
+  bool present = false;
+  DWORD type = REG_NONE;
+  std::vector<uint8_t> data;
+};
+RegistryValue GetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName);
+void SetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName, DWORD type,
+                      const std::vector<uint8_t>& data);
+
+// ---- Resources -----------------------------------------------------------------------------
+// The module handle a loader would give the monitor; LoadStringW and CreateDialogParamW accept
+// it (and NULL) and serve the monitor's own string table and dialog.
+HINSTANCE MonitorModule();
+
+// ---- Message boxes -------------------------------------------------------------------------
+struct MessageBoxRecord {
+  unsigned textId = 0;  // the string-table ID whose text it showed, 0 when none matches
+  std::u16string text;
+  std::u16string caption;
+  UINT type = 0;
+  int answer = 0;
+};
+// Answers, in order of priority: the scripted queue (one answer per box until it runs dry), then
+// the answerer function if set, then the fixed answer (0 unless set: like a box not shown).
+void QueueAnswers(const std::vector<int>& answers);
+void SetFixedAnswer(int answer);
+void SetAnswerer(std::function<int(const MessageBoxRecord&)> answerer);
+std::vector<MessageBoxRecord> MessageBoxes();
+void ClearMessageBoxes();
+
+// ---- Dialogs -------------------------------------------------------------------------------
+struct DialogRecord {
+  HWND window = nullptr;
+  unsigned templateId = 0;
+  std::u16string caption;
+  int controlId = 0;
+  std::u16string controlText;
+  bool visible = false;
+  bool alive = false;
+  unsigned messagesDispatched = 0;  // queued messages taken by PeekMessageW for this dialog
+};
+// Every dialog created since Reset, alive or destroyed, in order of creation.
+std::vector<DialogRecord> Dialogs();
+void OnDialogChange(std::function<void(const DialogRecord&)> observer);
+// The Nth CreateDialogParamW from now fails; 0 disarms.
+void FailDialogCreation(unsigned nth);
+
+// ---- Spooler -------------------------------------------------------------------------------
+struct Printer {
+  std::u16string name;
+  std::u16string driverPath;  // as GetPrinterDriverW level 2 reports pDriverPath
+  bool openSucceeds = true;
+  bool setJobSucceeds = true;
+  // GetPrinterW level 2 answers with this name; empty reports the printer's own name.
+  std::u16string reportedName;
+};
+void AddPrinter(const Printer& printer);
+void RemovePrinters();
+struct SetJobRecord {
+  std::u16string printerName;
+  DWORD jobId = 0;
+  DWORD level = 0;
+  DWORD command = 0;
+  BOOL result = FALSE;
+};
+std::vector<SetJobRecord> SetJobCalls();
+long OpenPrinterHandles();
+
+}  // namespace host
