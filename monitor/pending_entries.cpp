@@ -10,4 +10,3 @@ BOOL NotYetAvailable() {
 
 BOOL WINAPI PJLMonStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return NotYetAvailable(); }
 BOOL WINAPI PJLMonEndDocPort(HANDLE) { return NotYetAvailable(); }
-BOOL WINAPI PJLWritePort(HANDLE, LPBYTE, DWORD, LPDWORD) { return NotYetAvailable(); }
