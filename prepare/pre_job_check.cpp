@@ -322,9 +322,7 @@ BOOL PrepareForNextPrint(IniJob* pIniJob, IniPort* pIniPort) {
     ReadModelSettings(check);
   }
 
-  if (check.fGoOn) {
-    CheckPrinterErrors(check);
-  }
+  CheckPrinterErrors(check);
   if (check.fGoOn) {
     CheckInk(check);
   }
