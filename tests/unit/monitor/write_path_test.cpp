@@ -65,7 +65,7 @@ TEST_F(WritePathTest, HeaderInsideAWriteCutsItJustBeforeTheHeader) {
   std::vector<uint8_t> data = Filler(100);
   Place(data, 40, JobHeader());
   EXPECT_EQ(Write(data), 40u);
-  EXPECT_FALSE(Logged(Inform(kHeaderWithoutJob)));
+  EXPECT_FALSE(Logged(Warning(kHeaderWithoutJob)));
 }
 
 TEST_F(WritePathTest, HeaderAtTheStartIsNotedAndTheScanGoesOnToTheNextHeader) {
