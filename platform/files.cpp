@@ -206,6 +206,23 @@ std::shared_ptr<FileObject> FindFile(HANDLE handle) {
   return platform_impl::FindObject<FileObject>(handle, ObjectKind::kFile);
 }
 
+// The file of a ReadFile or WriteFile call after the checks common to both; nullptr (with the
+// last error set) when the call must fail.
+std::shared_ptr<FileObject> FileForTransfer(HANDLE handle, LPCVOID buffer, DWORD count,
+                                            LPVOID overlapped, bool (*allowed)(DWORD access)) {
+  auto file = FindFile(handle);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+  } else if (overlapped || (!buffer && count != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else if (!allowed(file->access)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+  } else {
+    return file;
+  }
+  return nullptr;
+}
+
 // The armed failure of a kind for the file a handle is open on, if any.
 bool FindFailure(const FileObject& file, FailureKind kind, DWORD* afterBytes = nullptr) {
   FileState& state = State();
@@ -280,19 +297,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  auto file = FindFile(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (lpOverlapped || (!lpBuffer && nNumberOfBytesToRead != 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!WantsRead(file->access)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  auto file = FileForTransfer(hFile, lpBuffer, nNumberOfBytesToRead, lpOverlapped, WantsRead);
+  if (!file) return FALSE;
   DWORD failAfter = 0;
   const bool failing = FindFailure(*file, FailureKind::kRead, &failAfter);
   std::lock_guard<std::mutex> lock(file->io);
@@ -329,19 +335,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  auto file = FindFile(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite != 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (!WantsWrite(file->access)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  auto file = FileForTransfer(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped, WantsWrite);
+  if (!file) return FALSE;
   if (FindFailure(*file, FailureKind::kWrite)) {
     SetLastError(ERROR_WRITE_FAULT);
     return FALSE;

@@ -24,7 +24,7 @@ constexpr unsigned kFieldLimit = 1024;  // widths and precisions beyond this can
 enum class Type { kChar, kWideChar, kString, kWideString, kSigned, kUnsigned, kHex, kUnknown };
 enum class Size { kInt, kInt64, kPointer };
 
-struct Spec {
+struct Conversion {
   bool left = false;
   bool prefix = false;
   bool zero = false;
@@ -50,72 +50,74 @@ unsigned ReadNumber(const char*& p) {
 
 // Parses the conversion after its '%'. Leaves `p` behind the type character, or on an unknown
 // one, which the caller then prints as ordinary text.
-Spec Parse(const char*& p) {
-  Spec spec;
+Conversion Parse(const char*& p) {
+  Conversion conversion;
   // Flags in this order only, each at most once.
-  if (*p == '-') spec.left = true, ++p;
-  if (*p == '#') spec.prefix = true, ++p;
-  if (*p == '0') spec.zero = true, ++p;
-  spec.width = ReadNumber(p);
+  if (*p == '-') conversion.left = true, ++p;
+  if (*p == '#') conversion.prefix = true, ++p;
+  if (*p == '0') conversion.zero = true, ++p;
+  conversion.width = ReadNumber(p);
   if (*p == '.') {
     ++p;
-    spec.precision = ReadNumber(p);
+    conversion.precision = ReadNumber(p);
   }
   if (*p == 'l') {
-    spec.longSize = true, ++p;
+    conversion.longSize = true, ++p;
   } else if (*p == 'h') {
-    spec.shortSize = true, ++p;
+    conversion.shortSize = true, ++p;
   } else if (*p == 'w') {
-    spec.wideSize = true, ++p;
+    conversion.wideSize = true, ++p;
   } else if (*p == 'I') {
     if (p[1] == '6' && p[2] == '4') {
-      spec.size = Size::kInt64, p += 3;
+      conversion.size = Size::kInt64, p += 3;
     } else if (p[1] == '3' && p[2] == '2') {
       p += 3;
     } else {
-      spec.size = Size::kPointer, ++p;
+      conversion.size = Size::kPointer, ++p;
     }
   }
   switch (*p) {
     case 'c':
-      spec.type = spec.longSize ? Type::kWideChar : Type::kChar;
+      conversion.type = conversion.longSize ? Type::kWideChar : Type::kChar;
       break;
     case 'C':
-      spec.type = spec.shortSize ? Type::kChar : Type::kWideChar;
+      conversion.type = conversion.shortSize ? Type::kChar : Type::kWideChar;
       break;
     case 'd':
     case 'i':
-      spec.type = Type::kSigned;
+      conversion.type = Type::kSigned;
       break;
     case 'u':
-      spec.type = Type::kUnsigned;
+      conversion.type = Type::kUnsigned;
       break;
     case 's':
-      spec.type = (spec.longSize || spec.wideSize) ? Type::kWideString : Type::kString;
+      conversion.type =
+          (conversion.longSize || conversion.wideSize) ? Type::kWideString : Type::kString;
       break;
     case 'S':
-      spec.type = (spec.shortSize || spec.wideSize) ? Type::kString : Type::kWideString;
+      conversion.type =
+          (conversion.shortSize || conversion.wideSize) ? Type::kString : Type::kWideString;
       break;
     case 'p':
-      spec.width = 2 * sizeof(void*);
-      spec.zero = true;
-      spec.size = Size::kPointer;
-      spec.upper = true;
-      spec.type = Type::kHex;
+      conversion.width = 2 * sizeof(void*);
+      conversion.zero = true;
+      conversion.size = Size::kPointer;
+      conversion.upper = true;
+      conversion.type = Type::kHex;
       break;
     case 'X':
-      spec.upper = true;
-      spec.type = Type::kHex;
+      conversion.upper = true;
+      conversion.type = Type::kHex;
       break;
     case 'x':
-      spec.type = Type::kHex;
+      conversion.type = Type::kHex;
       break;
     default:
-      spec.type = Type::kUnknown;
-      return spec;  // the character is not consumed
+      conversion.type = Type::kUnknown;
+      return conversion;  // the character is not consumed
   }
   ++p;
-  return spec;
+  return conversion;
 }
 
 class Output {
@@ -160,87 +162,100 @@ int WINAPI wvsprintfA(LPSTR lpOutput, LPCSTR lpFmt, va_list arglist) {
       out.Put(*p++);
       continue;
     }
-    Spec spec = Parse(p);
-    if (spec.left) spec.zero = false;
+    Conversion conversion = Parse(p);
+    if (conversion.left) conversion.zero = false;
 
-    // The text of the field and its length for padding ("used"): for numbers the digits with
-    // the sign and the zeros before them, without the "0x" of '#'.
-    std::string text;
+    // A field is prefix ("0x" or '-'), zeros and body; `used` is what the padding counts: for
+    // numbers all but the "0x" of '#'. Nothing is allocated except for UTF-16 text.
+    const char* prefix = "";
+    unsigned zeros = 0;
+    const char* body = "";
+    size_t bodyLength = 0;
     unsigned used = 0;
-    switch (spec.type) {
+    char character;
+    char digits[24];
+    std::string wide;
+    auto clamp = [](size_t length) {
+      return static_cast<unsigned>(length < kFieldLimit ? length : kFieldLimit);
+    };
+    switch (conversion.type) {
       case Type::kChar:
-        text.assign(1, static_cast<char>(va_arg(args, int)));
-        used = 1;
+        character = static_cast<char>(va_arg(args, int));
+        body = &character;
+        bodyLength = used = 1;
         break;
       case Type::kWideChar: {
         const char16_t c = static_cast<char16_t>(va_arg(args, int));
-        text = platform_impl::Utf16ToUtf8(std::u16string_view(&c, 1));
-        used = static_cast<unsigned>(text.size());
+        wide = platform_impl::Utf16ToUtf8(std::u16string_view(&c, 1));
+        body = wide.data();
+        bodyLength = wide.size();
+        used = clamp(bodyLength);
         break;
       }
-      case Type::kString: {
-        const char* s = va_arg(args, const char*);
-        if (!s) s = "(null)";
-        size_t length = 0;
-        while ((spec.precision == 0 || length < spec.precision) && s[length]) ++length;
-        text.assign(s, length);
-        used = static_cast<unsigned>(length < kFieldLimit ? length : kFieldLimit);
-        break;
-      }
+      case Type::kString:
       case Type::kWideString: {
-        const WCHAR* s = va_arg(args, const WCHAR*);
-        if (!s) {
-          text = "(null)";
-          if (spec.precision != 0 && spec.precision < text.size()) text.resize(spec.precision);
+        const void* argument = va_arg(args, const void*);
+        const unsigned limit = conversion.precision;  // 0: none
+        if (!argument || conversion.type == Type::kString) {
+          body = argument ? static_cast<const char*>(argument) : "(null)";
+          while ((limit == 0 || bodyLength < limit) && body[bodyLength]) ++bodyLength;
         } else {
+          const auto* text = static_cast<const WCHAR*>(argument);
           size_t length = 0;
-          while ((spec.precision == 0 || length < spec.precision) && s[length]) ++length;
-          text = platform_impl::Utf16ToUtf8(std::u16string_view(s, length));
+          while ((limit == 0 || length < limit) && text[length]) ++length;
+          wide = platform_impl::Utf16ToUtf8(std::u16string_view(text, length));
+          body = wide.data();
+          bodyLength = wide.size();
         }
-        used = static_cast<unsigned>(text.size() < kFieldLimit ? text.size() : kFieldLimit);
+        used = clamp(bodyLength);
         break;
       }
       case Type::kSigned:
       case Type::kUnsigned:
       case Type::kHex: {
         long long value;
-        if (spec.size == Size::kInt64) {
+        if (conversion.size == Size::kInt64) {
           value = va_arg(args, long long);
-        } else if (spec.size == Size::kPointer) {
+        } else if (conversion.size == Size::kPointer) {
           value = static_cast<long long>(va_arg(args, intptr_t));
         } else {
           value = va_arg(args, int);
         }
         unsigned long long magnitude = static_cast<unsigned long long>(value);
-        const bool negative = spec.type == Type::kSigned && value < 0;
+        const bool negative = conversion.type == Type::kSigned && value < 0;
         if (negative) magnitude = 0ull - magnitude;
-        if (spec.size == Size::kInt) magnitude &= 0xFFFFFFFFull;
-        if (spec.size == Size::kPointer) magnitude &= static_cast<uintptr_t>(~uintptr_t{0});
-        const unsigned base = spec.type == Type::kHex ? 16 : 10;
-        const char* digits = spec.upper ? "0123456789ABCDEF" : "0123456789abcdef";
-        char reversed[24];
-        size_t count = 0;
+        if (conversion.size == Size::kInt) magnitude &= 0xFFFFFFFFull;
+        if (conversion.size == Size::kPointer) magnitude &= static_cast<uintptr_t>(~uintptr_t{0});
+        const unsigned base = conversion.type == Type::kHex ? 16 : 10;
+        const char* set = conversion.upper ? "0123456789ABCDEF" : "0123456789abcdef";
+        char* end = digits + sizeof(digits);
+        char* first = end;
         do {
-          reversed[count++] = digits[magnitude % base];
+          *--first = set[magnitude % base];
           magnitude /= base;
         } while (magnitude != 0);
-        const unsigned length = static_cast<unsigned>(count) + (negative ? 1 : 0);
-        used = spec.precision > length ? spec.precision : length;
-        if (spec.zero && spec.width > used) used = spec.width;
-        if (spec.type == Type::kHex && spec.prefix) text += spec.upper ? "0X" : "0x";
-        if (negative) text += '-';
-        text.append(used - length, '0');
-        while (count > 0) text += reversed[--count];
+        body = first;
+        bodyLength = static_cast<size_t>(end - first);
+        const unsigned length = static_cast<unsigned>(bodyLength) + (negative ? 1 : 0);
+        used = conversion.precision > length ? conversion.precision : length;
+        if (conversion.zero && conversion.width > used) used = conversion.width;
+        zeros = used - length;
+        if (negative) prefix = "-";
+        if (conversion.type == Type::kHex && conversion.prefix) {
+          prefix = conversion.upper ? "0X" : "0x";
+        }
         break;
       }
       case Type::kUnknown:
         // Windows pads an unknown conversion on the left and then prints its character as text.
-        if (!spec.left) out.Spaces(spec.precision, spec.width);
+        if (!conversion.left) out.Spaces(conversion.precision, conversion.width);
         continue;
     }
-    if (!spec.left) out.Spaces(used, spec.width);
-    out.Put(text.data(), text.size());
-    if (spec.left) out.Spaces(used, spec.width);
+    if (!conversion.left) out.Spaces(used, conversion.width);
+    out.Put(prefix, std::strlen(prefix));
+    for (unsigned i = 0; i < zeros; ++i) out.Put('0');
+    out.Put(body, bodyLength);
+    if (conversion.left) out.Spaces(used, conversion.width);
   }
   va_end(args);
   return out.Finish();

@@ -79,19 +79,25 @@ bool Resolve(RegistryState& state, HKEY handle, OpenKey& out) {
   return true;
 }
 
-// Walks (and with `create`, makes) the path below `from`. Under the lock.
+enum class Walking {
+  kFind,             // only existing keys
+  kCreateAsMonitor,  // creates missing keys, except below a key that refuses writes
+  kCreateAsHost,     // creates missing keys whatever refuses writes
+};
+
+// Walks the path below `from`, creating missing keys when asked to. Under the lock.
 std::shared_ptr<Key> Walk(RegistryState& state, std::shared_ptr<Key> from, std::u16string_view path,
-                          bool create, bool* created = nullptr, LSTATUS* error = nullptr) {
+                          Walking walking, bool* created = nullptr, LSTATUS* error = nullptr) {
   if (created) *created = false;
   for (const std::u16string& part : SplitPath(path)) {
     const std::u16string folded = platform_impl::FoldString(part);
     auto child = from->children.find(folded);
     if (child == from->children.end()) {
-      if (!create) {
+      if (walking == Walking::kFind) {
         if (error) *error = ERROR_FILE_NOT_FOUND;
         return nullptr;
       }
-      if (state.refused.count(from->foldedPath)) {
+      if (walking == Walking::kCreateAsMonitor && state.refused.count(from->foldedPath)) {
         if (error) *error = ERROR_ACCESS_DENIED;
         return nullptr;
       }
@@ -125,12 +131,13 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
       state.refused.count(FoldedPath(parent.key->foldedPath, subKey))) {
     return ERROR_ACCESS_DENIED;
   }
-  if (!(parent.access & KEY_CREATE_SUB_KEY) && !Walk(state, parent.key, subKey, false)) {
+  if (!(parent.access & KEY_CREATE_SUB_KEY) && !Walk(state, parent.key, subKey, Walking::kFind)) {
     return ERROR_ACCESS_DENIED;
   }
   bool created = false;
   LSTATUS error = ERROR_SUCCESS;
-  std::shared_ptr<Key> key = Walk(state, parent.key, subKey, true, &created, &error);
+  std::shared_ptr<Key> key =
+      Walk(state, parent.key, subKey, Walking::kCreateAsMonitor, &created, &error);
   if (!key) return error;
   const uintptr_t value = platform_impl::NewHandleValue();
   state.handles.emplace(value, OpenKey{key, samDesired});
@@ -227,23 +234,20 @@ void RefuseRegistryWrites(const std::u16string& keyPath, bool refuse) {
 void CreateRegistryKey(const std::u16string& keyPath) {
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  std::set<std::u16string> refused;
-  refused.swap(state.refused);  // the host creates keys whatever the monitor may do
-  Walk(state, state.root, keyPath, true);
-  refused.swap(state.refused);
+  Walk(state, state.root, keyPath, Walking::kCreateAsHost);
 }
 
 bool RegistryKeyExists(const std::u16string& keyPath) {
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return Walk(state, state.root, keyPath, false) != nullptr;
+  return Walk(state, state.root, keyPath, Walking::kFind) != nullptr;
 }
 
 RegistryValue GetRegistryValue(const std::u16string& keyPath, const std::u16string& valueName) {
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   RegistryValue result;
-  std::shared_ptr<Key> key = Walk(state, state.root, keyPath, false);
+  std::shared_ptr<Key> key = Walk(state, state.root, keyPath, Walking::kFind);
   if (!key) return result;
   auto found = key->values.find(platform_impl::FoldString(valueName));
   if (found == key->values.end()) return result;
@@ -257,10 +261,7 @@ void SetRegistryValue(const std::u16string& keyPath, const std::u16string& value
                       const std::vector<uint8_t>& data) {
   RegistryState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  std::set<std::u16string> refused;
-  refused.swap(state.refused);
-  std::shared_ptr<Key> key = Walk(state, state.root, keyPath, true);
-  refused.swap(state.refused);
+  std::shared_ptr<Key> key = Walk(state, state.root, keyPath, Walking::kCreateAsHost);
   Value& value = key->values[platform_impl::FoldString(valueName)];
   value.name = valueName;
   value.type = type;

@@ -41,6 +41,21 @@ bool CurrentPrinter(HANDLE hPrinter, host::Printer& printer) {
   return true;
 }
 
+// The checks of GetPrinterW and GetPrinterDriverW before their answer: a printer handle, level
+// 2 and a place for the size needed. Sets the last error when one fails.
+bool StartLevelTwoQuery(HANDLE hPrinter, DWORD level, LPDWORD pcbNeeded, host::Printer& printer) {
+  if (!CurrentPrinter(hPrinter, printer)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+  } else if (level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+  } else if (!pcbNeeded) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    return true;
+  }
+  return false;
+}
+
 // Lays out the strings a structure points to right behind it in the caller's buffer. Without a
 // buffer it only counts the bytes needed.
 class Packer {
@@ -123,18 +138,7 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
                         LPDWORD pcbNeeded) {
   host::Printer printer;
-  if (!CurrentPrinter(hPrinter, printer)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (Level != 2) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  if (!pcbNeeded) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!StartLevelTwoQuery(hPrinter, Level, pcbNeeded, printer)) return FALSE;
   const std::u16string& name = printer.reportedName.empty() ? printer.name : printer.reportedName;
   return Answer<PRINTER_INFO_2W>(pPrinter, cbBuf, pcbNeeded,
                                  [&name](Packer& packer, PRINTER_INFO_2W& info) {
@@ -159,18 +163,7 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                               DWORD cbBuf, LPDWORD pcbNeeded) {
   host::Printer printer;
-  if (!CurrentPrinter(hPrinter, printer)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (Level != 2) {
-    SetLastError(ERROR_INVALID_LEVEL);
-    return FALSE;
-  }
-  if (!pcbNeeded) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!StartLevelTwoQuery(hPrinter, Level, pcbNeeded, printer)) return FALSE;
   const std::u16string environment =
       pEnvironment && *pEnvironment ? std::u16string(pEnvironment) : u"Windows x64";
   return Answer<DRIVER_INFO_2W>(pDriverInfo, cbBuf, pcbNeeded,
