@@ -101,7 +101,11 @@ TEST_F(SyncTest, AutoResetReleasesOneWaiterPerSignal) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   SetEvent(event);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (through.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(through.load(), 1);
   SetEvent(event);
   for (auto& waiter : waiters) waiter.join();
