@@ -255,8 +255,7 @@ void AbortJobs(IniPort* pIniPort) {
   while (pIniJob != nullptr) {
     IniJob* pNext = pIniJob->pNext;
     if (!SetJobW(pIniJob->hPrinter, pIniJob->JobId, 0, nullptr, JOB_CONTROL_DELETE)) {
-      LogMessage(LOG_WARNING, "SetJob failed with last error %lu\n",
-                 static_cast<unsigned long>(GetLastError()));
+      LogMessage(LOG_WARNING, "SetJob failed with last error %lu\n", GetLastError());
     }
     FreeJobRecord(pIniJob);
     pIniJob = pNext;

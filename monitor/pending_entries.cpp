@@ -8,6 +8,4 @@ BOOL NotYetAvailable() {
 }
 }  // namespace
 
-BOOL WINAPI PJLMonStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return NotYetAvailable(); }
-BOOL WINAPI PJLMonEndDocPort(HANDLE) { return NotYetAvailable(); }
 BOOL WINAPI PJLWritePort(HANDLE, LPBYTE, DWORD, LPDWORD) { return NotYetAvailable(); }

@@ -17,7 +17,7 @@ int16_t RoundedPercent(DWORD dwPart, DWORD dwWhole) {
 }
 
 // Counts and limits go to the log through "%ld": as signed 32-bit values.
-long AsLogged(DWORD value) { return static_cast<long>(static_cast<LONG>(value)); }
+LONG AsLogged(DWORD value) { return static_cast<LONG>(value); }
 
 }  // namespace
 

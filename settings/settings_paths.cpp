@@ -43,7 +43,7 @@ LPWSTR OemPtrGetPrinterName(HANDLE hPrinter) {
     return NoPrinterName();
   }
   LogMessage(LOG_TRACE, "GLOBALALLOC: PRINTER_INFO_2 %ld bytes at %p\n",
-             static_cast<long>(cbNeeded), static_cast<void*>(pInfo));
+             static_cast<LONG>(cbNeeded), static_cast<void*>(pInfo));
 
   if (!GetPrinterW(hPrinter, 2, reinterpret_cast<LPBYTE>(pInfo), cbNeeded, &cbNeeded) ||
       pInfo->pPrinterName == nullptr) {
@@ -59,7 +59,7 @@ LPWSTR OemPtrGetPrinterName(HANDLE hPrinter) {
   GlobalFree(pInfo);
 
   LogMessage(LOG_TRACE, "OemPtrGetDriverPathName() returning (0x%lX)\n",
-             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(pszName)));
+             static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszName)));
   return pszName;
 }
 
@@ -103,7 +103,7 @@ LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
   GlobalFree(pszPrinterName);
 
   LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() returning (0x%lX)\n",
-             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(pszPath)));
+             static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszPath)));
   return pszPath;
 }
 
