@@ -21,6 +21,7 @@ class ReadPathTest : public MonitorTest {
     ASSERT_TRUE(PJLMonOpenPortEx(const_cast<LPWSTR>(WSTR("USB001")), nullptr, &handle_, &table_));
     port_ = static_cast<IniPort*>(handle_);
     TheFakePort().calls.clear();
+    ASSERT_TRUE(GateSignalled()) << "a new port's gate starts open";
   }
 
   BOOL Query(const char16_t* name, BYTE* out, DWORD cbOut, DWORD* returned) {
