@@ -41,22 +41,21 @@ LPWSTR OemPtrGetDriverPathName(HANDLE hPrinter, LPCWSTR pszFileName) {
   DWORD cbNeeded = 0;
   if (GetPrinterDriverW(hPrinter, nullptr, 2, nullptr, 0, &cbNeeded) ||
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    LogMessage(LOG_ERROR, "OemPtrGetDriverPathName: unknown buffer size(0x%lX)!\n",
-               static_cast<unsigned long>(GetLastError()));
+    LogMessage(LOG_ERROR, "OemPtrGetDriverPathName: unknown buffer size(0x%lX)!\n", GetLastError());
     return FailDriverPathName(nullptr);
   }
 
   HGLOBAL hDriverInfo = GlobalAlloc(GMEM_FIXED, cbNeeded);
   if (hDriverInfo == nullptr) {
     LogMessage(LOG_ERROR, "OemPtrGetDriverPathName(): failed to allocate DI2 buffer(0x%lX)!\n",
-               static_cast<unsigned long>(GetLastError()));
+               GetLastError());
     return FailDriverPathName(nullptr);
   }
 
   if (!GetPrinterDriverW(hPrinter, nullptr, 2, static_cast<LPBYTE>(hDriverInfo), cbNeeded,
                          &cbNeeded)) {
     LogMessage(LOG_ERROR, "OemPtrGetDriverPathName(): failed to retrieve pathname(0x%lX)!\n",
-               static_cast<unsigned long>(GetLastError()));
+               GetLastError());
     return FailDriverPathName(hDriverInfo);
   }
 
@@ -107,7 +106,7 @@ BOOL OemPtrOutputFileUSB(HANDLE hPrinter, IniPort* pIniPort, LPCWSTR pszPrinterN
   LPWSTR pszPath = OemPtrGetDriverPathName(hPrinter, pszFileName);
   if (pszPath == nullptr) {
     LogMessage(LOG_INFORM, "OemPtrOutputFileUSB(): failed to get pathname(0x%lX)!\n",
-               static_cast<unsigned long>(GetLastError()));
+               GetLastError());
   } else {
     char szAnsiPath[kAnsiPathBufferSize];
     if (WideCharToMultiByte(CP_ACP, 0, pszPath, -1, szAnsiPath, kAnsiPathBufferSize, nullptr,
@@ -121,11 +120,11 @@ BOOL OemPtrOutputFileUSB(HANDLE hPrinter, IniPort* pIniPort, LPCWSTR pszPrinterN
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (hFile == INVALID_HANDLE_VALUE) {
       LogMessage(LOG_ERROR, "OemPtrOutputFile(): failed to open input file(0x%lX)!\n",
-                 static_cast<unsigned long>(GetLastError()));
+                 GetLastError());
     } else {
       if (GetFileSize(hFile, nullptr) == INVALID_FILE_SIZE) {
         LogMessage(LOG_ERROR, "OemPtrOutputFile(): failed to get file size(0x%lX)!\n",
-                   static_cast<unsigned long>(GetLastError()));
+                   GetLastError());
       } else {
         BYTE chunk[kPrintFileChunkSize];
         for (;;) {
@@ -133,8 +132,7 @@ BOOL OemPtrOutputFileUSB(HANDLE hPrinter, IniPort* pIniPort, LPCWSTR pszPrinterN
           // A count beyond the chunk would send bytes that were never read.
           if (!ReadFile(hFile, chunk, kPrintFileChunkSize, &cbRead, nullptr) ||
               cbRead > kPrintFileChunkSize) {
-            LogMessage(LOG_ERROR, "OemPtrOutputFile(): read failure(0x%lX)!\n",
-                       static_cast<unsigned long>(GetLastError()));
+            LogMessage(LOG_ERROR, "OemPtrOutputFile(): read failure(0x%lX)!\n", GetLastError());
             break;
           }
           if (cbRead == 0) {
@@ -143,13 +141,12 @@ BOOL OemPtrOutputFileUSB(HANDLE hPrinter, IniPort* pIniPort, LPCWSTR pszPrinterN
           }
           DWORD cbWritten = 0;
           if (!pIniPort->PortMonitor.pfnWritePort(pIniPort->hPort, chunk, cbRead, &cbWritten)) {
-            LogMessage(LOG_ERROR, "OemPtrOutputFile(): write failure1(0x%lX)!\n",
-                       static_cast<unsigned long>(GetLastError()));
+            LogMessage(LOG_ERROR, "OemPtrOutputFile(): write failure1(0x%lX)!\n", GetLastError());
             break;
           }
           if (cbWritten != cbRead) {
             LogMessage(LOG_ERROR, "OemPtrOutputFile(): wrote %ld of %ld bytes!\n",
-                       static_cast<long>(cbWritten), static_cast<long>(cbRead));
+                       static_cast<LONG>(cbWritten), static_cast<LONG>(cbRead));
             break;
           }
         }

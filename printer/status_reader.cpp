@@ -40,20 +40,20 @@ void PauseServicingDialog(DWORD dwMilliseconds, HWND hDlg) {
 bool IsValidRecord(const StatusRecord& record, DWORD cbRead) {
   if (cbRead != kStatusRecordSize) {
     LogMessage(LOG_ERROR, "GetRoboStatusUSB: Wrong number of status bytes: %ld\n",
-               static_cast<long>(cbRead));
+               static_cast<LONG>(cbRead));
     LogMessage(LOG_ERROR, "GetRoboStatusUSB: Correct number status bytes: %ld\n",
-               static_cast<long>(kStatusRecordSize));
+               static_cast<LONG>(kStatusRecordSize));
     return false;
   }
   LogMessage(LOG_TRACE, "GetRoboStatusUSB: Bytes Received from Printer = (%ldL)\n",
-             static_cast<long>(cbRead));
+             static_cast<LONG>(cbRead));
   if (record.bStartChar != kStatusStartChar || record.bEndChar != kStatusEndChar) {
     LogMessage(LOG_ERROR, "GetRoboStatusUSB: Wrong Start or End Character.\n");
     return false;
   }
   if (record.bNumMesgBytes >= cbRead) {
     LogMessage(LOG_ERROR, "GetRoboStatusUSB: bNumMesgBytes too large: %ld\n",
-               static_cast<long>(cbRead));
+               static_cast<LONG>(cbRead));
     return false;
   }
   if (StatusChecksum(record) != record.bChecksum) {
@@ -164,7 +164,7 @@ INT_PTR CALLBACK OemDlgProcAlignProgress(HWND hDlg, UINT uMsg, WPARAM wParam, LP
         return TRUE;
       }
       LogMessage(LOG_TRACE, "OemDlgProcPrintProgress(WM_COMMAND:0x%lX) Called\n",
-                 static_cast<unsigned long>(wParam));
+                 static_cast<DWORD>(wParam));
       return FALSE;
     default:
       return FALSE;
