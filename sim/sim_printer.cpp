@@ -601,8 +601,12 @@ BOOL SimPrinter::Read(BYTE* buffer, DWORD cbBuffer, LPDWORD pcbRead) {
       default:
         break;
     }
-    // Only what fits both the caller's buffer and the record is ever written.
+    // Only what fits both the caller's buffer and the record is ever written; what the read
+    // reports differs from what it delivered only when that is the fault asked for.
     const DWORD count = std::min({reported, cbBuffer, kStatusRecordSize});
+    if (outcome.fault != ReadFault::WrongLength) {
+      reported = count;
+    }
     const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
     event.bytes.assign(bytes, bytes + count);
     event.statusRecord = true;

@@ -129,14 +129,14 @@ struct WriteOutcome {
 
 // A change of the printer's state; only the fields that are set change.
 struct StateChange {
-  std::optional<BYTE> cartType, errorFlags, cartStatus, newCart, alignMarkA, alignMarkB;
-  std::optional<DWORD> yellowSpits, magentaSpits, cyanSpits;
-  std::optional<bool> busy, holdRecordNumber;
-  std::optional<BYTE> numMesgBytes;
-  std::optional<DWORD> recordPeriodMs;
-  std::optional<ReadOutcome> readMode;    // how reads go once the queue is empty
-  std::optional<WriteOutcome> writeMode;  // how writes go once the queue is empty
-  std::vector<BYTE> backChannel;          // bytes that start waiting on the back channel
+  std::optional<BYTE> cartType{}, errorFlags{}, cartStatus{}, newCart{}, alignMarkA{}, alignMarkB{};
+  std::optional<DWORD> yellowSpits{}, magentaSpits{}, cyanSpits{};
+  std::optional<bool> busy{}, holdRecordNumber{};
+  std::optional<BYTE> numMesgBytes{};
+  std::optional<DWORD> recordPeriodMs{};
+  std::optional<ReadOutcome> readMode{};    // how reads go once the queue is empty
+  std::optional<WriteOutcome> writeMode{};  // how writes go once the queue is empty
+  std::vector<BYTE> backChannel{};          // bytes that start waiting on the back channel
 };
 
 enum class When {
@@ -152,7 +152,7 @@ struct Trigger {
   unsigned count = 1;
   Command command = Command::CartridgeChangeEnd;
   DWORD delayMs = 0;
-  StateChange change;
+  StateChange change{};
 };
 
 // One call the port monitor received, in order.
