@@ -53,7 +53,7 @@ TEST_F(PreJobCheckTest, SilentPrinterInQuietModeGivesUpInsteadOfHangingTheSpoole
   printer_->SetAutoStatus(false);
   const sim::JobResult result = Print(1);
   EXPECT_TRUE(result.writeFailed);
-  EXPECT_TRUE(host::MessageBoxes().empty()) << "quiet mode shows nothing"
+  EXPECT_TRUE(host::MessageBoxes().empty()) << "quiet mode shows nothing";
   EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
   EXPECT_TRUE(Logged(Warning("3 questions went unanswered: giving up\n")));
 }
