@@ -23,6 +23,7 @@ TEST_F(PreJobCheckTest, HealthyPrinterPrintsEveryLabelAndCountsEachCheckedHeader
   const std::vector<host::SetJobRecord> calls = host::SetJobCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].command, static_cast<DWORD>(JOB_CONTROL_LAST_PAGE_EJECTED));
+  spooler_->ClosePort();
   EXPECT_EQ(LeakedAllocations(), 0);
   EXPECT_EQ(host::OpenPrinterHandles(), 0);
 }
