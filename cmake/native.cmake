@@ -62,3 +62,7 @@ endif()
 if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
+# libFuzzer targets, in the fuzz preset only (clang).
+if(LANGMON_FUZZ)
+  add_subdirectory(fuzz)
+endif()

@@ -1,0 +1,231 @@
+// The write path fed arbitrary job data in arbitrary writes, over a port monitor that accepts all,
+// part or none of each write as the input says, with a pre-job check that passes or fails.
+//
+// Properties: the bytes that reach the port monitor are the job's bytes, in order, with nothing
+// left out or repeated; a write is forwarded as one port-monitor write of at least one byte
+// unless nothing was offered; a scanned write is cut exactly before a later job header or an
+// escape byte too close to its end, and a job header at its start is checked before it is sent;
+// a failed check deletes the job and forwards nothing.
+#include <cstring>
+
+#include "fuzz/fuzz_host.h"
+#include "sim/spooler.h"
+
+namespace {
+
+constexpr DWORD kHeaderLength = 36;
+constexpr DWORD kShortestScannedWrite = 51;
+constexpr DWORD kJobId = 7;
+
+struct PortWrite {
+  const BYTE* buffer;
+  DWORD count;
+};
+
+FuzzedDataProvider* gInput = nullptr;
+std::vector<PortWrite> gWrites;  // job data writes, as the port monitor saw them
+std::vector<BYTE> gAccepted;
+unsigned gReads = 0;
+BYTE gRecordNumber = 0;
+BYTE gErrorFlags = 0;
+
+BOOL WINAPI FuzzOpenPort(LPWSTR, PHANDLE pHandle) {
+  *pHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EAD));
+  return TRUE;
+}
+BOOL WINAPI FuzzStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
+BOOL WINAPI FuzzEndDocPort(HANDLE) { return TRUE; }
+BOOL WINAPI FuzzClosePort(HANDLE) { return TRUE; }
+
+// Takes all of a write, a part of it, or refuses it.
+BOOL WINAPI FuzzWritePort(HANDLE, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbWritten) {
+  gWrites.push_back({buffer, cbBuf});
+  const uint8_t outcome = gInput->ConsumeIntegral<uint8_t>();
+  if (outcome >= 0xF0) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  DWORD accepted = cbBuf;
+  if (outcome >= 0xC0) {
+    accepted = gInput->ConsumeIntegralInRange<DWORD>(0, cbBuf);
+  }
+  gAccepted.insert(gAccepted.end(), buffer, buffer + accepted);
+  *pcbWritten = accepted;
+  return TRUE;
+}
+
+// A healthy printer with a fresh record at every read; the error flags of the job decide whether
+// its check passes.
+BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead) {
+  ++gReads;
+  StatusRecord record{};
+  record.bStartChar = kStatusStartChar;
+  record.bNumMesgBytes = 114;
+  record.bRecordNumber = ++gRecordNumber;
+  record.bCartType = 'C';
+  record.bBusyChar = 'R';
+  record.bErrorFlags = gErrorFlags;
+  record.bAlignMarkA = record.bAlignMarkB = 'A';
+  record.bEndChar = kStatusEndChar;
+  record.bChecksum = StatusChecksum(record);
+  const DWORD count = cbBuffer < kStatusRecordSize ? cbBuffer : kStatusRecordSize;
+  std::memcpy(buffer, &record, count);
+  *pcbRead = count;
+  return TRUE;
+}
+
+MONITOR FuzzPortMonitor() {
+  MONITOR table{};
+  table.pfnOpenPort = FuzzOpenPort;
+  table.pfnStartDocPort = FuzzStartDocPort;
+  table.pfnWritePort = FuzzWritePort;
+  table.pfnReadPort = FuzzReadPort;
+  table.pfnEndDocPort = FuzzEndDocPort;
+  table.pfnClosePort = FuzzClosePort;
+  return table;
+}
+
+bool IsHeaderAt(const BYTE* data, DWORD at) {
+  static const std::vector<BYTE> header = sim::JobHeaderCommand();
+  return data[at] == header[0] && data[at + 1] == header[1] && data[at + 2] == header[2] &&
+         data[at + 3] == header[3] && data[at + 32] == header[32] && data[at + 33] == header[33] &&
+         data[at + 34] == header[34] && data[at + 35] == header[35];
+}
+
+struct Expected {
+  DWORD count;
+  bool headerAtStart;
+};
+
+// How a scanned write is to be cut, byte by byte: an escape byte with no more than a header and
+// one byte after it ends the write there; a header ends it there unless it is the first byte.
+Expected ExpectedScan(const BYTE* data, DWORD offered) {
+  Expected expected{offered, false};
+  for (DWORD i = 0; i < expected.count; ++i) {
+    if (data[i] != 0x1B) {
+      continue;
+    }
+    if (expected.count - i <= kHeaderLength + 1) {
+      expected.count = i;
+      break;
+    }
+    if (IsHeaderAt(data, i)) {
+      if (i > 0) {
+        expected.count = i;
+        break;
+      }
+      expected.headerAtStart = true;
+    }
+  }
+  return expected;
+}
+
+// Job data from the input, with job headers dropped in at places the input chooses.
+std::vector<BYTE> JobDataFromInput(FuzzedDataProvider& input) {
+  const std::vector<BYTE> header = sim::JobHeaderCommand();
+  std::vector<BYTE> data;
+  const size_t pieces = input.ConsumeIntegralInRange<size_t>(0, 8);
+  for (size_t i = 0; i < pieces; ++i) {
+    if (input.ConsumeBool()) {
+      data.insert(data.end(), header.begin(), header.end());
+    }
+    const std::vector<BYTE> bytes =
+        input.ConsumeBytes<BYTE>(input.ConsumeIntegralInRange<size_t>(0, 400));
+    data.insert(data.end(), bytes.begin(), bytes.end());
+  }
+  return data;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  langmon_fuzz::StartRun();
+  FuzzedDataProvider input(bytes, size);
+  gInput = &input;
+  gWrites.clear();
+  gAccepted.clear();
+  gReads = 0;
+  gRecordNumber = 0;
+
+  host::Printer printer;
+  printer.name = u"Label A";
+  host::AddPrinter(printer);
+  const langmon_fuzz::LeakCheck leaks;
+
+  const uint8_t setup = input.ConsumeIntegral<uint8_t>();
+  const bool filePort = setup & 0x01;
+  const bool commandDocument = setup & 0x02;
+  const bool checkFails = setup & 0x04;
+  gErrorFlags = checkFails ? 0x08 : 0x00;  // an unrecoverable printer error stops the job
+  fShowUI = FALSE;
+
+  MONITOR portMonitor = FuzzPortMonitor();
+  std::u16string portName = filePort ? u"FILE:" : u"USB001";
+  std::u16string printerName = u"Label A";
+  std::u16string documentName = commandDocument ? u"Brindlemarsten Command" : u"Labels";
+  HANDLE port = nullptr;
+  FUZZ_CHECK(PJLMonOpenPortEx(portName.data(), printerName.data(), &port, &portMonitor));
+  DOC_INFO_1W docInfo = {documentName.data(), nullptr, nullptr};
+  FUZZ_CHECK(
+      PJLMonStartDocPort(port, printerName.data(), kJobId, 1, reinterpret_cast<LPBYTE>(&docInfo)));
+
+  std::vector<BYTE> data = JobDataFromInput(input);
+  const DWORD total = static_cast<DWORD>(data.size());
+  DWORD sent = 0;
+  bool firstWrite = true;
+  bool deleted = false;
+  for (unsigned offers = 0; offers < 200 && sent < total && !deleted; ++offers) {
+    // Any size, now and then none at all.
+    DWORD offered = input.ConsumeIntegralInRange<DWORD>(0, total - sent);
+    if (input.remaining_bytes() == 0) {
+      offered = total - sent;
+    }
+    BYTE* at = data.data() + sent;
+    const bool scanned =
+        !firstWrite && !filePort && !commandDocument && offered >= kShortestScannedWrite;
+    const Expected expected = scanned ? ExpectedScan(at, offered) : Expected{offered, false};
+
+    const size_t writesBefore = gWrites.size();
+    const unsigned readsBefore = gReads;
+    const size_t deletesBefore = host::SetJobCalls().size();
+    DWORD written = 0xDEADBEEF;
+    const BOOL result = PJLWritePort(port, at, offered, &written);
+
+    // The check runs exactly when a scanned write begins with a header.
+    FUZZ_CHECK((gReads != readsBefore) == expected.headerAtStart);
+    if (expected.headerAtStart && checkFails) {
+      FUZZ_CHECK(!result);
+      FUZZ_CHECK(gWrites.size() == writesBefore);
+      const std::vector<host::SetJobRecord> calls = host::SetJobCalls();
+      FUZZ_CHECK(calls.size() == deletesBefore + 1);
+      FUZZ_CHECK(calls.back().command == JOB_CONTROL_DELETE && calls.back().jobId == kJobId);
+      deleted = true;
+      break;
+    }
+    if (offered == 0) {
+      FUZZ_CHECK(result);
+      FUZZ_CHECK(gWrites.size() == writesBefore);
+      continue;
+    }
+    // One port-monitor write of what is to be sent now, from the start of the offer.
+    FUZZ_CHECK(gWrites.size() == writesBefore + 1);
+    FUZZ_CHECK(gWrites.back().buffer == at);
+    FUZZ_CHECK(gWrites.back().count == expected.count);
+    FUZZ_CHECK(expected.count >= 1);
+    if (result) {
+      FUZZ_CHECK(written <= expected.count);
+      sent += written;
+      firstWrite = false;
+    }
+  }
+
+  // Whatever was accepted is the job's own data from its first byte on.
+  FUZZ_CHECK(gAccepted.size() == sent);
+  FUZZ_CHECK(std::equal(gAccepted.begin(), gAccepted.end(), data.begin()));
+
+  FUZZ_CHECK(PJLMonEndDocPort(port));
+  FUZZ_CHECK(PJLMonClosePort(port));
+  leaks.Check();
+  gInput = nullptr;
+  return 0;
+}
