@@ -62,9 +62,10 @@ void WarnOnFailedStart(const IniJob* pIniJob) {
   }
 }
 
-// Without a printer of our own to ask, the job is not held up: nothing is listed, the port keeps
-// the state its previous job left, and the write path sends the data on unchecked.
-BOOL StartedWithoutJob() {
+// Without a printer of our own to ask, the job is not held up: nothing is listed, the port is
+// given back with the state its previous job left, and the write path sends the data unchecked.
+BOOL StartedWithoutJob(IniPort* pIniPort) {
+  ClearPortStatus(pIniPort, PORT_IN_JOB);
   LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return TRUE\n");
   return TRUE;
 }
@@ -105,7 +106,11 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     return FALSE;
   }
 
-  if (PortStatusHas(pIniPort, PORT_IN_JOB)) {
+  // Testing the port and taking it are one step: of two starts that overlap, only one gets the
+  // port and the other is told it is busy, as it would be a moment later. Two starts that both
+  // got past a plain test would share the port, and the first job's end would retire the second
+  // job's record while its data is still to come, unchecked.
+  if (TestAndSetPortStatus(pIniPort, PORT_IN_JOB)) {
     SetLastError(ERROR_BUSY);
     LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort port busy\n");
     return FALSE;
@@ -117,7 +122,7 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
   if (pIniJob == nullptr) {
     // The job goes on without a record of ours: its data passes through unchecked.
     LogMessage(LOG_INFORM, "**** LANGMON: pIniJob = NULL\n");
-    return StartedWithoutJob();
+    return StartedWithoutJob(pIniPort);
   }
   pIniJob->pszPrinterName = reinterpret_cast<LPWSTR>(pIniJob + 1);
   lstrcpyW(pIniJob->pszPrinterName, pszPrinterName);
@@ -126,12 +131,11 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     LogMessage(LOG_ERROR, "**** LANGMON: PJLMonStartDocPort failed to open printer\n");
     pIniJob->hPrinter = nullptr;
     FreeJobRecord(pIniJob);
-    return StartedWithoutJob();
+    return StartedWithoutJob(pIniPort);
   }
 
   LoadQuietModeSetting(pIniJob->hPrinter);
 
-  SetPortStatus(pIniPort, PORT_IN_JOB);
   const BOOL fStarted =
       pIniPort->PortMonitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, 1, pDocInfo);
   if (!fStarted) {

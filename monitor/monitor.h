@@ -58,6 +58,10 @@ inline void SetPortStatus(IniPort* pIniPort, DWORD bits) {
 inline void ClearPortStatus(IniPort* pIniPort, DWORD bits) {
   std::atomic_ref<DWORD>(pIniPort->status).fetch_and(~bits);
 }
+// Sets the bits and tells whether any of them was set already, in one step.
+inline bool TestAndSetPortStatus(IniPort* pIniPort, DWORD bits) {
+  return (std::atomic_ref<DWORD>(pIniPort->status).fetch_or(bits) & bits) != 0;
+}
 
 // True when the handle is a live port record of ours.
 inline bool IsPortHandle(HANDLE handle) {

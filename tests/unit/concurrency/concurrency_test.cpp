@@ -1,0 +1,350 @@
+// Many spooler threads at once, on the real clock, with the simulated printers answering quickly:
+// jobs on many ports, status queries and port churn beside them, two starts racing on one port,
+// and the log file written by many threads. Run by every native preset, ThreadSanitizer's too.
+#include <atomic>
+#include <barrier>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "tests/support/scenario_test.h"
+
+namespace langmon_test {
+namespace {
+
+// A deadlock ends the test program with a message instead of running into the harness's limit.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit)
+      : thread_([this, limit] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!changed_.wait_for(lock, limit, [this] { return done_; })) {
+            std::fprintf(stderr, "no progress for %lld s: deadlock\n",
+                         static_cast<long long>(limit.count()));
+            std::abort();
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+std::u16string Numbered(const char16_t* stem, int number) {
+  std::u16string name = stem;
+  for (char c : std::to_string(number)) {
+    name.push_back(static_cast<char16_t>(c));
+  }
+  return name;
+}
+
+class ConcurrencyTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    host::UseRealClock();
+    // Many threads log at once; the debugger record is not what these tests look at.
+    host::RecordDebugOutput(false);
+    sim::RemovePrinters();
+    sim::WriteAlignmentFiles(DriverFolder().string());
+    std::u16string root = u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora";
+    monitor_ = InitializePrintMonitor(root.data());
+    ASSERT_NE(monitor_, nullptr);
+  }
+
+  void TearDown() override {
+    sim::RemovePrinters();
+    MonitorTest::TearDown();
+  }
+
+  std::filesystem::path DriverFolder() const { return TempFolder().parent_path() / "driver"; }
+
+  // A printer on the port that answers every read with a fresh record, and its spooler printer.
+  std::shared_ptr<sim::SimPrinter> AddPrinter(const std::u16string& port,
+                                              const std::u16string& printer) {
+    std::shared_ptr<sim::SimPrinter> simulated = sim::AddPrinter(port);
+    simulated->SetRecordPeriod(0);
+    simulated->SetSpitsPerByte(0, 0, 0);
+    sim::RegisterPrinter(printer, DriverFolder().string());
+    std::filesystem::create_directories(AppDataFolder() / "VMT" / "Drivers" /
+                                        host::NativePath(printer));
+    return simulated;
+  }
+
+  static sim::Job MakeJob(const std::u16string& printer, DWORD jobId, unsigned labels,
+                          unsigned seed) {
+    std::mt19937 random(seed);
+    sim::Job job;
+    job.printerName = printer;
+    job.jobId = jobId;
+    job.data = sim::MakeJobData(labels, 200 + random() % 300, seed);
+    job.offerSizes = {sim::kJobPreambleSize};
+    for (int i = 0; i < 4; ++i) {
+      job.offerSizes.push_back(60 + random() % 700);
+    }
+    return job;
+  }
+
+  LPMONITOREX monitor_ = nullptr;
+};
+
+TEST_F(ConcurrencyTest, SixteenPortsPrintWhileOthersQueryAndOpenAndClosePorts) {
+  constexpr int kPorts = 16;
+  constexpr int kJobsPerPort = 3;
+  constexpr unsigned kLabelsPerJob = 2;
+  const Watchdog watchdog(std::chrono::seconds(120));
+
+  std::vector<std::shared_ptr<sim::SimPrinter>> printers;
+  for (int i = 0; i < kPorts; ++i) {
+    printers.push_back(AddPrinter(Numbered(u"USB", 100 + i), Numbered(u"Label ", i)));
+  }
+  for (int i = 0; i < 4; ++i) {
+    AddPrinter(Numbered(u"COM", i), Numbered(u"Churn ", i));
+  }
+
+  std::atomic<HANDLE> handles[kPorts] = {};
+  std::atomic<int> printing{kPorts};
+  std::barrier queriesStopped(kPorts + 2);  // the job threads and the two query threads
+  std::vector<std::string> failures[kPorts];
+  std::atomic<long> queriesAnswered{0};
+  std::atomic<long> badAnswers{0};
+  std::atomic<long> churnFailures{0};
+
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kPorts; ++i) {
+    threads.emplace_back([&, i] {
+      sim::Spooler spooler(monitor_);
+      const std::u16string printer = Numbered(u"Label ", i);
+      if (!spooler.OpenPort(Numbered(u"USB", 100 + i), printer)) {
+        failures[i].push_back("open failed");
+      }
+      handles[i] = spooler.PortHandle();
+      std::vector<BYTE> expected;
+      for (int j = 0; j < kJobsPerPort && failures[i].empty(); ++j) {
+        const sim::Job job =
+            MakeJob(printer, static_cast<DWORD>(j + 1), kLabelsPerJob, 1000 * i + j);
+        const sim::JobResult result = spooler.Print(job);
+        if (!result.started || result.writeFailed || !result.ended) {
+          failures[i].push_back("job " + std::to_string(j) + " did not go through");
+        }
+        expected.insert(expected.end(), job.data.begin(), job.data.end());
+      }
+      if (printers[i]->JobData() != expected) {
+        failures[i].push_back("the printer did not receive the jobs' bytes whole and in order");
+      }
+      --printing;
+      // The port stays open until nobody queries it any more.
+      queriesStopped.arrive_and_wait();
+      handles[i] = nullptr;
+      spooler.ClosePort();
+    });
+  }
+  // Two query threads walk all ports, so that queries also meet on the same port.
+  for (int q = 0; q < 2; ++q) {
+    threads.emplace_back([&, q] {
+      std::u16string name = u"VELMORA";
+      while (printing.load() > 0) {
+        for (int k = 0; k < kPorts; ++k) {
+          const HANDLE port = handles[(k + q * 5) % kPorts].load();
+          if (port == nullptr) {
+            continue;
+          }
+          BYTE out[512];
+          DWORD returned = 0;
+          if (GetPrinterDataFromPort(port, 0, name.data(), nullptr, 0,
+                                     reinterpret_cast<LPWSTR>(out), sizeof(out), &returned)) {
+            ++queriesAnswered;
+            // The printer's back channel carries nothing but whole status records.
+            if (returned != kStatusRecordSize || out[0] != kStatusStartChar ||
+                out[kStatusRecordSize - 1] != kStatusEndChar) {
+              ++badAnswers;
+            }
+          }
+        }
+      }
+      queriesStopped.arrive_and_wait();
+    });
+  }
+  // Other ports come and go meanwhile, each with a short job now and then.
+  threads.emplace_back([&] {
+    for (int round = 0; printing.load() > 0; ++round) {
+      sim::Spooler spooler(monitor_);
+      const int port = round % 4;
+      if (!spooler.OpenPort(Numbered(u"COM", port), Numbered(u"Churn ", port))) {
+        ++churnFailures;
+        continue;
+      }
+      if (round % 3 == 0) {
+        const sim::Job job =
+            MakeJob(Numbered(u"Churn ", port), static_cast<DWORD>(round + 1), 1, round);
+        if (spooler.Print(job).writeFailed) {
+          ++churnFailures;
+        }
+      }
+      spooler.ClosePort();
+    }
+  });
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+
+  for (int i = 0; i < kPorts; ++i) {
+    EXPECT_TRUE(failures[i].empty()) << "port " << i << ": " << failures[i].front();
+  }
+  EXPECT_EQ(badAnswers.load(), 0);
+  EXPECT_EQ(churnFailures.load(), 0);
+  EXPECT_EQ(pIniFirstPort, nullptr);
+  EXPECT_EQ(LeakedAllocations(), 0);
+  EXPECT_EQ(host::OpenPrinterHandles(), 0);
+  EXPECT_EQ(host::OpenEvents(), 0);
+}
+
+TEST_F(ConcurrencyTest, TwoStartsRacingOnOnePortBothPrintOneAfterTheOther) {
+  constexpr int kRounds = 25;
+  const Watchdog watchdog(std::chrono::seconds(120));
+  std::shared_ptr<sim::SimPrinter> printer = AddPrinter(u"USB001", u"Label A");
+  sim::Spooler spooler(monitor_);
+  ASSERT_TRUE(spooler.OpenPort(u"USB001", u"Label A"));
+  const HANDLE port = spooler.PortHandle();
+
+  std::atomic<int> checked{0};
+  host::OnDebugOutput([&checked](const std::string& line) {
+    if (line == Inform("PrepareForNextPrint( ) successful!\n")) {
+      ++checked;
+    }
+  });
+  for (int round = 0; round < kRounds; ++round) {
+    printer->ClearEvents();
+    host::ClearSetJobCalls();
+    checked = 0;
+    std::atomic<int> reportedEarly{0};
+    sim::Job jobs[2] = {MakeJob(u"Label A", 2 * round + 1, 1, round),
+                        MakeJob(u"Label A", 2 * round + 2, 1, round + 500)};
+    std::barrier start(2);
+    std::thread racers[2];
+    BOOL started[2] = {FALSE, FALSE};
+    for (int r = 0; r < 2; ++r) {
+      racers[r] = std::thread([&, r] {
+        // What the spooler does with a port that reports itself busy: it tries again a little
+        // later.
+        std::u16string printerName = jobs[r].printerName;
+        std::u16string documentName = jobs[r].documentName;
+        DOC_INFO_1W docInfo = {documentName.data(), nullptr, nullptr};
+        start.arrive_and_wait();
+        for (int attempt = 0; attempt < 2000 && !started[r]; ++attempt) {
+          started[r] = PJLMonStartDocPort(port, printerName.data(), jobs[r].jobId, 1,
+                                          reinterpret_cast<LPBYTE>(&docInfo));
+          if (!started[r]) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }
+        if (!started[r]) {
+          return;
+        }
+        std::vector<BYTE> data = jobs[r].data;
+        DWORD sent = 0;
+        const DWORD offers[] = {sim::kJobPreambleSize, 4096};
+        for (int w = 0; sent < data.size(); ++w) {
+          DWORD offer = std::min<DWORD>(offers[w == 0 ? 0 : 1], data.size() - sent);
+          DWORD written = 0;
+          if (!PJLWritePort(port, data.data() + sent, offer, &written)) {
+            break;
+          }
+          sent += written;
+        }
+        for (const host::SetJobRecord& call : host::SetJobCalls()) {
+          if (call.jobId == jobs[r].jobId) {
+            ++reportedEarly;
+          }
+        }
+        PJLMonEndDocPort(port);
+      });
+    }
+    for (std::thread& racer : racers) {
+      racer.join();
+    }
+
+    ASSERT_TRUE(started[0] && started[1]) << "round " << round;
+    // One job after the other, never mixed.
+    std::vector<BYTE> inOrder = jobs[0].data;
+    inOrder.insert(inOrder.end(), jobs[1].data.begin(), jobs[1].data.end());
+    std::vector<BYTE> otherOrder = jobs[1].data;
+    otherOrder.insert(otherOrder.end(), jobs[0].data.begin(), jobs[0].data.end());
+    const std::vector<BYTE> received = printer->JobData();
+    ASSERT_TRUE(received == inOrder || received == otherOrder) << "round " << round;
+    // Each job's label was checked before it went out, and no job was reported done early.
+    EXPECT_EQ(checked.load(), 2) << "round " << round;
+    EXPECT_EQ(reportedEarly.load(), 0) << "round " << round;
+    // Each job was reported done once, and only after it was.
+    std::vector<DWORD> ejected;
+    for (const host::SetJobRecord& call : host::SetJobCalls()) {
+      EXPECT_EQ(call.command, static_cast<DWORD>(JOB_CONTROL_LAST_PAGE_EJECTED));
+      ejected.push_back(call.jobId);
+    }
+    std::sort(ejected.begin(), ejected.end());
+    EXPECT_EQ(ejected, (std::vector<DWORD>{jobs[0].jobId, jobs[1].jobId})) << "round " << round;
+  }
+  host::OnDebugOutput(nullptr);
+  spooler.ClosePort();
+  EXPECT_EQ(LeakedAllocations(), 0);
+  EXPECT_EQ(host::OpenPrinterHandles(), 0);
+}
+
+TEST_F(ConcurrencyTest, LogFileWrittenByManyThreadsHoldsOnlyWholeLines) {
+  constexpr int kThreads = 8;
+  constexpr int kLines = 150;
+  const Watchdog watchdog(std::chrono::seconds(120));
+  // Just below the cap, so that the file also starts over while the threads write.
+  {
+    std::ofstream file(LogFilePath(), std::ios::binary);
+    const std::string filler = "01/01 00:00:00:000  VMT_LM_10[INFORM] filler line\n";
+    for (size_t size = 0; size + filler.size() <= kLogFileCap - 2000; size += filler.size()) {
+      file << filler;
+    }
+  }
+
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int line = 0; line < kLines; ++line) {
+        LogMessage(LOG_INFORM, "thread %d line %d of a log written from many threads\n", t, line);
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+
+  const std::string text = LogFileText();
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  const std::regex whole(
+      R"(\d\d/\d\d \d\d:\d\d:\d\d:\d\d\d  VMT_LM_10\[INFORM\] )"
+      R"((filler line|thread [0-7] line \d+ of a log written from many threads))");
+  std::istringstream lines(text);
+  std::string line;
+  long count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    EXPECT_TRUE(std::regex_match(line, whole)) << "line " << count << ": " << line;
+  }
+  EXPECT_GT(count, 0);
+  EXPECT_LE(text.size(), kLogFileCap + kLogLineBufferSize + 20);
+}
+
+}  // namespace
+}  // namespace langmon_test
