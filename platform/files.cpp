@@ -49,11 +49,19 @@ struct FileState {
   std::vector<Failure> failures;
   std::atomic<bool> anyFailure{false};
   std::string tempFolder;
+  platform_impl::NthCallFailure nthCall;
 };
 
 FileState& State() {
   static FileState* state = new FileState;
   return *state;
+}
+
+// Counts a file call; true (with the last error set) when it is the one armed to fail.
+bool InjectedFailure(DWORD error) {
+  if (!State().nthCall.Count()) return false;
+  SetLastError(error);
+  return true;
 }
 
 bool WantsRead(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
@@ -278,6 +286,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   (void)lpSecurityAttributes;
   (void)dwFlagsAndAttributes;
   (void)hTemplateFile;
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   return OpenFile(platform_impl::NativePathOf(lpFileName), dwDesiredAccess, dwShareMode,
                   dwCreationDisposition);
@@ -289,6 +298,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
   (void)lpSecurityAttributes;
   (void)dwFlagsAndAttributes;
   (void)hTemplateFile;
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   return OpenFile(platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(lpFileName)),
                   dwDesiredAccess, dwShareMode, dwCreationDisposition);
@@ -297,6 +307,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPVOID lpOverlapped) {
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  if (InjectedFailure(ERROR_READ_FAULT)) return FALSE;
   auto file = FileForTransfer(hFile, lpBuffer, nNumberOfBytesToRead, lpOverlapped, WantsRead);
   if (!file) return FALSE;
   DWORD failAfter = 0;
@@ -335,6 +346,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPVOID lpOverlapped) {
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  if (InjectedFailure(ERROR_WRITE_FAULT)) return FALSE;
   auto file = FileForTransfer(hFile, lpBuffer, nNumberOfBytesToWrite, lpOverlapped, WantsWrite);
   if (!file) return FALSE;
   if (FindFailure(*file, FailureKind::kWrite)) {
@@ -363,6 +375,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  if (InjectedFailure(ERROR_READ_FAULT)) return INVALID_FILE_SIZE;
   auto file = FindFile(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -387,6 +400,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return INVALID_SET_FILE_POINTER;
   auto file = FindFile(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -429,6 +443,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return FALSE;
   auto file = FindFile(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -456,6 +471,7 @@ void ResetFiles() {
   state.tempFolder.clear();
   state.failures.clear();
   state.anyFailure = false;
+  state.nthCall.Reset();
 }
 
 }  // namespace platform_impl
@@ -476,6 +492,10 @@ void FailFileReads(const std::string& path, DWORD afterBytes) {
 void FailFileSize(const std::string& path, bool fail) { Arm(path, FailureKind::kSize, fail); }
 
 void FailFileWrites(const std::string& path, bool fail) { Arm(path, FailureKind::kWrite, fail); }
+
+void FailFileCall(unsigned nth) { State().nthCall.Arm(nth); }
+
+unsigned FileCallCount() { return State().nthCall.Calls(); }
 
 void ClearFileFailures() {
   FileState& state = State();

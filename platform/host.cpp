@@ -23,6 +23,7 @@ void Reset() {
   ResetDebugOutput();
   ResetMemory();
   ResetFiles();
+  ResetProfile();
   ResetRegistry();
   ResetMessageBoxes();
   ResetDialogs();

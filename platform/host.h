@@ -76,6 +76,21 @@ void FailFileSize(const std::string& path, bool fail = true);
 // WriteFile to the file fails: FALSE, nothing written, ERROR_WRITE_FAULT.
 void FailFileWrites(const std::string& path, bool fail = true);
 void ClearFileFailures();
+// The Nth file call from now (CreateFileA, CreateFileW, ReadFile, WriteFile, GetFileSize,
+// SetFilePointer, SetEndOfFile; 1 = the next one) fails as that call reports failure: no handle
+// (ERROR_ACCESS_DENIED), nothing read (ERROR_READ_FAULT), nothing written (ERROR_WRITE_FAULT), no
+// size (ERROR_READ_FAULT), the position or the end unchanged (ERROR_ACCESS_DENIED). 0 disarms.
+void FailFileCall(unsigned nth);
+// File calls since Reset.
+unsigned FileCallCount();
+
+// ---- Settings files ------------------------------------------------------------------------
+// The Nth private-profile call from now (GetPrivateProfileIntW, WritePrivateProfileStringW;
+// 1 = the next one) fails: the read answers its default, as for a file that cannot be read; the
+// write changes nothing and returns FALSE with ERROR_ACCESS_DENIED. 0 disarms.
+void FailProfileCall(unsigned nth);
+// Private-profile calls since Reset.
+unsigned ProfileCallCount();
 
 // ---- Registry ------------------------------------------------------------------------------
 // Keys are named by their path below HKEY_LOCAL_MACHINE, compared without regard to case.
@@ -152,5 +167,12 @@ struct SetJobRecord {
 std::vector<SetJobRecord> SetJobCalls();
 void ClearSetJobCalls();
 long OpenPrinterHandles();
+// The Nth spooler call from now (OpenPrinterW, ClosePrinter, GetPrinterW, GetPrinterDriverW,
+// SetJobW; 1 = the next one) fails with ERROR_ACCESS_DENIED. A failing ClosePrinter still closes
+// the handle (its caller could do nothing else with it); a failing SetJobW is recorded with its
+// FALSE result. 0 disarms.
+void FailSpoolerCall(unsigned nth);
+// Spooler calls since Reset.
+unsigned SpoolerCallCount();
 
 }  // namespace host

@@ -91,11 +91,46 @@ class Observer {
   std::shared_ptr<const std::function<Signature>> function_;
 };
 
+// ---- Failure injection by count ------------------------------------------------------------
+// Counts the calls of one kind and fails the one armed: the Nth from the time it was armed.
+class NthCallFailure {
+ public:
+  // Counts a call; true when it is the one that is to fail (which disarms it).
+  bool Count() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++calls_;
+    if (failAt_ != 0 && calls_ == failAt_) {
+      failAt_ = 0;
+      return true;
+    }
+    return false;
+  }
+  void Arm(unsigned nth) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failAt_ = nth == 0 ? 0 : calls_ + nth;
+  }
+  unsigned Calls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_ = 0;
+    failAt_ = 0;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  unsigned calls_ = 0;
+  unsigned failAt_ = 0;
+};
+
 // ---- Reset hooks, one per concern; host::Reset calls them all ------------------------------
 void ResetClock();
 void ResetDebugOutput();
 void ResetMemory();
 void ResetFiles();
+void ResetProfile();
 void ResetRegistry();
 void ResetMessageBoxes();
 void ResetDialogs();

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/host_state.h"
 
 namespace {
@@ -24,6 +25,11 @@ namespace {
 std::mutex& ProfileMutex() {
   static std::mutex* mutex = new std::mutex;
   return *mutex;
+}
+
+platform_impl::NthCallFailure& Failure() {
+  static platform_impl::NthCallFailure* failure = new platform_impl::NthCallFailure;
+  return *failure;
 }
 
 struct Line {
@@ -273,6 +279,7 @@ std::string Unquote(const std::string& value) {
 UINT WINAPI GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDefault,
                                   LPCWSTR lpFileName) {
   const UINT fallback = static_cast<UINT>(nDefault);
+  if (Failure().Count()) return fallback;
   if (!lpAppName || !lpKeyName || !lpFileName) return fallback;
   const std::string path =
       platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(platform_impl::WideView(lpFileName)));
@@ -296,6 +303,10 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDef
 // A NULL key removes the whole section, a NULL value removes the key.
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
                                        LPCWSTR lpFileName) {
+  if (Failure().Count()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   if (!lpAppName && !lpKeyName && !lpString) return TRUE;  // "flush the cache": nothing cached
   if (!lpAppName || !lpFileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -364,3 +375,17 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPC
   }
   return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
 }
+
+namespace platform_impl {
+
+void ResetProfile() { Failure().Reset(); }
+
+}  // namespace platform_impl
+
+namespace host {
+
+void FailProfileCall(unsigned nth) { Failure().Arm(nth); }
+
+unsigned ProfileCallCount() { return Failure().Calls(); }
+
+}  // namespace host

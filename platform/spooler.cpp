@@ -13,11 +13,20 @@ struct SpoolerState {
   std::mutex mutex;
   std::vector<host::Printer> printers;
   std::vector<host::SetJobRecord> setJobCalls;
+  platform_impl::NthCallFailure failure;
 };
+
 
 SpoolerState& State() {
   static SpoolerState* state = new SpoolerState;
   return *state;
+}
+
+// Counts a spooler call; true (with the last error set) when it is the one armed to fail.
+bool InjectedFailure() {
+  if (!State().failure.Count()) return false;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return true;
 }
 
 // An open printer, with the printer as it was when it was opened.
@@ -105,6 +114,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
     return FALSE;
   }
   *phPrinter = nullptr;
+  if (InjectedFailure()) return FALSE;
   const std::u16string_view name = platform_impl::WideView(pPrinterName);
   std::shared_ptr<PrinterHandle> handle;
   {
@@ -126,17 +136,19 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+  const bool injected = InjectedFailure();
   if (!platform_impl::RemoveHandle(hPrinter, {ObjectKind::kPrinter})) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  return TRUE;
+  return injected ? FALSE : TRUE;
 }
 
 // Level 2 only. Besides the name: no server, empty share, port, driver, comment, location,
 // separator file and parameters, print processor "winprint", data type "RAW", no device mode.
 BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
                         LPDWORD pcbNeeded) {
+  if (InjectedFailure()) return FALSE;
   host::Printer printer;
   if (!StartLevelTwoQuery(hPrinter, Level, pcbNeeded, printer)) return FALSE;
   const std::u16string& name = printer.reportedName.empty() ? printer.name : printer.reportedName;
@@ -162,6 +174,7 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
 // ("Windows x64" by default), the host's driver path, empty data and configuration files.
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                               DWORD cbBuf, LPDWORD pcbNeeded) {
+  if (InjectedFailure()) return FALSE;
   host::Printer printer;
   if (!StartLevelTwoQuery(hPrinter, Level, pcbNeeded, printer)) return FALSE;
   const std::u16string environment =
@@ -186,12 +199,14 @@ BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
   record.level = Level;
   record.command = Command;
   DWORD error = ERROR_SUCCESS;
+  const bool injected = State().failure.Count();
   host::Printer printer;
   if (!CurrentPrinter(hPrinter, printer)) {
     error = ERROR_INVALID_HANDLE;
   } else {
     record.printerName = printer.name;
     if (!printer.setJobSucceeds) error = ERROR_INVALID_PARAMETER;
+    if (injected) error = ERROR_ACCESS_DENIED;
   }
   record.result = error == ERROR_SUCCESS ? TRUE : FALSE;
   {
@@ -211,6 +226,7 @@ void ResetSpooler() {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.printers.clear();
   state.setJobCalls.clear();
+  state.failure.Reset();
 }
 
 }  // namespace platform_impl
@@ -249,5 +265,9 @@ void ClearSetJobCalls() {
 }
 
 long OpenPrinterHandles() { return platform_impl::CountHandles(ObjectKind::kPrinter); }
+
+void FailSpoolerCall(unsigned nth) { State().failure.Arm(nth); }
+
+unsigned SpoolerCallCount() { return State().failure.Calls(); }
 
 }  // namespace host

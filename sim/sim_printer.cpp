@@ -212,6 +212,34 @@ void SimPrinter::SetPrinterDataAnswer(BOOL result, const std::vector<BYTE>& data
   printerDataError_ = error;
 }
 
+void SimPrinter::FailCall(unsigned nth) {
+  std::lock_guard lock(mutex_);
+  failCallAt_ = nth == 0 ? 0 : calls_ + nth;
+}
+
+unsigned SimPrinter::Calls() {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+bool SimPrinter::InjectedFailureLocked() {
+  ++calls_;
+  if (failCallAt_ == 0 || calls_ != failCallAt_) {
+    return false;
+  }
+  failCallAt_ = 0;
+  return true;
+}
+
+BOOL SimPrinter::FailInjectedLocked(EventKind kind, DWORD error) {
+  Event event;
+  event.kind = kind;
+  event.result = FALSE;
+  RecordLocked(event);
+  SetLastError(error);
+  return FALSE;
+}
+
 // ---- What happened -----------------------------------------------------------------------------
 
 std::vector<Event> SimPrinter::Events() {
@@ -429,6 +457,9 @@ void SimPrinter::RecordLocked(Event event) {
 BOOL SimPrinter::Open() {
   std::lock_guard lock(mutex_);
   RunTriggersLocked();
+  if (InjectedFailureLocked()) {
+    return FailInjectedLocked(EventKind::Open, ERROR_ACCESS_DENIED);
+  }
   Event event;
   event.kind = EventKind::Open;
   event.result = failOpens_ ? FALSE : TRUE;
@@ -444,6 +475,9 @@ BOOL SimPrinter::Open() {
 BOOL SimPrinter::SetTimeOuts(const COMMTIMEOUTS* timeouts) {
   std::lock_guard lock(mutex_);
   RunTriggersLocked();
+  if (InjectedFailureLocked()) {
+    return FailInjectedLocked(EventKind::SetTimeOuts, ERROR_ACCESS_DENIED);
+  }
   if (timeouts != nullptr) {
     timeouts_ = *timeouts;
   }
@@ -461,6 +495,9 @@ BOOL SimPrinter::SetTimeOuts(const COMMTIMEOUTS* timeouts) {
 BOOL SimPrinter::StartDoc(LPCWSTR printerName, DWORD jobId, DWORD level, const BYTE* docInfo) {
   std::lock_guard lock(mutex_);
   RunTriggersLocked();
+  if (InjectedFailureLocked()) {
+    return FailInjectedLocked(EventKind::StartDoc, ERROR_ACCESS_DENIED);
+  }
   Event event;
   event.kind = EventKind::StartDoc;
   event.text = ToU16(printerName);
@@ -484,7 +521,9 @@ BOOL SimPrinter::Write(const BYTE* buffer, DWORD cbBuf, LPDWORD pcbWritten) {
   RunTriggersLocked();
 
   WriteOutcome outcome = writeMode_;
-  if (!writeQueue_.empty()) {
+  if (InjectedFailureLocked()) {
+    outcome = WriteOutcome{WriteFault::Fail, ERROR_WRITE_FAULT};
+  } else if (!writeQueue_.empty()) {
     outcome = writeQueue_.front();
     writeQueue_.pop_front();
   }
@@ -544,7 +583,9 @@ BOOL SimPrinter::Read(BYTE* buffer, DWORD cbBuffer, LPDWORD pcbRead) {
   ++reads_;
 
   ReadOutcome outcome = readMode_;
-  if (!readQueue_.empty()) {
+  if (InjectedFailureLocked()) {
+    outcome = ReadOutcome{ReadFault::Fail, ERROR_READ_FAULT};
+  } else if (!readQueue_.empty()) {
     outcome = readQueue_.front();
     readQueue_.pop_front();
   }
@@ -633,6 +674,9 @@ BOOL SimPrinter::Read(BYTE* buffer, DWORD cbBuffer, LPDWORD pcbRead) {
 BOOL SimPrinter::EndDoc() {
   std::lock_guard lock(mutex_);
   RunTriggersLocked();
+  if (InjectedFailureLocked()) {
+    return FailInjectedLocked(EventKind::EndDoc, ERROR_ACCESS_DENIED);
+  }
   Event event;
   event.kind = EventKind::EndDoc;
   event.result = TRUE;
@@ -645,6 +689,9 @@ BOOL SimPrinter::EndDoc() {
 BOOL SimPrinter::Close() {
   std::lock_guard lock(mutex_);
   RunTriggersLocked();
+  if (InjectedFailureLocked()) {
+    return FailInjectedLocked(EventKind::Close, ERROR_ACCESS_DENIED);
+  }
   Event event;
   event.kind = EventKind::Close;
   event.result = TRUE;
@@ -658,6 +705,9 @@ BOOL SimPrinter::GetPrinterData(DWORD controlId, LPCWSTR valueName, BYTE* out, D
                                 LPDWORD pcbReturned) {
   std::lock_guard lock(mutex_);
   RunTriggersLocked();
+  if (InjectedFailureLocked()) {
+    return FailInjectedLocked(EventKind::GetPrinterData, ERROR_ACCESS_DENIED);
+  }
   Event event;
   event.kind = EventKind::GetPrinterData;
   event.value = controlId;

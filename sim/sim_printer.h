@@ -216,6 +216,12 @@ class SimPrinter {
   void FailSetTimeOuts(bool fail);
   // Answer to GetPrinterDataFromPort with a control code.
   void SetPrinterDataAnswer(BOOL result, const std::vector<BYTE>& data, DWORD error = 0);
+  // The Nth port-monitor call on this printer from now (any entry; 1 = the next one) fails and
+  // changes nothing: FALSE, nothing accepted or delivered, last error ERROR_WRITE_FAULT for a
+  // write, ERROR_READ_FAULT for a read, ERROR_ACCESS_DENIED for any other entry. 0 disarms.
+  void FailCall(unsigned nth);
+  // Port-monitor calls on this printer since it was made.
+  unsigned Calls();
 
   // ---- What happened ---------------------------------------------------------------------
   std::vector<Event> Events();
@@ -260,6 +266,10 @@ class SimPrinter {
   void FinishAlignmentPrintLocked(char family);
   void RaiseSpitsLocked(DWORD bytes);
   void RecordLocked(Event event);
+  // Counts a port-monitor call; true when it is the one armed to fail.
+  bool InjectedFailureLocked();
+  // Records a call of the kind that failed by injection and sets the last error.
+  BOOL FailInjectedLocked(EventKind kind, DWORD error);
 
   std::mutex mutex_;
   const std::u16string portName_;
@@ -290,6 +300,9 @@ class SimPrinter {
   BOOL printerDataResult_ = FALSE;
   std::vector<BYTE> printerData_;
   DWORD printerDataError_ = ERROR_NOT_SUPPORTED;
+
+  unsigned calls_ = 0;
+  unsigned failCallAt_ = 0;  // the value of calls_ whose call fails; 0: none
 
   bool open_ = false;
   bool inJob_ = false;
