@@ -25,7 +25,18 @@ BOOL WINAPI PJLMonReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD
   return pIniPort->PortMonitor.pfnReadPort(pIniPort->hPort, pBuffer, cbBuffer, pcbRead);
 }
 
-BOOL TakeStatusSnapshot(IniPort* pIniPort) {
+namespace {
+
+// The newest piece of back-channel data that one call read, NUL-terminated.
+struct Snapshot {
+  DWORD cbData;
+  BYTE bytes[kStatusSnapshotSize];
+};
+
+// Drains the back channel into the caller's snapshot, then stores it in the port as its latest.
+// Queries on several spooler threads may drain one port at once: each answers from what it read
+// itself, and the port's copy is only changed under the lock, so no query sees a mix of two.
+BOOL ReadStatusSnapshot(IniPort* pIniPort, Snapshot* pSnapshot) {
   BOOL fGotData = FALSE;
   BYTE buffer[kStatusSnapshotSize];
   DWORD cbRead = 0;
@@ -34,11 +45,11 @@ BOOL TakeStatusSnapshot(IniPort* pIniPort) {
     if (cbRead > 0) {
       // A port monitor that claims more than it was offered is held to what fits.
       const DWORD cbKept = cbRead < kSnapshotReadSize ? cbRead : kSnapshotReadSize;
-      pIniPort->cbStatusSnapshot = cbKept;
+      pSnapshot->cbData = cbKept;
       for (DWORD i = 0; i < cbKept; ++i) {
-        pIniPort->StatusSnapshot[i] = buffer[i];
+        pSnapshot->bytes[i] = buffer[i];
       }
-      pIniPort->StatusSnapshot[cbKept] = 0;
+      pSnapshot->bytes[cbKept] = 0;
       fGotData = TRUE;
     }
     if (cbRead != kSnapshotReadSize) {
@@ -49,7 +60,22 @@ BOOL TakeStatusSnapshot(IniPort* pIniPort) {
     cbRead = 0;
     fRead = PJLMonReadPort(pIniPort, buffer, kSnapshotReadSize, &cbRead);
   }
+  if (fGotData) {
+    EnterMonitorLock();
+    pIniPort->cbStatusSnapshot = pSnapshot->cbData;
+    for (DWORD i = 0; i <= pSnapshot->cbData; ++i) {
+      pIniPort->StatusSnapshot[i] = pSnapshot->bytes[i];
+    }
+    LeaveMonitorLock();
+  }
   return fGotData;
+}
+
+}  // namespace
+
+BOOL TakeStatusSnapshot(IniPort* pIniPort) {
+  Snapshot snapshot;
+  return ReadStatusSnapshot(pIniPort, &snapshot);
 }
 
 BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
@@ -86,23 +112,23 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueN
 
   // A job's own status conversation owns the back channel while it runs.
   BOOL fFresh = FALSE;
+  Snapshot snapshot;
   if (!PortStatusHas(pIniPort, PORT_IN_JOB)) {
-    fFresh = TakeStatusSnapshot(pIniPort);
+    fFresh = ReadStatusSnapshot(pIniPort, &snapshot);
   }
 
   BOOL bResult = FALSE;
   if (!fVendorName || !fFresh || lpOutBuffer == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
   } else {
-    const DWORD cbCopy =
-        cbOutBuffer < pIniPort->cbStatusSnapshot ? cbOutBuffer : pIniPort->cbStatusSnapshot;
+    const DWORD cbCopy = cbOutBuffer < snapshot.cbData ? cbOutBuffer : snapshot.cbData;
     if (lpcbReturned != nullptr) {
       *lpcbReturned = cbCopy;
     }
-    OutputDebugStringA(reinterpret_cast<LPCSTR>(pIniPort->StatusSnapshot));
+    OutputDebugStringA(reinterpret_cast<LPCSTR>(snapshot.bytes));
     BYTE* pOut = reinterpret_cast<BYTE*>(lpOutBuffer);
     for (DWORD i = 0; i < cbCopy; ++i) {
-      pOut[i] = pIniPort->StatusSnapshot[i];
+      pOut[i] = snapshot.bytes[i];
     }
     bResult = TRUE;
   }

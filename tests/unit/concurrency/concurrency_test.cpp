@@ -213,6 +213,33 @@ TEST_F(ConcurrencyTest, SixteenPortsPrintWhileOthersQueryAndOpenAndClosePorts) {
   EXPECT_EQ(host::OpenEvents(), 0);
 }
 
+TEST_F(ConcurrencyTest, TwoQueriesOnOnePortEachAnswerWithWhatTheyReadThemselves) {
+  std::shared_ptr<sim::SimPrinter> printer = AddPrinter(u"USB001", u"Label A");
+  printer->SetAutoStatus(false);
+  sim::Spooler spooler(monitor_);
+  ASSERT_TRUE(spooler.OpenPort(u"USB001", u"Label A"));
+  const std::vector<BYTE> first(20, 'A');
+  const std::vector<BYTE> second(30, 'B');
+  printer->QueueBackChannel(first);
+  // The second query comes in on another spooler thread just as the first has read its bytes
+  // and is about to answer; it is run from the first one's debugger output, where that happens.
+  std::vector<BYTE> secondAnswer;
+  bool secondAsked = false;
+  host::OnDebugOutput([&](const std::string& text) {
+    if (!secondAsked && text == std::string(first.begin(), first.end())) {
+      secondAsked = true;
+      printer->QueueBackChannel(second);
+      EXPECT_TRUE(spooler.QueryStatus(&secondAnswer));
+    }
+  });
+  std::vector<BYTE> firstAnswer;
+  EXPECT_TRUE(spooler.QueryStatus(&firstAnswer));
+  host::OnDebugOutput(nullptr);
+  ASSERT_TRUE(secondAsked);
+  EXPECT_EQ(firstAnswer, first);
+  EXPECT_EQ(secondAnswer, second);
+}
+
 TEST_F(ConcurrencyTest, TwoStartsRacingOnOnePortBothPrintOneAfterTheOther) {
   constexpr int kRounds = 25;
   const Watchdog watchdog(std::chrono::seconds(120));
