@@ -16,7 +16,6 @@ struct SpoolerState {
   platform_impl::NthCallFailure failure;
 };
 
-
 SpoolerState& State() {
   static SpoolerState* state = new SpoolerState;
   return *state;
