@@ -343,10 +343,13 @@ StatusRecord SimPrinter::BuildRecordLocked() {
   record.bEndChar = kStatusEndChar;
   if (status_.numMesgBytes == kStatusRecordSize - 1) {
     // The sum then takes in the checksum byte itself, which matches only when the bytes before it
-    // sum to 0: the last reserved byte makes them.
-    record.bNumMesgBytes = static_cast<BYTE>(kStatusRecordSize - 2);
-    record.bReserved104[9] = static_cast<BYTE>(0u - StatusChecksum(record));
-    record.bNumMesgBytes = status_.numMesgBytes;
+    // (offsets 1 to 113) sum to 0: the last reserved byte, offset 113, makes them.
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
+    BYTE sum = 0;
+    for (DWORD i = 1; i < kStatusRecordSize - 3; ++i) {
+      sum = static_cast<BYTE>(sum + bytes[i]);
+    }
+    record.bReserved104[9] = static_cast<BYTE>(0u - sum);
     record.bChecksum = 0;
   } else {
     record.bChecksum = StatusChecksum(record);
