@@ -113,6 +113,7 @@ TEST_F(SimPrinterTest, AnAlignmentPrintIsToldFromJobDataAndReportsItsResult) {
   std::vector<BYTE> jobData = before;
   jobData.insert(jobData.end(), after.begin(), after.end());
   EXPECT_EQ(printer_->JobData(), jobData);
+  EXPECT_EQ(sim::Describe(printer_->Events()[3]), "write 8 bytes: alignment print");
 }
 
 TEST_F(SimPrinterTest, SpitCountersRiseWithPrintedData) {
