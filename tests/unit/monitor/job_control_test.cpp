@@ -444,13 +444,5 @@ TEST_F(JobControlTest, AbortWithoutJobsOnlyLogs) {
   EXPECT_EQ(PortStatus(port_), 0u);
 }
 
-TEST_F(JobControlTest, ClosingAPortDropsItsJobsSilently) {
-  ASSERT_TRUE(Start(port_, 1));
-  EXPECT_TRUE(PJLMonClosePort(port_));
-  EXPECT_TRUE(host::SetJobCalls().empty());
-  EXPECT_EQ(host::OpenPrinterHandles(), 0);
-  EXPECT_EQ(LeakedAllocations(), 0);
-}
-
 }  // namespace
 }  // namespace langmon_test
