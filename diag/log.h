@@ -20,9 +20,11 @@ constexpr char kLogFileName[] = "\\VelmoraLMDrv.dbg";
 
 // printf-style with the conventions of wvsprintfA (%ld is 32 bits everywhere). Never changes the
 // caller's last error. A line longer than the line buffer is cut to fit.
+// The format is checked against the arguments where long is 32 bits as on Windows (the DLL
+// build); on LP64 Linux the Windows conventions for %ld cannot be expressed to the checker.
 void LogMessage(int level, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
+#if defined(_WIN32) && defined(__GNUC__)
+    __attribute__((format(ms_printf, 2, 3)))
 #endif
     ;
 

@@ -1,0 +1,112 @@
+// Reads from the printer on the spooler's behalf: plain reads, and the vendor status query that
+// returns the newest raw back-channel bytes between jobs.
+#include "diag/log.h"
+#include "monitor/monitor.h"
+
+namespace {
+
+constexpr DWORD kSnapshotReadSize = kStatusSnapshotSize - 1;
+constexpr DWORD kDrainPauseMs = 100;
+
+constexpr WCHAR kInstalledMemoryName[] = WSTR("Installed Memory");
+constexpr WCHAR kAvailableMemoryName[] = WSTR("Available Memory");
+constexpr WCHAR kVendorStatusName[] = WSTR("VELMORA");
+
+}  // namespace
+
+BOOL WINAPI PJLMonReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+  LogMessage(LOG_TRACE, "**** LANGMON: PJLMonReadPort Called\n");
+  if (!IsPortHandle(hPort)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  IniPort* pIniPort = static_cast<IniPort*>(hPort);
+  LogMessage(LOG_TRACE, "**** PJLMonReadPort Returning\n");
+  return pIniPort->PortMonitor.pfnReadPort(pIniPort->hPort, pBuffer, cbBuffer, pcbRead);
+}
+
+BOOL TakeStatusSnapshot(IniPort* pIniPort) {
+  BOOL fGotData = FALSE;
+  BYTE buffer[kStatusSnapshotSize];
+  DWORD cbRead = 0;
+  BOOL fRead = PJLMonReadPort(pIniPort, buffer, kSnapshotReadSize, &cbRead);
+  while (fRead) {
+    if (cbRead > 0) {
+      // A port monitor that claims more than it was offered is held to what fits.
+      const DWORD cbKept = cbRead < kSnapshotReadSize ? cbRead : kSnapshotReadSize;
+      pIniPort->cbStatusSnapshot = cbKept;
+      for (DWORD i = 0; i < cbKept; ++i) {
+        pIniPort->StatusSnapshot[i] = buffer[i];
+      }
+      pIniPort->StatusSnapshot[cbKept] = 0;
+      fGotData = TRUE;
+    }
+    if (cbRead != kSnapshotReadSize) {
+      break;
+    }
+    // A full read means more is waiting: keep draining so the newest bytes win.
+    Sleep(kDrainPauseMs);
+    cbRead = 0;
+    fRead = PJLMonReadPort(pIniPort, buffer, kSnapshotReadSize, &cbRead);
+  }
+  return fGotData;
+}
+
+BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
+                                   LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
+                                   DWORD cbOutBuffer, LPDWORD lpcbReturned) {
+  // Like every other entry, only a port record of ours is served.
+  if (!IsPortHandle(hPort)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  IniPort* pIniPort = static_cast<IniPort*>(hPort);
+
+  if (ControlID != 0) {
+    if (pIniPort->PortMonitor.pfnGetPrinterDataFromPort == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    return pIniPort->PortMonitor.pfnGetPrinterDataFromPort(pIniPort->hPort, ControlID, pValueName,
+                                                           lpInBuffer, cbInBuffer, lpOutBuffer,
+                                                           cbOutBuffer, lpcbReturned);
+  }
+
+  if (pValueName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const bool fMemoryName = lstrcmpiW(pValueName, kInstalledMemoryName) == 0 ||
+                           lstrcmpiW(pValueName, kAvailableMemoryName) == 0;
+  const bool fVendorName = !fMemoryName && lstrcmpiW(pValueName, kVendorStatusName) == 0;
+  if (!fMemoryName && !fVendorName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+
+  // A job's own status conversation owns the back channel while it runs.
+  BOOL fFresh = FALSE;
+  if (!PortStatusHas(pIniPort, PORT_IN_JOB)) {
+    fFresh = TakeStatusSnapshot(pIniPort);
+  }
+
+  BOOL bResult = FALSE;
+  if (!fVendorName || !fFresh || lpOutBuffer == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    const DWORD cbCopy =
+        cbOutBuffer < pIniPort->cbStatusSnapshot ? cbOutBuffer : pIniPort->cbStatusSnapshot;
+    if (lpcbReturned != nullptr) {
+      *lpcbReturned = cbCopy;
+    }
+    OutputDebugStringA(reinterpret_cast<LPCSTR>(pIniPort->StatusSnapshot));
+    BYTE* pOut = reinterpret_cast<BYTE*>(lpOutBuffer);
+    for (DWORD i = 0; i < cbCopy; ++i) {
+      pOut[i] = pIniPort->StatusSnapshot[i];
+    }
+    bResult = TRUE;
+  }
+
+  SetEvent(pIniPort->hEvent);
+  return bResult;
+}

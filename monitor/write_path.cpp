@@ -1,0 +1,101 @@
+// Job data on its way to the printer: passed through untouched, and cut so that every job
+// header starts a write of its own, where the pre-job check runs before it is sent.
+#include "diag/log.h"
+#include "monitor/byte_search.h"
+#include "monitor/monitor.h"
+#include "prepare/pre_job_check.h"
+
+namespace {
+
+// Writes this short are never scanned.
+constexpr DWORD kMinimumScannedWrite = 51;
+constexpr BYTE kJobHeaderTrailer[4] = {0xA5, 0x00, 0x06, 0x40};
+
+struct ScanResult {
+  DWORD cbToSend;
+  bool fHeaderAtStart;
+};
+
+// One forward pass. A header at offset 0 is noted and passed over; a later header, or an escape
+// byte too close to the end to be judged, ends the write just before it.
+ScanResult ScanForJobHeader(const BYTE* pBuffer, DWORD cbBuf, const JobHeaderPattern& pattern) {
+  ScanResult result = {cbBuf, false};
+  const DWORD cbHeader = pattern.cbHeader;
+  DWORD i = 0;
+  while (true) {
+    i = FindByte(pBuffer, i, result.cbToSend, pattern.bStart[0]);
+    if (i >= result.cbToSend) {
+      return result;
+    }
+    if (result.cbToSend - i <= cbHeader + 1) {
+      result.cbToSend = i;
+      return result;
+    }
+    const BYTE* p = pBuffer + i;
+    const bool fHeader = p[1] == pattern.bStart[1] && p[2] == pattern.bStart[2] &&
+                         p[3] == pattern.bStart[3] && p[cbHeader - 4] == kJobHeaderTrailer[0] &&
+                         p[cbHeader - 3] == kJobHeaderTrailer[1] &&
+                         p[cbHeader - 2] == kJobHeaderTrailer[2] &&
+                         p[cbHeader - 1] == kJobHeaderTrailer[3];
+    if (fHeader) {
+      if (i > 0) {
+        result.cbToSend = i;
+        return result;
+      }
+      result.fHeaderAtStart = true;
+    }
+    ++i;
+  }
+}
+
+}  // namespace
+
+BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+  LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Called\n");
+  if (!IsPortHandle(hPort)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  IniPort* pIniPort = static_cast<IniPort*>(hPort);
+
+  ScanResult scan = {cbBuf, false};
+  if (PortStatusHas(pIniPort, PORT_FIRST_WRITE | PORT_NO_HEADER_SCAN)) {
+    LogMessage(LOG_INFORM, "**** First Write - Do not look for Header\n");
+  } else if (cbBuf >= kMinimumScannedWrite && pBuffer != nullptr &&
+             pIniPort->HeaderPattern.cbHeader >= sizeof(pIniPort->HeaderPattern.bStart)) {
+    // A port that never started a job has no pattern to look for, and is not scanned.
+    scan = ScanForJobHeader(pBuffer, cbBuf, pIniPort->HeaderPattern);
+  }
+
+  if (scan.fHeaderAtStart) {
+    IniJob* pIniJob = pIniPort->pIniJob;
+    if (pIniJob == nullptr) {
+      // The job started without a printer of its own to ask; there is nobody to check with.
+      LogMessage(LOG_WARNING, "Header found -- no job record, sent without the check\n");
+    } else {
+      LogMessage(LOG_INFORM, "Header found -- Prepare for next print\n");
+      if (!PrepareForNextPrint(pIniJob, pIniPort)) {
+        AbortJobs(pIniPort);
+        LogMessage(LOG_INFORM, "PrepareForNextPrint( ) failed!  Jobs Aborted\n");
+        LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Returning\n");
+        return FALSE;
+      }
+      LogMessage(LOG_INFORM, "PrepareForNextPrint( ) successful!\n");
+    }
+  }
+
+  BOOL bResult = TRUE;
+  if (scan.cbToSend == 0) {
+    LogMessage(LOG_ERROR, "**** cbBuf==0\n");
+  } else {
+    bResult = pIniPort->PortMonitor.pfnWritePort(pIniPort->hPort, pBuffer, scan.cbToSend,
+                                                 pcbWritten);
+    if (bResult) {
+      ClearPortStatus(pIniPort, PORT_FIRST_WRITE);
+    } else {
+      LogMessage(LOG_ERROR, "**** WritePort failed\n");
+    }
+  }
+  LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Returning\n");
+  return bResult;
+}

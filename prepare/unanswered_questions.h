@@ -1,0 +1,34 @@
+// Questions whose only way out is the user's answer: a box that is not shown (quiet mode, or no
+// desktop to show it on) answers 0, which means "go on", and a printer that never changes would
+// then keep the spooler's thread in the loop for ever. Each such loop therefore gives up after a
+// few unanswered questions and takes the branch that stops the job. Real answers are not counted.
+#pragma once
+
+#include "diag/log.h"
+#include "monitor/monitor.h"
+#include "settings/message_box.h"
+
+constexpr unsigned kMaxUnansweredQuestions = 3;
+
+// Counts the questions of one loop that nobody answered.
+struct UnansweredQuestions {
+  unsigned count = 0;
+
+  // True when `answer` is the last unanswered question the loop may ask.
+  bool LimitReached(int answer) {
+    if (answer != 0) {
+      return false;
+    }
+    if (++count < kMaxUnansweredQuestions) {
+      return false;
+    }
+    LogMessage(LOG_WARNING, "%d questions went unanswered: giving up\n",
+               static_cast<int>(count));
+    return true;
+  }
+};
+
+// Every question of the pre-job check carries the job's printer name as its caption.
+inline int AskUser(const IniJob* pIniJob, UINT uTextId, UINT uType) {
+  return OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(uTextId), pIniJob->pszPrinterName, uType);
+}

@@ -1,0 +1,66 @@
+// The stand-in spooler: drives the monitor's MONITOREX table through whole jobs the way the print
+// spooler does — open the port with the port monitor's table, start the document, offer the job
+// data in writes and offer again whatever was not written, end the document, close the port.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace sim {
+
+struct Job {
+  std::u16string printerName = u"Label A";
+  DWORD jobId = 1;
+  std::u16string documentName = u"Labels";
+  std::vector<BYTE> data;
+  // Sizes of successive offers, used in turn and then from the start again (a spooler's buffer
+  // size); empty offers everything at once.
+  std::vector<DWORD> offerSizes = {4096};
+};
+
+struct JobResult {
+  BOOL started = FALSE;
+  DWORD startError = 0;
+  BOOL writeFailed = FALSE;  // a write was refused: the spooler stops sending the job
+  DWORD writeError = 0;
+  DWORD bytesAccepted = 0;
+  unsigned writeCalls = 0;
+  BOOL ended = FALSE;
+};
+
+class Spooler {
+ public:
+  // The table InitializePrintMonitor returned.
+  explicit Spooler(LPMONITOREX monitor);
+  ~Spooler();
+  Spooler(const Spooler&) = delete;
+  Spooler& operator=(const Spooler&) = delete;
+
+  // Opens the port through the monitor, over the simulated printers' port monitor.
+  BOOL OpenPort(const std::u16string& portName, const std::u16string& printerName);
+  BOOL ClosePort();
+  HANDLE PortHandle() const { return port_; }
+
+  // One whole job: start, writes, end. `progress` sees the bytes accepted so far after each
+  // write.
+  JobResult Print(const Job& job, const std::function<void(DWORD accepted)>& progress = {});
+
+  // The vendor status query: the printer's newest raw back-channel bytes.
+  BOOL QueryStatus(std::vector<BYTE>* bytes, DWORD cbOut = 512);
+
+ private:
+  LPMONITOREX monitor_;
+  HANDLE port_ = nullptr;
+};
+
+// Job data as a printer driver produces it for `labels` labels: a job header in front of each
+// label's data, with escape sequences inside the data as real print data has them.
+std::vector<BYTE> MakeJobData(unsigned labels, size_t bytesPerLabel, unsigned seed = 1);
+
+// The job-header command that starts each label's data.
+std::vector<BYTE> JobHeaderCommand();
+
+}  // namespace sim

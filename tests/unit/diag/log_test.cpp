@@ -1,0 +1,111 @@
+#include <string>
+
+#include "tests/support/monitor_test.h"
+
+namespace langmon_test {
+namespace {
+
+class LogTest : public MonitorTest {};
+
+TEST_F(LogTest, OnlyLevelsAtOrAboveTheThresholdProduceLines) {
+  LogMessage(1, "trace\n");
+  LogMessage(2, "dump\n");
+  LogMessage(0, "zero\n");
+  LogMessage(-1, "raw trace\n");
+  EXPECT_TRUE(LogLines().empty());
+
+  LogMessage(3, "inform %d\n", 3);
+  LogMessage(4, "warning\n");
+  LogMessage(5, "error\n");
+  LogMessage(6, "fatal\n");
+  LogMessage(7, "seven\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "VMT_LM_10[INFORM] inform 3\n", "VMT_LM_10[* WARNING *] warning\n",
+                            "VMT_LM_10[** ERROR **] error\n", "VMT_LM_10[*** FATAL ***] fatal\n",
+                            "VMT_LM_10[UNKNOWN] seven\n"}));
+}
+
+TEST_F(LogTest, NegativeLevelWritesTheFormatRawWithoutReadingArguments) {
+  LogMessage(-3, "100%d done %s\n");
+  ASSERT_EQ(LogLines(), std::vector<std::string>{"100%d done %s\n"});
+  EXPECT_NE(LogFileText().find("100%d done %s\n"), std::string::npos);
+}
+
+TEST_F(LogTest, LongFormatsReadThirtyTwoBitArgumentsAsWindowsDoes) {
+  LogMessage(3, "%ld %lu %lx|%s\n", static_cast<LONG>(-5), static_cast<DWORD>(4294967295u),
+             static_cast<DWORD>(0xBEEF), "tail");
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"VMT_LM_10[INFORM] -5 4294967295 beef|tail\n"});
+}
+
+TEST_F(LogTest, LoggingLeavesTheCallersLastErrorIntact) {
+  SetLastError(ERROR_BUSY);
+  LogMessage(5, "something failed\n");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
+  SetLastError(ERROR_INVALID_DATA);
+  LogMessage(1, "dropped\n");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+}
+
+TEST_F(LogTest, OverlongLinesAreCutToTheLineBuffer) {
+  const std::string longText(3000, 'x');
+  LogMessage(3, "%s", longText.c_str());
+  LogMessage(-3, longText.c_str());
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "VMT_LM_10[INFORM] " + std::string(511 - 18, 'x'));
+  EXPECT_EQ(lines[1], std::string(511, 'x'));
+}
+
+TEST_F(LogTest, FileRecordsCarryATwentyCharacterLocalTimestamp) {
+  SYSTEMTIME time = {};
+  time.wYear = 2026;
+  time.wMonth = 3;
+  time.wDay = 2;
+  time.wHour = 9;
+  time.wMinute = 5;
+  time.wSecond = 3;
+  time.wMilliseconds = 7;
+  host::SetLocalTime(time);
+  LogMessage(4, "ink low\n");
+  LogMessage(1, "not in the file\n");
+  EXPECT_EQ(LogFileText(), "03/02 09:05:03:007  VMT_LM_10[* WARNING *] ink low\n");
+}
+
+TEST_F(LogTest, FileStartsOverOnlyOnceItHasGrownPastTheCap) {
+  {
+    std::ofstream out(LogFilePath(), std::ios::binary);
+    out << std::string(2000000, 'a');
+  }
+  LogMessage(3, "at the cap\n");
+  std::string text = LogFileText();
+  EXPECT_EQ(text.size(), 2000000u + 20u + 29u);
+  EXPECT_EQ(text.substr(2000020), "VMT_LM_10[INFORM] at the cap\n");
+
+  {
+    std::ofstream out(LogFilePath(), std::ios::binary);
+    out << std::string(2000001, 'a');
+  }
+  LogMessage(3, "over the cap\n");
+  text = LogFileText();
+  EXPECT_EQ(text.size(), 20u + 31u);
+  EXPECT_EQ(text.substr(20), "VMT_LM_10[INFORM] over the cap\n");
+}
+
+TEST_F(LogTest, LinesStillReachTheDebuggerWhenTheFileCannotBeWritten) {
+  host::SetTempFolder("");
+  LogMessage(3, "no temp folder\n");
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"VMT_LM_10[INFORM] no temp folder\n"});
+
+  host::SetTempFolder(TempFolder().string());
+  HANDLE holder = CreateFileA(LogFilePath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  LogMessage(3, "file held by another writer\n");
+  CloseHandle(holder);
+  LogMessage(3, "file free again\n");
+  EXPECT_EQ(LogFileText().find("held"), std::string::npos);
+  EXPECT_NE(LogFileText().find("file free again"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace langmon_test
