@@ -60,7 +60,8 @@ JobResult Spooler::Print(const Job& job, const std::function<void(DWORD accepted
   while (result.bytesAccepted < total) {
     DWORD offer = total - result.bytesAccepted;
     if (!job.offerSizes.empty()) {
-      const DWORD size = job.offerSizes[nextOffer++ % job.offerSizes.size()];
+      const DWORD size = job.offerSizes[nextOffer];
+      nextOffer = nextOffer + 1 < job.offerSizes.size() ? nextOffer + 1 : nextOffer;
       offer = size < offer && size > 0 ? size : offer;
     }
     DWORD written = 0;
@@ -121,7 +122,8 @@ std::vector<BYTE> MakeJobData(unsigned labels, size_t bytesPerLabel, unsigned se
   std::mt19937 random(seed);
   const std::vector<BYTE> header = JobHeaderCommand();
   std::vector<BYTE> data;
-  data.reserve(labels * (header.size() + bytesPerLabel));
+  data.reserve(kJobPreambleSize + labels * (header.size() + bytesPerLabel));
+  data.insert(data.end(), kJobPreamble, kJobPreamble + kJobPreambleSize);
   for (unsigned label = 0; label < labels; ++label) {
     data.insert(data.end(), header.begin(), header.end());
     for (size_t i = 0; i < bytesPerLabel; ++i) {

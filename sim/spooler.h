@@ -11,14 +11,19 @@
 
 namespace sim {
 
+// What a printer driver sends before the first label: a printer reset and the model's name.
+constexpr char kJobPreamble[] = "\x1B@VMLP250 job\r\n";
+constexpr DWORD kJobPreambleSize = sizeof(kJobPreamble) - 1;
+
 struct Job {
   std::u16string printerName = u"Label A";
   DWORD jobId = 1;
   std::u16string documentName = u"Labels";
   std::vector<BYTE> data;
-  // Sizes of successive offers, used in turn and then from the start again (a spooler's buffer
-  // size); empty offers everything at once.
-  std::vector<DWORD> offerSizes = {4096};
+  // Sizes of successive offers, used in turn, the last one for the rest of the job; empty offers
+  // everything at once. By default the driver's preamble goes out on its own (the first write of
+  // a job is never checked) and the labels follow in a spooler's 4 KiB buffers.
+  std::vector<DWORD> offerSizes = {kJobPreambleSize, 4096};
 };
 
 struct JobResult {
@@ -56,8 +61,8 @@ class Spooler {
   HANDLE port_ = nullptr;
 };
 
-// Job data as a printer driver produces it for `labels` labels: a job header in front of each
-// label's data, with escape sequences inside the data as real print data has them.
+// Job data as a printer driver produces it for `labels` labels: the preamble, then a job header
+// in front of each label's data, with escape sequences inside the data as real print data has.
 std::vector<BYTE> MakeJobData(unsigned labels, size_t bytesPerLabel, unsigned seed = 1);
 
 // The job-header command that starts each label's data.
