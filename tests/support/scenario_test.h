@@ -1,0 +1,101 @@
+// Whole jobs through the monitor's table against the simulated printer: one port "USB001" with
+// the printer "Label A", its driver folder with the alignment print files, and its settings
+// folder, on the virtual clock.
+#pragma once
+
+#include <memory>
+
+#include "sim/driver_files.h"
+#include "sim/sim_printer.h"
+#include "sim/spooler.h"
+#include "tests/support/monitor_test.h"
+
+namespace langmon_test {
+
+constexpr char16_t kPortName[] = u"USB001";
+constexpr char16_t kPrinterName[] = u"Label A";
+
+class ScenarioTest : public MonitorTest {
+ protected:
+  void SetUp() override {
+    MonitorTest::SetUp();
+    sim::RemovePrinters();
+    printer_ = sim::AddPrinter(kPortName);
+    sim::WriteAlignmentFiles(DriverFolder().string());
+    sim::RegisterPrinter(kPrinterName, DriverFolder().string());
+    std::filesystem::create_directories(SettingsFolder());
+    std::u16string root = u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora";
+    monitor_ = InitializePrintMonitor(root.data());
+    ASSERT_NE(monitor_, nullptr);
+    spooler_ = std::make_unique<sim::Spooler>(monitor_);
+    ASSERT_TRUE(spooler_->OpenPort(kPortName, kPrinterName));
+  }
+
+  void TearDown() override {
+    if (spooler_ && spooler_->PortHandle() != nullptr) {
+      spooler_->ClosePort();
+    }
+    spooler_.reset();
+    sim::RemovePrinters();
+    MonitorTest::TearDown();
+  }
+
+  std::filesystem::path DriverFolder() const { return TempFolder().parent_path() / "driver"; }
+  std::filesystem::path SettingsFolder() const {
+    return AppDataFolder() / "VMT" / "Drivers" / "Label A";
+  }
+  std::filesystem::path PrinterIni() const { return SettingsFolder() / "Label A.ini"; }
+  std::filesystem::path ModelIni() const { return SettingsFolder() / "VM_lp250.ini"; }
+
+  static void WriteText(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+
+  // A key of the printer settings file, as the monitor reads it; `missing` when absent.
+  int PrinterSetting(const char16_t* key, int missing = -999) const {
+    std::u16string file = u"";
+    for (char c : PrinterIni().string()) {
+      file.push_back(static_cast<char16_t>(c));
+    }
+    return static_cast<int>(GetPrivateProfileIntW(u"settings", key, missing, file.c_str()));
+  }
+
+  // The string IDs of every box asked so far, in order.
+  static std::vector<unsigned> Boxes() {
+    std::vector<unsigned> ids;
+    for (const host::MessageBoxRecord& box : host::MessageBoxes()) {
+      ids.push_back(box.textId);
+    }
+    return ids;
+  }
+
+  // Sets what the printer reports.
+  void Report(const sim::Status& status) { printer_->SetStatus(status); }
+
+  sim::JobResult Print(unsigned labels = 3, size_t bytesPerLabel = 600, DWORD jobId = 1) {
+    sim::Job job;
+    job.printerName = kPrinterName;
+    job.jobId = jobId;
+    job.data = sim::MakeJobData(labels, bytesPerLabel, jobId);
+    lastJobData_ = job.data;
+    return spooler_->Print(job);
+  }
+
+  std::vector<DWORD> DeletedJobs() const {
+    std::vector<DWORD> ids;
+    for (const host::SetJobRecord& call : host::SetJobCalls()) {
+      if (call.command == JOB_CONTROL_DELETE) {
+        ids.push_back(call.jobId);
+      }
+    }
+    return ids;
+  }
+
+  LPMONITOREX monitor_ = nullptr;
+  std::shared_ptr<sim::SimPrinter> printer_;
+  std::unique_ptr<sim::Spooler> spooler_;
+  std::vector<BYTE> lastJobData_;
+};
+
+}  // namespace langmon_test
