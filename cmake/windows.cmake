@@ -28,6 +28,7 @@ set_target_properties(languagemonitor PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_include_directories(languagemonitor PRIVATE ${CMAKE_SOURCE_DIR} ${LANGMON_GENERATED_DIR})
 target_compile_options(languagemonitor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LANGMON_WARNINGS}>)
+# windres reports no header dependencies, so name them.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/languagemonitor.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/texts.inc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${LANGMON_GENERATED_DIR}/langmon_version.h")
 # The spooler loads the DLL on its own: the compiler's runtime is linked in, so the DLL needs
