@@ -60,6 +60,22 @@ long LiveAllocations();
 // Open file handles and events made through the stand-ins and not yet closed.
 long OpenFileHandles();
 long OpenEvents();
+// Registry key handles opened through RegCreateKeyExW and not yet closed.
+long OpenRegistryKeys();
+
+// ---- File failures -------------------------------------------------------------------------
+// Each names one file by a Windows or native path; it is matched against the file a handle is
+// open on at the time of the call, so any spelling of the path (doubled separators, backslashes)
+// hits it. Reset and ClearFileFailures disarm them all.
+// ReadFile fails (FALSE, ERROR_READ_FAULT) once the file position has reached afterBytes; a read
+// that crosses that point first delivers the bytes before it. So exactly afterBytes bytes can be
+// read from the start before the failure.
+void FailFileReads(const std::string& path, DWORD afterBytes);
+// GetFileSize of the file fails: INVALID_FILE_SIZE with ERROR_READ_FAULT.
+void FailFileSize(const std::string& path, bool fail = true);
+// WriteFile to the file fails: FALSE, nothing written, ERROR_WRITE_FAULT.
+void FailFileWrites(const std::string& path, bool fail = true);
+void ClearFileFailures();
 
 // ---- Registry ------------------------------------------------------------------------------
 // Keys are named by their path below HKEY_LOCAL_MACHINE, compared without regard to case.
@@ -105,7 +121,9 @@ struct DialogRecord {
   std::u16string controlText;
   bool visible = false;
   bool alive = false;
-  unsigned messagesDispatched = 0;  // queued messages taken by PeekMessageW for this dialog
+  // Queued messages of this dialog (taken by PeekMessageW) that were dispatched to it through
+  // IsDialogMessageW or DispatchMessageW.
+  unsigned messagesDispatched = 0;
 };
 // Every dialog created since Reset, alive or destroyed, in order of creation.
 std::vector<DialogRecord> Dialogs();
@@ -132,6 +150,7 @@ struct SetJobRecord {
   BOOL result = FALSE;
 };
 std::vector<SetJobRecord> SetJobCalls();
+void ClearSetJobCalls();
 long OpenPrinterHandles();
 
 }  // namespace host

@@ -26,30 +26,30 @@ constexpr BYTE kAlignMarkInvalid = 0x28;
 // Byte-exact layout. Multi-byte counters are little-endian on the wire whatever the host, so they
 // are kept as bytes and read through the accessors below.
 struct StatusRecord {
-  BYTE bStartChar;          // 0
-  BYTE bNumMesgBytes;       // 1
-  BYTE bReserved2;          // 2
-  BYTE bRecordNumber;       // 3
-  BYTE bReserved4[37];      // 4..40
-  BYTE bCartType;           // 41
-  BYTE bReserved42[4];      // 42..45
-  BYTE bBusyChar;           // 46
-  BYTE bReserved47[13];     // 47..59
-  BYTE bErrorFlags;         // 60
-  BYTE bReserved61[11];     // 61..71
-  BYTE dwYellowSpitsLE[4];  // 72..75
-  BYTE dwMagentaSpitsLE[4]; // 76..79
-  BYTE dwCyanSpitsLE[4];    // 80..83
-  BYTE bReserved84[11];     // 84..94
-  BYTE bCartStatus;         // 95
-  BYTE bReserved96;         // 96
-  BYTE bNewCart;            // 97
-  BYTE bReserved98[4];      // 98..101
-  BYTE bAlignMarkA;         // 102
-  BYTE bAlignMarkB;         // 103
-  BYTE bReserved104[10];    // 104..113
-  BYTE bChecksum;           // 114
-  BYTE bEndChar;            // 115
+  BYTE bStartChar;           // 0
+  BYTE bNumMesgBytes;        // 1
+  BYTE bReserved2;           // 2
+  BYTE bRecordNumber;        // 3
+  BYTE bReserved4[37];       // 4..40
+  BYTE bCartType;            // 41
+  BYTE bReserved42[4];       // 42..45
+  BYTE bBusyChar;            // 46
+  BYTE bReserved47[13];      // 47..59
+  BYTE bErrorFlags;          // 60
+  BYTE bReserved61[11];      // 61..71
+  BYTE dwYellowSpitsLE[4];   // 72..75
+  BYTE dwMagentaSpitsLE[4];  // 76..79
+  BYTE dwCyanSpitsLE[4];     // 80..83
+  BYTE bReserved84[11];      // 84..94
+  BYTE bCartStatus;          // 95
+  BYTE bReserved96;          // 96
+  BYTE bNewCart;             // 97
+  BYTE bReserved98[4];       // 98..101
+  BYTE bAlignMarkA;          // 102
+  BYTE bAlignMarkB;          // 103
+  BYTE bReserved104[10];     // 104..113
+  BYTE bChecksum;            // 114
+  BYTE bEndChar;             // 115
 };
 
 static_assert(sizeof(StatusRecord) == kStatusRecordSize);
@@ -94,4 +94,17 @@ inline DWORD CyanSpits(const StatusRecord& record) {
 inline bool IsBlackFamily(DWORD cartType) { return (cartType & ~0xFu) == 0x30u; }
 inline BYTE CartState(const StatusRecord& record) {
   return static_cast<BYTE>(record.bCartStatus >> 4);
+}
+
+// Sum of the bytes at offsets 1 to bNumMesgBytes - 1 (the count byte itself included), modulo
+// 256; 0 when the count is below 2. The sum never reaches past the record, whatever the count.
+inline BYTE StatusChecksum(const StatusRecord& record) {
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
+  const DWORD end =
+      record.bNumMesgBytes < kStatusRecordSize ? record.bNumMesgBytes : kStatusRecordSize;
+  BYTE sum = 0;
+  for (DWORD i = 1; i < end; ++i) {
+    sum = static_cast<BYTE>(sum + bytes[i]);
+  }
+  return sum;
 }

@@ -1,0 +1,266 @@
+// Start and end of a job on a port, the port's job list, and deleting a failed job's work.
+#include <cstring>
+
+#include "diag/log.h"
+#include "monitor/monitor.h"
+#include "resources/resource_ids.h"
+#include "settings/message_box.h"
+#include "settings/quiet_mode.h"
+
+namespace {
+
+// The version this monitor reports when a job starts.
+constexpr int kMonitorVersion = 8;
+
+// Retires every job on the port, whatever its id.
+constexpr DWORD kAllJobs = 0xFFFFFFFF;
+
+// Print-to-file ports and the driver's own command documents carry no job header to check.
+constexpr WCHAR kFilePortPrefix[] = WSTR("File");
+constexpr int kFilePortPrefixChars = 4;
+constexpr WCHAR kCommandDocumentName[] = WSTR("Brindlemarsten Command");
+constexpr int kCommandDocumentChars = 20;
+
+constexpr UINT kFailedStartBoxType = MB_SYSTEMMODAL | MB_ICONHAND | MB_OK;
+
+WCHAR FoldAsciiCase(WCHAR ch) {
+  return (ch >= WSTR('a') && ch <= WSTR('z')) ? static_cast<WCHAR>(ch - WSTR('a') + WSTR('A')) : ch;
+}
+
+// Whether the first cchCompare characters of psz match those of pszPrefix without regard to
+// case; a string that ends earlier matches only where the prefix ends with it.
+bool StartsWithNoCase(LPCWSTR psz, LPCWSTR pszPrefix, int cchCompare) {
+  if (psz == nullptr) {
+    return false;
+  }
+  for (int i = 0; i < cchCompare; ++i) {
+    if (FoldAsciiCase(psz[i]) != FoldAsciiCase(pszPrefix[i])) {
+      return false;
+    }
+    if (psz[i] == 0) {
+      return true;
+    }
+  }
+  return true;
+}
+
+bool SkipsHeaderScan(const IniPort* pIniPort, const DOC_INFO_1W* pDocInfo) {
+  return StartsWithNoCase(pIniPort->pszPortName, kFilePortPrefix, kFilePortPrefixChars) ||
+         StartsWithNoCase(pDocInfo->pDocName, kCommandDocumentName, kCommandDocumentChars);
+}
+
+// Tells the user once that the printer cannot be reached; later failures stay silent until a
+// job starts again. The flag is set even when quiet mode swallows the box.
+void WarnOnFailedStart(const IniJob* pIniJob) {
+  if (!fWarnedOnFailedStart.load()) {
+    OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION), pIniJob->pszPrinterName,
+                     kFailedStartBoxType);
+    LogMessage(LOG_ERROR, "**** LANGMON: WARN and set fWarnedOnFailedStart\n");
+    fWarnedOnFailedStart = TRUE;
+  } else {
+    LogMessage(LOG_ERROR, "**** LANGMON: DO NOT WARN\n");
+  }
+}
+
+BOOL StartFailed(DWORD dwError) {
+  LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return FALSE\n");
+  SetLastError(dwError);
+  return FALSE;
+}
+
+// Releases a chain of jobs that is no longer listed, telling the spooler each one is done.
+void RetireChain(IniJob* pIniJob) {
+  while (pIniJob != nullptr) {
+    IniJob* pNext = pIniJob->pNext;
+    ReportLastPageEjected(pIniJob);
+    FreeJobRecord(pIniJob);
+    pIniJob = pNext;
+  }
+}
+
+}  // namespace
+
+BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level,
+                               LPBYTE pDocInfo) {
+  LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort Called. Ver=%i\n", kMonitorVersion);
+
+  auto* pIniPort = static_cast<IniPort*>(hPort);
+  if (!IsPortHandle(hPort) || pDocInfo == nullptr || pszPrinterName == nullptr ||
+      pszPrinterName[0] == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort params Invalid\n");
+    return FALSE;
+  }
+
+  if (Level != 1) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    LogMessage(LOG_INFORM, "**** LANGMON: Error dwLevel = %i\n", static_cast<int>(Level));
+    return FALSE;
+  }
+
+  if (PortStatusHas(pIniPort, PORT_IN_JOB)) {
+    SetLastError(ERROR_BUSY);
+    LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort port busy\n");
+    return FALSE;
+  }
+
+  // The record carries its own copy of the printer name right behind it.
+  const DWORD cbName = (static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1) * sizeof(WCHAR);
+  auto* pIniJob = static_cast<IniJob*>(AllocZeroed(sizeof(IniJob) + cbName));
+  if (pIniJob == nullptr) {
+    // Without a record the job could not be checked nor its document started at the port, so
+    // the spooler is told the start failed and tries the job again later.
+    LogMessage(LOG_INFORM, "**** LANGMON: pIniJob = NULL\n");
+    return StartFailed(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  pIniJob->pszPrinterName = reinterpret_cast<LPWSTR>(pIniJob + 1);
+  lstrcpyW(pIniJob->pszPrinterName, pszPrinterName);
+
+  if (!OpenPrinterW(pIniJob->pszPrinterName, &pIniJob->hPrinter, nullptr)) {
+    const DWORD dwError = GetLastError();
+    LogMessage(LOG_ERROR, "**** LANGMON: PJLMonStartDocPort failed to open printer\n");
+    pIniJob->hPrinter = nullptr;
+    FreeJobRecord(pIniJob);
+    return StartFailed(dwError);
+  }
+
+  LoadQuietModeSetting(pIniJob->hPrinter);
+
+  SetPortStatus(pIniPort, PORT_IN_JOB);
+  const BOOL fStarted =
+      pIniPort->PortMonitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, 1, pDocInfo);
+  if (!fStarted) {
+    // The port monitor's reason is what the spooler gets, whatever the box and clean-up do.
+    const DWORD dwError = GetLastError();
+    ClearPortStatus(pIniPort, PORT_IN_JOB);
+    WarnOnFailedStart(pIniJob);
+    LogMessage(LOG_ERROR, "**** LANGMON: pfnStartDocPort FAILED\n");
+    FreeJobRecord(pIniJob);
+    return StartFailed(dwError);
+  }
+
+  fWarnedOnFailedStart = FALSE;
+
+  if (SkipsHeaderScan(pIniPort, reinterpret_cast<const DOC_INFO_1W*>(pDocInfo))) {
+    SetPortStatus(pIniPort, PORT_NO_HEADER_SCAN);
+  } else {
+    ClearPortStatus(pIniPort, PORT_NO_HEADER_SCAN);
+  }
+
+  pIniPort->HeaderPattern.cbHeader = kJobHeaderLength;
+  memcpy(pIniPort->HeaderPattern.bStart, kJobHeaderStart, sizeof(kJobHeaderStart));
+
+  pIniJob->JobId = JobId;
+  SetPortStatus(pIniPort, PORT_FIRST_WRITE);
+
+  EnterMonitorLock();
+  pIniJob->pNext = pIniPort->pIniJob;
+  pIniPort->pIniJob = pIniJob;
+  LeaveMonitorLock();
+
+  // Passes only when the port's previous job has ended.
+  WaitForSingleObject(pIniPort->hEvent, INFINITE);
+
+  LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return\n");
+  LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return TRUE\n");
+  return fStarted;
+}
+
+BOOL WINAPI PJLMonEndDocPort(HANDLE hPort) {
+  LogMessage(LOG_INFORM, "**** PJLMonEndDocPort Called\n");
+
+  if (!IsPortHandle(hPort)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto* pIniPort = static_cast<IniPort*>(hPort);
+
+  // Only the id is kept: the record itself may be gone by the time the port monitor returns.
+  bool fHaveJob = false;
+  DWORD dwNewestJobId = 0;
+  EnterMonitorLock();
+  if (pIniPort->pIniJob != nullptr) {
+    fHaveJob = true;
+    dwNewestJobId = pIniPort->pIniJob->JobId;
+  }
+  LeaveMonitorLock();
+
+  if (pIniPort->PortMonitor.pfnEndDocPort != nullptr) {
+    pIniPort->PortMonitor.pfnEndDocPort(pIniPort->hPort);
+  }
+
+  if (fHaveJob) {
+    RetireJobs(pIniPort, dwNewestJobId);
+  }
+
+  ClearPortStatus(pIniPort, PORT_IN_JOB);
+  SetEvent(pIniPort->hEvent);
+
+  LogMessage(LOG_INFORM, "**** PJLMonEndDocPort Returning\n");
+  return TRUE;
+}
+
+void ReportLastPageEjected(IniJob* pIniJob) {
+  SetJobW(pIniJob->hPrinter, pIniJob->JobId, 0, nullptr, JOB_CONTROL_LAST_PAGE_EJECTED);
+}
+
+IniJob* FindJobById(IniPort* pIniPort, DWORD JobId, IniJob** ppPrevious) {
+  IniJob* pFound = nullptr;
+  IniJob* pFoundPrevious = nullptr;
+  IniJob* pPrevious = nullptr;
+  // The oldest job with the id wins, so the walk goes on to the end of the list.
+  for (IniJob* pIniJob = pIniPort->pIniJob; pIniJob != nullptr; pIniJob = pIniJob->pNext) {
+    if (pIniJob->JobId == JobId) {
+      pFound = pIniJob;
+      pFoundPrevious = pPrevious;
+    }
+    pPrevious = pIniJob;
+  }
+  if (ppPrevious != nullptr) {
+    *ppPrevious = pFoundPrevious;
+  }
+  return pFound;
+}
+
+void RetireJobs(IniPort* pIniPort, DWORD JobId) {
+  EnterMonitorLock();
+
+  IniJob* pFirst = nullptr;
+  if (JobId == kAllJobs) {
+    pFirst = pIniPort->pIniJob;
+    pIniPort->pIniJob = nullptr;
+  } else {
+    IniJob* pPrevious = nullptr;
+    pFirst = FindJobById(pIniPort, JobId, &pPrevious);
+    if (pFirst != nullptr) {
+      // The job and everything older leave the list together.
+      if (pPrevious == nullptr) {
+        pIniPort->pIniJob = nullptr;
+      } else {
+        pPrevious->pNext = nullptr;
+      }
+    }
+  }
+  RetireChain(pFirst);
+
+  LeaveMonitorLock();
+}
+
+void AbortJobs(IniPort* pIniPort) {
+  LogMessage(LOG_INFORM, "Deleting the print job(s) in AbortJobs()\n");
+
+  EnterMonitorLock();
+  IniJob* pIniJob = pIniPort->pIniJob;
+  pIniPort->pIniJob = nullptr;
+  while (pIniJob != nullptr) {
+    IniJob* pNext = pIniJob->pNext;
+    if (!SetJobW(pIniJob->hPrinter, pIniJob->JobId, 0, nullptr, JOB_CONTROL_DELETE)) {
+      LogMessage(LOG_WARNING, "SetJob failed with last error %lu\n", GetLastError());
+    }
+    FreeJobRecord(pIniJob);
+    pIniJob = pNext;
+  }
+  LeaveMonitorLock();
+
+  LogMessage(LOG_INFORM, "Leaving AbortJobs()\n");
+}

@@ -1,0 +1,42 @@
+// host::Reset and the mapping of Windows paths onto this file system.
+#include "platform/host.h"
+
+#include "platform/host_state.h"
+
+namespace platform_impl {
+
+std::string NativePathOf(std::string_view windowsPath) {
+  std::string path(windowsPath);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+}  // namespace platform_impl
+
+namespace host {
+
+void Reset() {
+  using namespace platform_impl;
+  ResetClock();
+  ResetDebugOutput();
+  ResetMemory();
+  ResetFiles();
+  ResetRegistry();
+  ResetMessageBoxes();
+  ResetDialogs();
+  ResetShell();
+  ResetSpooler();
+  SetLastError(ERROR_SUCCESS);
+}
+
+std::string NativePath(const std::string& windowsPath) {
+  return platform_impl::NativePathOf(windowsPath);
+}
+
+std::string NativePath(const std::u16string& windowsPath) {
+  return platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(windowsPath));
+}
+
+}  // namespace host

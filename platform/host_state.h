@@ -1,0 +1,105 @@
+// Shared internals of the native stand-ins: text helpers, the handle table, observers and the
+// reset hooks that host::Reset calls. Only platform/*.cpp includes this header.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/win32.h"
+
+namespace platform_impl {
+
+// ---- Text ----------------------------------------------------------------------------------
+// UTF-16 <-> UTF-8; unpaired surrogates and invalid bytes become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+// A NUL-terminated wide string as a view; NULL gives an empty view.
+std::u16string_view WideView(const WCHAR* text);
+// Simple case folding to lower case: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic.
+char16_t FoldCase(char16_t c);
+std::u16string FoldString(std::u16string_view text);
+// <0, 0, >0 comparing the folded code units.
+int CompareNoCase(std::u16string_view a, std::u16string_view b);
+inline bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && CompareNoCase(a, b) == 0;
+}
+// The native path of a Windows path, as host::NativePath.
+std::string NativePathOf(std::string_view windowsPath);
+
+// ---- The monitor's module ------------------------------------------------------------------
+// True for host::MonitorModule() and NULL.
+bool IsMonitorModule(HINSTANCE module);
+// The string table's text for an ID; nullptr when there is none.
+const char16_t* FindString(unsigned id);
+
+// ---- Kernel object handles -----------------------------------------------------------------
+enum class ObjectKind { kFile, kEvent, kPrinter };
+
+struct KernelObject {
+  explicit KernelObject(ObjectKind objectKind) : kind(objectKind) {}
+  virtual ~KernelObject() = default;
+  KernelObject(const KernelObject&) = delete;
+  KernelObject& operator=(const KernelObject&) = delete;
+  // Called once, when the last handle to it is closed (the object may live on a little longer
+  // in a call that is still using it on another thread).
+  virtual void OnClose() {}
+  const ObjectKind kind;
+};
+
+// A fresh handle value, distinct from every other value handed out in this process: kernel
+// objects, windows and registry keys all draw from it. Never NULL, never INVALID_HANDLE_VALUE.
+uintptr_t NewHandleValue();
+HANDLE AddHandle(std::shared_ptr<KernelObject> object);
+// The object of a live handle when it is of the kind asked for; nullptr otherwise.
+std::shared_ptr<KernelObject> FindHandle(HANDLE handle, ObjectKind kind);
+template <class T>
+std::shared_ptr<T> FindObject(HANDLE handle, ObjectKind kind) {
+  return std::static_pointer_cast<T>(FindHandle(handle, kind));
+}
+// Takes a live handle of one of the kinds out of the table; nullptr when there is none.
+std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle, std::initializer_list<ObjectKind> kinds);
+long CountHandles(ObjectKind kind);
+
+// ---- Observers -----------------------------------------------------------------------------
+// A replaceable callback that is called outside of any lock of the stand-ins.
+template <class Signature>
+class Observer {
+ public:
+  void Set(std::function<Signature> function) {
+    auto next =
+        function ? std::make_shared<const std::function<Signature>>(std::move(function)) : nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    function_ = std::move(next);
+  }
+  std::shared_ptr<const std::function<Signature>> Get() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return function_;
+  }
+  template <class... Args>
+  void Notify(Args&&... args) const {
+    if (auto function = Get()) (*function)(std::forward<Args>(args)...);
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<const std::function<Signature>> function_;
+};
+
+// ---- Reset hooks, one per concern; host::Reset calls them all ------------------------------
+void ResetClock();
+void ResetDebugOutput();
+void ResetMemory();
+void ResetFiles();
+void ResetRegistry();
+void ResetMessageBoxes();
+void ResetDialogs();
+void ResetShell();
+void ResetSpooler();
+
+}  // namespace platform_impl

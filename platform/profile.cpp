@@ -1,0 +1,366 @@
+// Private-profile (INI) files: GetPrivateProfileIntW and WritePrivateProfileStringW.
+//
+// The file is 8-bit (UTF-8) text of lines "[section]", "key=value", ";comment" and anything
+// else. Section and key names are compared without regard to case; blanks and tabs around
+// names and values are ignored; a value in matching quotes loses them. Only the first section of
+// a name and the first key of a name in it count. A write changes one line (or adds or removes
+// one) and keeps every other byte of the file; new lines end like the file's first line (a new
+// file: "\n"). Every access is serialised in this process, and a write replaces the file
+// through a temporary file in the same folder, so a reader never sees half a file.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/host_state.h"
+
+namespace {
+
+std::mutex& ProfileMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
+struct Line {
+  std::string text;  // without its terminator
+  std::string end;   // "\n", "\r\n" or "" for a last line without one
+};
+
+enum class LineKind { kOther, kSection, kEntry };
+
+struct ParsedLine {
+  LineKind kind = LineKind::kOther;
+  std::string name;   // section or key name, trimmed
+  std::string value;  // entry value, trimmed
+};
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) {
+    --end;
+  }
+  return text.substr(begin, end - begin);
+}
+
+ParsedLine Classify(const Line& line, bool first) {
+  std::string text = line.text;
+  if (first && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // byte-order mark
+  text = Trim(text);
+  ParsedLine parsed;
+  if (text.empty() || text[0] == ';') return parsed;
+  if (text[0] == '[') {
+    const size_t close = text.find(']');
+    parsed.kind = LineKind::kSection;
+    parsed.name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return parsed;
+  }
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos) return parsed;
+  parsed.kind = LineKind::kEntry;
+  parsed.name = Trim(text.substr(0, equals));
+  parsed.value = Trim(text.substr(equals + 1));
+  return parsed;
+}
+
+std::vector<Line> SplitLines(const std::string& content) {
+  std::vector<Line> lines;
+  size_t start = 0;
+  while (start < content.size()) {
+    const size_t newline = content.find('\n', start);
+    Line line;
+    if (newline == std::string::npos) {
+      line.text = content.substr(start);
+      start = content.size();
+    } else {
+      size_t textEnd = newline;
+      line.end = "\n";
+      if (textEnd > start && content[textEnd - 1] == '\r') {
+        --textEnd;
+        line.end = "\r\n";
+      }
+      line.text = content.substr(start, textEnd - start);
+      start = newline + 1;
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+bool SameName(const std::string& fileName, std::u16string_view wanted) {
+  return platform_impl::EqualNoCase(platform_impl::Utf8ToUtf16(fileName), wanted);
+}
+
+std::u16string TrimWide(std::u16string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) ++begin;
+  while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
+  return std::u16string(text.substr(begin, end - begin));
+}
+
+// Where a section is: its header line and the line after its last line; not found: npos.
+struct SectionRange {
+  size_t header = std::string::npos;
+  size_t end = std::string::npos;
+};
+
+SectionRange FindSection(const std::vector<Line>& lines, const std::vector<ParsedLine>& parsed,
+                         std::u16string_view section) {
+  SectionRange range;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (parsed[i].kind != LineKind::kSection) continue;
+    if (range.header != std::string::npos) {
+      range.end = i;
+      return range;
+    }
+    if (SameName(parsed[i].name, section)) range.header = i;
+  }
+  if (range.header != std::string::npos) range.end = lines.size();
+  return range;
+}
+
+size_t FindKey(const std::vector<ParsedLine>& parsed, const SectionRange& range,
+               std::u16string_view key) {
+  for (size_t i = range.header + 1; i < range.end; ++i) {
+    if (parsed[i].kind == LineKind::kEntry && SameName(parsed[i].name, key)) return i;
+  }
+  return std::string::npos;
+}
+
+std::vector<ParsedLine> ClassifyAll(const std::vector<Line>& lines) {
+  std::vector<ParsedLine> parsed;
+  parsed.reserve(lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) parsed.push_back(Classify(lines[i], i == 0));
+  return parsed;
+}
+
+enum class ReadResult { kRead, kMissingFile, kMissingFolder, kFailed };
+
+bool FolderExists(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return true;
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  struct stat info;
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+ReadResult ReadWhole(const std::string& path, std::string& content) {
+  content.clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT)
+      return FolderExists(path) ? ReadResult::kMissingFile : ReadResult::kMissingFolder;
+    if (errno == ENOTDIR) return ReadResult::kMissingFolder;
+    return ReadResult::kFailed;
+  }
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof(buffer));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      return ReadResult::kFailed;
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  return ReadResult::kRead;
+}
+
+bool WriteAll(int fd, const std::string& content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t put = write(fd, content.data() + done, content.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Replaces the file's contents through a temporary file in its folder. Sets the last error.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  static std::atomic<unsigned> counter{0};
+  const std::string temporary =
+      path + ".~" + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1)) + ".tmp";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return false;
+  }
+  struct stat existing;
+  if (stat(path.c_str(), &existing) == 0) fchmod(fd, existing.st_mode & 07777);
+  const bool written = WriteAll(fd, content);
+  const int errorOfWrite = errno;
+  if (close(fd) != 0 || !written) {
+    unlink(temporary.c_str());
+    SetLastError(errorOfWrite == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    return false;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return true;
+}
+
+std::string Join(const std::vector<Line>& lines) {
+  std::string content;
+  for (const Line& line : lines) content += line.text + line.end;
+  return content;
+}
+
+// The value as GetPrivateProfileIntW reads it (as Wine does, whose behaviour the Windows build
+// meets in its tests): at most the first 29 characters; blanks, then an optional sign, then a
+// number in decimal or, after "0x", "0o" or "0b", in hex, octal or binary, up to the first
+// character that is not a digit of it; wrapping as a 32-bit number; nothing numeric gives 0.
+UINT ParseInteger(std::string text) {
+  constexpr size_t kReadLength = 29;  // the 30-character buffer of the Windows routine
+  if (text.size() > kReadLength) text.resize(kReadLength);
+  size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  UINT base = 10;
+  if (i + 1 < text.size() && text[i] == '0') {
+    const char marker = text[i + 1];
+    base = marker == 'x' ? 16 : marker == 'o' ? 8 : marker == 'b' ? 2 : 10;
+    if (base != 10) i += 2;
+  }
+  UINT value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    UINT digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<UINT>(c - '0');
+    } else if (c >= 'a' && c <= 'z') {
+      digit = static_cast<UINT>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'Z') {
+      digit = static_cast<UINT>(c - 'A' + 10);
+    } else {
+      break;
+    }
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
+  return negative ? 0u - value : value;
+}
+
+std::string Unquote(const std::string& value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+}  // namespace
+
+UINT WINAPI GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDefault,
+                                  LPCWSTR lpFileName) {
+  const UINT fallback = static_cast<UINT>(nDefault);
+  if (!lpAppName || !lpKeyName || !lpFileName) return fallback;
+  const std::string path =
+      platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(platform_impl::WideView(lpFileName)));
+  std::string content;
+  {
+    std::lock_guard<std::mutex> lock(ProfileMutex());
+    if (ReadWhole(path, content) != ReadResult::kRead) return fallback;
+  }
+  const std::vector<Line> lines = SplitLines(content);
+  const std::vector<ParsedLine> parsed = ClassifyAll(lines);
+  const SectionRange range =
+      FindSection(lines, parsed, TrimWide(platform_impl::WideView(lpAppName)));
+  if (range.header == std::string::npos) return fallback;
+  const size_t key = FindKey(parsed, range, TrimWide(platform_impl::WideView(lpKeyName)));
+  if (key == std::string::npos) return fallback;
+  const std::string value = Unquote(parsed[key].value);
+  if (value.empty()) return fallback;
+  return ParseInteger(value);
+}
+
+// A NULL key removes the whole section, a NULL value removes the key.
+BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
+                                       LPCWSTR lpFileName) {
+  if (!lpAppName && !lpKeyName && !lpString) return TRUE;  // "flush the cache": nothing cached
+  if (!lpAppName || !lpFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  using platform_impl::Utf16ToUtf8;
+  using platform_impl::WideView;
+  const std::string path = platform_impl::NativePathOf(Utf16ToUtf8(WideView(lpFileName)));
+  const std::u16string section = TrimWide(WideView(lpAppName));
+  const std::u16string key = TrimWide(WideView(lpKeyName));
+
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  std::string content;
+  switch (ReadWhole(path, content)) {
+    case ReadResult::kRead:
+      break;
+    case ReadResult::kMissingFile:
+      if (!lpKeyName || !lpString) return TRUE;  // nothing to remove
+      break;
+    case ReadResult::kMissingFolder:
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return FALSE;
+    case ReadResult::kFailed:
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+  }
+  std::vector<Line> lines = SplitLines(content);
+  const std::vector<ParsedLine> parsed = ClassifyAll(lines);
+  const std::string newLineEnd =
+      lines.empty() || lines.front().end.empty() ? "\n" : lines.front().end;
+  const SectionRange range = FindSection(lines, parsed, section);
+
+  if (!lpKeyName) {
+    if (range.header == std::string::npos) return TRUE;
+    lines.erase(lines.begin() + static_cast<long>(range.header),
+                lines.begin() + static_cast<long>(range.end));
+    return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
+  }
+  const size_t found =
+      range.header == std::string::npos ? std::string::npos : FindKey(parsed, range, key);
+  if (!lpString) {
+    if (found == std::string::npos) return TRUE;
+    lines.erase(lines.begin() + static_cast<long>(found));
+    return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
+  }
+
+  const std::string value = Utf16ToUtf8(WideView(lpString));
+  if (found != std::string::npos) {
+    // Keeps the key's own spelling and the line's terminator.
+    lines[found].text = parsed[found].name + "=" + value;
+  } else {
+    std::vector<Line> added;
+    size_t at;
+    if (range.header == std::string::npos) {
+      added.push_back({"[" + Utf16ToUtf8(section) + "]", newLineEnd});
+      at = lines.size();
+    } else {
+      at = range.header + 1;
+      for (size_t i = range.header + 1; i < range.end; ++i) {
+        if (!Trim(lines[i].text).empty()) at = i + 1;
+      }
+    }
+    added.push_back({Utf16ToUtf8(key) + "=" + value, newLineEnd});
+    if (at > 0 && lines[at - 1].end.empty()) lines[at - 1].end = newLineEnd;
+    lines.insert(lines.begin() + static_cast<long>(at), added.begin(), added.end());
+  }
+  return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
+}

@@ -1,0 +1,63 @@
+#include "settings/message_box.h"
+
+#include "diag/log.h"
+#include "monitor/monitor.h"
+
+namespace {
+
+// A resource longer than its buffer is cut by the load.
+constexpr int kTextBufferChars = 320;
+constexpr int kCaptionBufferChars = 50;
+
+constexpr WCHAR kEmptyCaption[] = WSTR("");
+
+UINT StringIdOf(LPCWSTR pszTextOrId) { return LOWORD(reinterpret_cast<ULONG_PTR>(pszTextOrId)); }
+
+int UnableToDisplay() {
+  LogMessage(LOG_ERROR, "OemPtrMessageBox() unable to display MessageBox() \n");
+  return 0;
+}
+
+}  // namespace
+
+int OemPtrMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
+  LogMessage(LOG_TRACE, "OemPtrMessageBox() Called\n");
+
+  if (pszText == nullptr) {
+    LogMessage(LOG_ERROR, "OemPtrMessageBox(): NULL pointer!\n");
+    return UnableToDisplay();
+  }
+
+  WCHAR szText[kTextBufferChars];
+  if (IS_INTRESOURCE(pszText)) {
+    if (LoadStringW(hInst, StringIdOf(pszText), szText, kTextBufferChars) <= 0) {
+      LogMessage(LOG_ERROR, "OemPtrMessageBox(): failed to load string!\n");
+      return UnableToDisplay();
+    }
+    pszText = szText;
+  }
+
+  // A caption that cannot be had is not worth losing the question over.
+  WCHAR szCaption[kCaptionBufferChars];
+  if (pszCaption == nullptr) {
+    pszCaption = kEmptyCaption;
+  } else if (IS_INTRESOURCE(pszCaption)) {
+    if (LoadStringW(hInst, StringIdOf(pszCaption), szCaption, kCaptionBufferChars) <= 0) {
+      LogMessage(LOG_ERROR, "OemPtrMessageBox(): failed to load title string!\n");
+      pszCaption = kEmptyCaption;
+    } else {
+      pszCaption = szCaption;
+    }
+  }
+
+  int result = 0;
+  if (fShowUI.load()) {
+    LogMessage(LOG_TRACE, "Calling MessageBox()\n");
+    result = MessageBoxW(hWnd, pszText, pszCaption, uType);
+  } else {
+    LogMessage(LOG_TRACE, "OemPtrMessageBox() BYPASSED\n");
+  }
+
+  LogMessage(LOG_TRACE, "OemPtrMessageBox() returning (%d)\n", result);
+  return result;
+}

@@ -1,0 +1,27 @@
+// Where a printer's settings files live: <common app data>\VMT\Drivers\<printer name>\<file>.
+#pragma once
+
+#include "platform/win32.h"
+
+// Size, in WCHARs with the terminating NUL, of every path block handed out below. A path is only
+// handed out when the printer settings extension ".ini" still fits behind it, so a caller may
+// append it in place.
+inline constexpr DWORD kSettingsPathChars = MAX_PATH;
+
+// The path of pszFileName in the settings directory of the printer behind hPrinter (named as
+// the spooler reports it), in a zero-filled GlobalAlloc block of kSettingsPathChars WCHARs that
+// the caller releases with GlobalFree. NULL when there is no application-data folder, no memory,
+// no printer name, or the path would be too long.
+LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName);
+
+// A GlobalAlloc copy of the printer's name as GetPrinterW level 2 reports it, or NULL. The
+// caller releases it with GlobalFree.
+LPWSTR OemPtrGetPrinterName(HANDLE hPrinter);
+
+// The printer settings file of a job: <settings directory>\<pszPrinterName>.ini, where
+// pszPrinterName is the name the job's printer was opened under. Same block and rules as
+// OemPtrGetDriverAppDataPath.
+LPWSTR GetPrinterSettingsPath(HANDLE hPrinter, LPCWSTR pszPrinterName);
+
+// The model settings file VM_lp250.ini of the printer's settings directory. Same block and rules.
+LPWSTR GetModelSettingsPath(HANDLE hPrinter);

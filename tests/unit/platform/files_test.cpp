@@ -1,0 +1,285 @@
+// The temp folder and files: dispositions, sharing, errors, positions and armed failures.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform_fixture.h"
+
+namespace {
+
+class FilesTest : public PlatformTest {
+ protected:
+  HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  }
+  static DWORD Write(HANDLE file, const std::string& text) {
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    return written;
+  }
+  static std::string Read(HANDLE file, DWORD count) {
+    std::string buffer(count, '\0');
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(file, buffer.data(), count, &got, nullptr));
+    buffer.resize(got);
+    return buffer;
+  }
+};
+
+TEST_F(FilesTest, TempPathFollowsWindowsConventions) {
+  char buffer[MAX_PATH];
+  SetLastError(0);
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 0u);  // unset
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+
+  host::SetTempFolder("/var/tmp/x");
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 11u);
+  EXPECT_STREQ(buffer, "/var/tmp/x/");
+  EXPECT_EQ(GetTempPathA(11, buffer), 12u);  // too small: the size needed with the NUL
+  EXPECT_EQ(GetTempPathA(0, nullptr), 12u);
+  EXPECT_EQ(GetTempPathA(12, buffer), 11u);
+
+  host::SetTempFolder("/var/tmp/y/");  // a separator is not doubled
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 11u);
+  EXPECT_STREQ(buffer, "/var/tmp/y/");
+}
+
+TEST_F(FilesTest, LogStylePathWithBackslashWorks) {
+  host::SetTempFolder(folder_);
+  char temp[MAX_PATH];
+  ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+  std::string path = std::string(temp) + "\\VelmoraLMDrv.dbg";
+  HANDLE file = Open(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  Write(file, "line\n");
+  EXPECT_TRUE(CloseHandle(file));
+  EXPECT_EQ(host::NativePath(path), folder_ + "//VelmoraLMDrv.dbg");
+  EXPECT_EQ(ReadText(Path("VelmoraLMDrv.dbg")), "line\n");
+}
+
+TEST_F(FilesTest, NativePathTurnsEveryBackslashIntoASlash) {
+  EXPECT_EQ(host::NativePath(std::string("C:\\x\\y.ini")), "C:/x/y.ini");
+  EXPECT_EQ(host::NativePath(std::u16string(u"\\a\\b")), "/a/b");
+  EXPECT_EQ(host::NativePath(std::string("/plain/path")), "/plain/path");
+}
+
+TEST_F(FilesTest, ShareModeZeroLocksTheFileUntilClosed) {
+  const std::string path = Path("locked.txt");
+  HANDLE first = Open(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  SetLastError(0);
+  EXPECT_EQ(Open(path, GENERIC_WRITE, 0, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  // Another spelling of the same file is the same file.
+  EXPECT_EQ(Open(folder_ + "\\\\locked.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(first));
+  HANDLE second = Open(path, GENERIC_WRITE, 0, OPEN_ALWAYS);
+  EXPECT_NE(second, INVALID_HANDLE_VALUE);
+  CloseHandle(second);
+}
+
+TEST_F(FilesTest, SharedReadersCoexistButExcludeWriters) {
+  const std::string path = Path("shared.txt");
+  WriteText(path, "data");
+  HANDLE a = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  HANDLE b = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  ASSERT_NE(a, INVALID_HANDLE_VALUE);
+  ASSERT_NE(b, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Open(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  // A reader that does not share reading cannot join either.
+  EXPECT_EQ(Open(path, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(host::OpenFileHandles(), 2);
+  CloseHandle(a);
+  CloseHandle(b);
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
+TEST_F(FilesTest, MissingFileAndMissingFolder) {
+  SetLastError(0);
+  EXPECT_EQ(Open(Path("absent.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Open(Path("nofolder\\absent.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Open(Path("nofolder\\new.txt"), GENERIC_WRITE, 0, OPEN_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Open(folder_, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));  // a folder
+}
+
+TEST_F(FilesTest, TheFiveDispositions) {
+  const std::string path = Path("d.txt");
+  HANDLE file = Open(path, GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  Write(file, "abc");
+  CloseHandle(file);
+  EXPECT_EQ(Open(path, GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+
+  file = Open(path, GENERIC_WRITE, 0, OPEN_ALWAYS);  // keeps the contents
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(file);
+  EXPECT_EQ(ReadText(path), "abc");
+
+  file = Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);  // empties it
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  Write(file, "xy");
+  CloseHandle(file);
+  EXPECT_EQ(ReadText(path), "xy");
+
+  file = Open(path, GENERIC_WRITE, 0, TRUNCATE_EXISTING);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_EQ(ReadText(path), "");
+  EXPECT_EQ(Open(Path("none.txt"), GENERIC_WRITE, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  file = Open(Path("fresh.txt"), GENERIC_WRITE, 0, OPEN_ALWAYS);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(file);
+}
+
+TEST_F(FilesTest, SizePositionAndEndOfFile) {
+  const std::string path = Path("p.txt");
+  HANDLE file = Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Write(file, "hello world"), 11u);
+  DWORD high = 77;
+  EXPECT_EQ(GetFileSize(file, &high), 11u);
+  EXPECT_EQ(high, 0u);
+  EXPECT_EQ(SetFilePointer(file, 6, nullptr, FILE_BEGIN), 6u);
+  EXPECT_EQ(Read(file, 100), "world");
+  EXPECT_EQ(Read(file, 100), "");  // end of file: success with nothing
+  EXPECT_EQ(SetFilePointer(file, -5, nullptr, FILE_END), 6u);
+  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_CURRENT), 5u);
+  EXPECT_TRUE(SetEndOfFile(file));
+  EXPECT_EQ(GetFileSize(file, nullptr), 5u);
+  SetLastError(0);
+  EXPECT_EQ(SetFilePointer(file, -10, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), 0u);
+  EXPECT_TRUE(SetEndOfFile(file));
+  EXPECT_EQ(GetFileSize(file, nullptr), 0u);
+  CloseHandle(file);
+}
+
+TEST_F(FilesTest, AccessIsChecked) {
+  const std::string path = Path("a.txt");
+  WriteText(path, "abc");
+  HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+  DWORD written = 5;
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(written, 0u);
+  CloseHandle(reader);
+  HANDLE writer = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING);
+  char byte;
+  DWORD got = 5;
+  EXPECT_FALSE(ReadFile(writer, &byte, 1, &got, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(writer);
+}
+
+TEST_F(FilesTest, ClosedHandlesAreInvalid) {
+  HANDLE file = Open(Path("c.txt"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_TRUE(CloseHandle(file));
+  SetLastError(0);
+  EXPECT_FALSE(CloseHandle(file));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  DWORD written;
+  EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
+}
+
+TEST_F(FilesTest, WidePathsAreUtf8OnDisk) {
+  const std::u16string wide = WidePath("") + u"caf\u00e9.txt";
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_TRUE(std::filesystem::exists(Path("caf\xC3\xA9.txt")));
+}
+
+TEST_F(FilesTest, ReadsFailAfterTheArmedByteCount) {
+  const std::string path = Path("print.prn");
+  WriteText(path, std::string(300, 'p'));
+  host::FailFileReads(folder_ + "\\print.prn", 250);  // any spelling of the path
+  const std::u16string wide = WidePath("print.prn");
+  HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  std::vector<DWORD> chunks;
+  char buffer[100];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) chunks.push_back(got);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_READ_FAULT));
+  EXPECT_EQ(chunks, (std::vector<DWORD>{100, 100, 50}));
+  CloseHandle(file);
+}
+
+TEST_F(FilesTest, FileSizeAndWritesCanBeMadeToFail) {
+  const std::string path = Path("f.txt");
+  WriteText(path, "abc");
+  host::FailFileSize(path);
+  host::FailFileWrites(path);
+  HANDLE file = Open(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileSize(file, nullptr), INVALID_FILE_SIZE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_READ_FAULT));
+  DWORD written = 9;
+  EXPECT_FALSE(WriteFile(file, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_EQ(written, 0u);
+  // Other files are not affected.
+  HANDLE other = Open(Path("g.txt"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+  EXPECT_EQ(Write(other, "ok"), 2u);
+  CloseHandle(other);
+
+  host::ClearFileFailures();
+  EXPECT_EQ(GetFileSize(file, nullptr), 3u);
+  EXPECT_EQ(Write(file, "x"), 1u);
+  CloseHandle(file);
+}
+
+TEST_F(FilesTest, WritersWithoutSharingTakeTurnsOrAreRefused) {
+  // As the log does: open without sharing, append one line, close; a busy file loses the line.
+  const std::string path = Path("log.dbg");
+  std::atomic<int> written{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string line = "line from thread " + std::to_string(t) + "\n";
+      for (int i = 0; i < 100; ++i) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+          EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+          continue;
+        }
+        SetFilePointer(file, 0, nullptr, FILE_END);
+        DWORD done = 0;
+        EXPECT_TRUE(WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &done, nullptr));
+        EXPECT_TRUE(CloseHandle(file));
+        ++written;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const std::string text = ReadText(path);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), written.load());
+  EXPECT_EQ(text.size() % std::string("line from thread 0\n").size(), 0u);
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "printer/status.h"
+#include "settings/print_data.h"
+#include "settings/quiet_mode.h"
+#include "settings/settings_keys.h"
+#include "settings/settings_paths.h"
+#include "settings/wide_number.h"
+#include "tests/unit/settings/settings_fixture.h"
+
+namespace langmon_test {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// ---- Paths -------------------------------------------------------------------------------------
+
+using SettingsPathTest = SettingsTest;
+
+TEST_F(SettingsPathTest, PrinterSettingsFileIsNamedAfterTheJobsPrinter) {
+  HANDLE printer = Open(u"Label A");
+  LPWSTR path = GetPrinterSettingsPath(printer, WSTR("Label A"));
+  ASSERT_NE(path, nullptr);
+  EXPECT_EQ(std::u16string(path), WindowsSettingsFolder("Label A") + u"\\Label A.ini");
+  GlobalFree(path);
+
+  path = GetModelSettingsPath(printer);
+  ASSERT_NE(path, nullptr);
+  EXPECT_EQ(std::u16string(path), WindowsSettingsFolder("Label A") + u"\\VM_lp250.ini");
+  GlobalFree(path);
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+TEST_F(SettingsPathTest, DirectoryFollowsTheSpoolersNameFileTheJobsName) {
+  AddPrinter(u"Label B", u"Label B on Desk");
+  HANDLE printer = Open(u"Label B");
+  LPWSTR path = GetPrinterSettingsPath(printer, WSTR("Label B"));
+  ASSERT_NE(path, nullptr);
+  EXPECT_EQ(std::u16string(path), WindowsSettingsFolder("Label B on Desk") + u"\\Label B.ini");
+  GlobalFree(path);
+}
+
+TEST_F(SettingsPathTest, NoPathWithoutFolderPrinterOrMemory) {
+  HANDLE printer = Open(u"Label A");
+  const unsigned allocationsPerPath = [&] {
+    const unsigned before = host::AllocationCount();
+    GlobalFree(OemPtrGetDriverAppDataPath(printer, WSTR("x.ini")));
+    return host::AllocationCount() - before;
+  }();
+  ASSERT_EQ(allocationsPerPath, 3u);  // the path, the printer information, the name
+
+  for (unsigned nth = 1; nth <= allocationsPerPath; ++nth) {
+    ClearLog();
+    host::FailAllocation(nth);
+    EXPECT_EQ(OemPtrGetDriverAppDataPath(printer, WSTR("x.ini")), nullptr) << "allocation " << nth;
+    EXPECT_EQ(LeakedAllocations(), 0) << "allocation " << nth;
+    EXPECT_EQ(Logged(Error("OemPtrGetDriverAppDataPath(): failed to allocate memory!\n")),
+              nth == 1);
+  }
+  host::FailAllocation(0);
+  ClearLog();
+
+  EXPECT_EQ(OemPtrGetDriverAppDataPath(nullptr, WSTR("x.ini")), nullptr);
+  host::SetCommonAppDataFolder("");
+  EXPECT_EQ(OemPtrGetDriverAppDataPath(printer, WSTR("x.ini")), nullptr);
+  EXPECT_EQ(LeakedAllocations(), 0);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+TEST_F(SettingsPathTest, PrinterNameIsAFreshCopy) {
+  HANDLE printer = Open(u"Label A");
+  LPWSTR name = OemPtrGetPrinterName(printer);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(std::u16string(name), u"Label A");
+  GlobalFree(name);
+  EXPECT_EQ(OemPtrGetPrinterName(nullptr), nullptr);
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+// A path is handed out only when ".ini" still fits in the block behind it.
+TEST_F(SettingsPathTest, RefusesAPathThatWouldNotFitWithTheExtension) {
+  HANDLE printer = Open(u"Label A");
+  const size_t folderLength = (WindowsSettingsFolder("Label A") + u"\\").size();
+  const size_t fits = kSettingsPathChars - 1 - 4 - folderLength;
+
+  const std::u16string longest(fits, u'f');
+  LPWSTR path = OemPtrGetDriverAppDataPath(printer, longest.c_str());
+  ASSERT_NE(path, nullptr);
+  lstrcatW(path, WSTR(".ini"));
+  EXPECT_EQ(static_cast<DWORD>(lstrlenW(path)), kSettingsPathChars - 1);
+  GlobalFree(path);
+
+  ClearLog();
+  const std::u16string tooLong(fits + 1, u'f');
+  EXPECT_EQ(OemPtrGetDriverAppDataPath(printer, tooLong.c_str()), nullptr);
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): path too long!\n")}));
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+// ---- Spit counters -----------------------------------------------------------------------------
+
+class PrintDataTest : public SettingsTest {
+ protected:
+  void SetUp() override {
+    SettingsTest::SetUp();
+    job_.pszPrinterName = const_cast<LPWSTR>(WSTR("Label A"));
+    job_.hPrinter = Open(u"Label A");
+    status_ = {};
+    WriteLittleEndian32(status_.dwYellowSpitsLE, 16);
+    WriteLittleEndian32(status_.dwMagentaSpitsLE, 512);
+    WriteLittleEndian32(status_.dwCyanSpitsLE, 4294967295u);
+  }
+
+  IniJob job_ = {};
+  StatusRecord status_ = {};
+};
+
+TEST_F(PrintDataTest, WritesTheThreeCountersCyanFirst) {
+  WriteSettingsFile("Label A", "Label A.ini", "PrintCounter=7\r\n");
+  EXPECT_TRUE(SaveOffPrintData(&job_, &status_));
+  EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"), (Entries{{"PrintCounter", "7"},
+                                                                 {"CyanSpits", "4294967295"},
+                                                                 {"MagentaSpits", "512"},
+                                                                 {"YellowSpits", "16"}}));
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+TEST_F(PrintDataTest, OverwritesTheCountersOfTheLastRecord) {
+  std::filesystem::create_directories(SettingsFolder("Label A"));
+  ASSERT_TRUE(SaveOffPrintData(&job_, &status_));
+  WriteLittleEndian32(status_.dwCyanSpitsLE, 0);
+  ASSERT_TRUE(SaveOffPrintData(&job_, &status_));
+  EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"),
+            (Entries{{"CyanSpits", "0"}, {"MagentaSpits", "512"}, {"YellowSpits", "16"}}));
+}
+
+TEST_F(PrintDataTest, MissingDirectoryFailsEveryWriteButStillSucceeds) {
+  EXPECT_TRUE(SaveOffPrintData(&job_, &status_));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("Set CyanSpits FAILED\n"),
+                                                  Error("Set MagentaSpits FAILED\n"),
+                                                  Error("Set YellowSpits FAILED\n")}));
+  EXPECT_FALSE(std::filesystem::exists(SettingsFolder("Label A")));
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+TEST_F(PrintDataTest, NoPathNoWrite) {
+  const std::vector<std::string> failed = {Inform("Failed to save off printer data\n")};
+
+  host::SetCommonAppDataFolder("");
+  EXPECT_FALSE(SaveOffPrintData(&job_, &status_));
+  EXPECT_EQ(LogLines(), failed);
+
+  // A job opened under a name too long for the settings path.
+  host::SetCommonAppDataFolder(AppDataFolder().string());
+  ClearLog();
+  const std::u16string longName(200, u'L');
+  AddPrinter(longName);
+  IniJob longJob = {};
+  longJob.pszPrinterName = const_cast<LPWSTR>(longName.c_str());
+  longJob.hPrinter = Open(longName);
+  EXPECT_FALSE(SaveOffPrintData(&longJob, &status_));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): path too long!\n"),
+                                      Inform("Failed to save off printer data\n")}));
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+// ---- Quiet mode --------------------------------------------------------------------------------
+
+using QuietModeTest = SettingsTest;
+
+TEST_F(QuietModeTest, ShowUiDecidesWhetherPromptsShow) {
+  struct Case {
+    const char* modelFile;  // nullptr: no file at all
+    BOOL showUi;
+  };
+  const Case cases[] = {
+      {nullptr, TRUE},           {"ColorSpits=515\r\n", TRUE},  // no key
+      {"SHOW_UI=1\r\n", TRUE},   {"SHOW_UI=0\r\n", FALSE},
+      {"SHOW_UI=2\r\n", TRUE},   {"SHOW_UI=off\r\n", FALSE},  // text without digits reads as 0
+      {"SHOW_UI=00\r\n", FALSE}, {"SHOW_UI=3 boxes\r\n", TRUE},
+  };
+  HANDLE printer = Open(u"Label A");
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(SettingsFolder("Label A"));
+    if (c.modelFile != nullptr) {
+      WriteSettingsFile("Label A", "VM_lp250.ini", c.modelFile);
+    }
+    fShowUI = !c.showUi;
+    LoadQuietModeSetting(printer);
+    EXPECT_EQ(fShowUI.load(), c.showUi) << (c.modelFile ? c.modelFile : "no file");
+  }
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+TEST_F(QuietModeTest, PromptsStayOnWhenThePathCannotBeBuilt) {
+  HANDLE printer = Open(u"Label A");
+  WriteSettingsFile("Label A", "VM_lp250.ini", "SHOW_UI=0\r\n");
+  host::SetCommonAppDataFolder("");
+  fShowUI = FALSE;
+  LoadQuietModeSetting(printer);
+  EXPECT_TRUE(fShowUI.load());
+}
+
+// ---- Decimal text ------------------------------------------------------------------------------
+
+TEST(WideNumberTest, FormatsLikeThePrintfConversions) {
+  const std::pair<INT, std::u16string> signedCases[] = {{0, u"0"},
+                                                        {4, u"4"},
+                                                        {32000, u"32000"},
+                                                        {-1, u"-1"},
+                                                        {INT_MAX, u"2147483647"},
+                                                        {INT_MIN, u"-2147483648"}};
+  for (const auto& [value, text] : signedCases) {
+    WCHAR buffer[kDecimalTextSize];
+    FormatSignedDecimal(value, buffer);
+    EXPECT_EQ(std::u16string(buffer), text);
+  }
+  const std::pair<DWORD, std::u16string> unsignedCases[] = {
+      {0u, u"0"}, {16u, u"16"}, {2147483648u, u"2147483648"}, {4294967295u, u"4294967295"}};
+  for (const auto& [value, text] : unsignedCases) {
+    WCHAR buffer[kDecimalTextSize];
+    FormatUnsignedDecimal(value, buffer);
+    EXPECT_EQ(std::u16string(buffer), text);
+  }
+}
+
+}  // namespace
+}  // namespace langmon_test
