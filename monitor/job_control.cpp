@@ -62,6 +62,13 @@ void WarnOnFailedStart(const IniJob* pIniJob) {
   }
 }
 
+// Without a printer of our own to ask, the job is not held up: nothing is listed, the port keeps
+// the state its previous job left, and the write path sends the data on unchecked.
+BOOL StartedWithoutJob() {
+  LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return TRUE\n");
+  return TRUE;
+}
+
 BOOL StartFailed(DWORD dwError) {
   LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return FALSE\n");
   SetLastError(dwError);
@@ -108,20 +115,18 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
   const DWORD cbName = (static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1) * sizeof(WCHAR);
   auto* pIniJob = static_cast<IniJob*>(AllocZeroed(sizeof(IniJob) + cbName));
   if (pIniJob == nullptr) {
-    // Without a record the job could not be checked nor its document started at the port, so
-    // the spooler is told the start failed and tries the job again later.
+    // The job goes on without a record of ours: its data passes through unchecked.
     LogMessage(LOG_INFORM, "**** LANGMON: pIniJob = NULL\n");
-    return StartFailed(ERROR_NOT_ENOUGH_MEMORY);
+    return StartedWithoutJob();
   }
   pIniJob->pszPrinterName = reinterpret_cast<LPWSTR>(pIniJob + 1);
   lstrcpyW(pIniJob->pszPrinterName, pszPrinterName);
 
   if (!OpenPrinterW(pIniJob->pszPrinterName, &pIniJob->hPrinter, nullptr)) {
-    const DWORD dwError = GetLastError();
     LogMessage(LOG_ERROR, "**** LANGMON: PJLMonStartDocPort failed to open printer\n");
     pIniJob->hPrinter = nullptr;
     FreeJobRecord(pIniJob);
-    return StartFailed(dwError);
+    return StartedWithoutJob();
   }
 
   LoadQuietModeSetting(pIniJob->hPrinter);

@@ -6,6 +6,7 @@
 
 #include "diag/log.h"
 #include "monitor/monitor.h"
+#include "resources/resource_ids.h"
 #include "settings/message_box.h"
 
 constexpr unsigned kMaxUnansweredQuestions = 3;

@@ -92,7 +92,12 @@ TEST_F(JobFlowTest, FilePortsAndCommandDocumentsAreNeverChecked) {
 }
 
 TEST_F(JobFlowTest, JobWhosePrinterCannotBeOpenedIsSentWithoutTheCheck) {
+  // The port keeps what its previous job set up: the header pattern, scanning on.
+  Print(1);
+  host::ClearSetJobCalls();
+  printer_->ClearEvents();
   sim::Job job;
+  job.jobId = 2;
   job.printerName = u"Unknown printer";
   job.data = sim::MakeJobData(2, 400);
   const sim::JobResult result = spooler_->Print(job);

@@ -23,6 +23,7 @@ TEST_F(PreJobCheckTest, HealthyPrinterPrintsEveryLabelAndCountsEachCheckedHeader
   const std::vector<host::SetJobRecord> calls = host::SetJobCalls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].command, static_cast<DWORD>(JOB_CONTROL_LAST_PAGE_EJECTED));
+  spooler_->ClosePort();
   EXPECT_EQ(LeakedAllocations(), 0);
   EXPECT_EQ(host::OpenPrinterHandles(), 0);
 }
@@ -53,7 +54,7 @@ TEST_F(PreJobCheckTest, SilentPrinterInQuietModeGivesUpInsteadOfHangingTheSpoole
   printer_->SetAutoStatus(false);
   const sim::JobResult result = Print(1);
   EXPECT_TRUE(result.writeFailed);
-  EXPECT_TRUE(host::MessageBoxes().empty()) << "quiet mode shows nothing"
+  EXPECT_TRUE(host::MessageBoxes().empty()) << "quiet mode shows nothing";
   EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
   EXPECT_TRUE(Logged(Warning("3 questions went unanswered: giving up\n")));
 }

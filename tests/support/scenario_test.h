@@ -21,6 +21,8 @@ class ScenarioTest : public MonitorTest {
     MonitorTest::SetUp();
     sim::RemovePrinters();
     printer_ = sim::AddPrinter(kPortName);
+    // Counters stay where a test puts them unless it asks for wear.
+    printer_->SetSpitsPerByte(0, 0, 0);
     sim::WriteAlignmentFiles(DriverFolder().string());
     sim::RegisterPrinter(kPrinterName, DriverFolder().string());
     std::filesystem::create_directories(SettingsFolder());

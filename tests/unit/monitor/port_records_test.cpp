@@ -174,7 +174,9 @@ TEST_F(PortRecordsTest, CloseRefusesHandlesThatAreNotPorts) {
 }
 
 TEST_F(PortRecordsTest, ClosingDropsListedJobsWithoutTellingTheSpooler) {
-  host::AddPrinter({u"Label A", u"C:\\drivers\\lm.dll"});
+  host::Printer printer;
+  printer.name = u"Label A";
+  host::AddPrinter(printer);
   HANDLE handle = nullptr;
   ASSERT_TRUE(Open(u"USB001", &handle));
   IniPort* port = static_cast<IniPort*>(handle);
