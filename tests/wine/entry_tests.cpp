@@ -117,15 +117,16 @@ TEST(MonitorTable, HasTheSpoolersLayoutAndOnlyTheMonitorsEntries) {
   EXPECT_EQ(m.pfnXcvDataPort, nullptr);
   EXPECT_EQ(m.pfnXcvClosePort, nullptr);
 
-  EXPECT_TRUE(IsInsideMonitorImage(reinterpret_cast<void*>(m.pfnOpenPortEx)));
-  EXPECT_TRUE(IsInsideMonitorImage(reinterpret_cast<void*>(m.pfnClosePort)));
-  // The job and data entries: each one, once filled, must be the monitor's own code.
-  const void* jobEntries[] = {
-      reinterpret_cast<void*>(m.pfnStartDocPort), reinterpret_cast<void*>(m.pfnWritePort),
-      reinterpret_cast<void*>(m.pfnReadPort), reinterpret_cast<void*>(m.pfnEndDocPort),
-      reinterpret_cast<void*>(m.pfnGetPrinterDataFromPort)};
-  for (const void* entry : jobEntries) {
-    EXPECT_TRUE(entry == nullptr || IsInsideMonitorImage(entry));
+  // The seven entries of the monitor itself, each the DLL's own code.
+  const void* filled[] = {reinterpret_cast<void*>(m.pfnOpenPortEx),
+                          reinterpret_cast<void*>(m.pfnStartDocPort),
+                          reinterpret_cast<void*>(m.pfnWritePort),
+                          reinterpret_cast<void*>(m.pfnReadPort),
+                          reinterpret_cast<void*>(m.pfnEndDocPort),
+                          reinterpret_cast<void*>(m.pfnClosePort),
+                          reinterpret_cast<void*>(m.pfnGetPrinterDataFromPort)};
+  for (const void* entry : filled) {
+    EXPECT_TRUE(IsInsideMonitorImage(entry)) << entry;
   }
   DeleteTestRegistryKey();
 }
