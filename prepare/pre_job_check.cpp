@@ -131,7 +131,7 @@ void ReadModelSettings(CheckState& check) {
   check.dwSpitLimit = SpitLimitFromSetting(uMillions);
   check.nBypassAlignWarning =
       ReadSetting(kKeyBypassAlignWarning, kDefaultBypassAlignWarning, pszModelIni);
-  LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8x\n",
+  LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8lx\n",
              static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszModelIni)));
   GlobalFree(pszModelIni);
 }
