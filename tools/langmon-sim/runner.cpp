@@ -1,5 +1,6 @@
 #include "tools/langmon-sim/runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -313,21 +314,37 @@ void Run::Poll() {
   lastPoll_ = host::Ticks();
   if (!printer_) return;
   const std::vector<sim::AlignmentPrint> prints = printer_->AlignmentPrints();
+  const std::vector<sim::Command> commands = printer_->Commands();
+  std::vector<std::pair<DWORD, PrinterEvent>> arrived;  // by the printer's clock
   for (; seenPrints_ < prints.size(); ++seenPrints_) {
     PrinterEvent event;
     event.kind = PrinterEventKind::AlignmentPrint;
     event.family = prints[seenPrints_].family;
     event.bytes = prints[seenPrints_].bytes;
     ++alignmentPrints_;
-    listener_.PrinterReceived(Now(), event);
+    arrived.emplace_back(prints[seenPrints_].ticks - start_, event);
   }
-  const std::vector<sim::Command> commands = printer_->Commands();
-  for (; seenCommands_ < commands.size(); ++seenCommands_) {
-    PrinterEvent event;
-    event.command = commands[seenCommands_];
-    commands_.push_back(event.command);
-    listener_.PrinterReceived(Now(), event);
+  if (seenCommands_ < commands.size()) {
+    // The printer's record says when each command came; only looked up when one is new.
+    std::vector<DWORD> commandTicks;
+    for (const sim::Event& event : printer_->Events()) {
+      if (event.kind == sim::EventKind::Write && event.dataKind == sim::DataKind::Command &&
+          event.result && event.accepted == event.bytes.size()) {
+        commandTicks.push_back(event.ticks - start_);
+      }
+    }
+    for (; seenCommands_ < commands.size(); ++seenCommands_) {
+      PrinterEvent event;
+      event.command = commands[seenCommands_];
+      commands_.push_back(event.command);
+      arrived.emplace_back(
+          seenCommands_ < commandTicks.size() ? commandTicks[seenCommands_] : Now(), event);
+    }
   }
+  std::stable_sort(arrived.begin(), arrived.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [ms, event] : arrived) listener_.PrinterReceived(ms, event);
+
   const std::vector<host::SetJobRecord> calls = host::SetJobCalls();
   for (; seenSetJobs_ < calls.size(); ++seenSetJobs_) {
     setJobs_.push_back(calls[seenSetJobs_]);

@@ -16,6 +16,7 @@ constexpr size_t kIndent = kTimeWidth + 2 + kTagWidth + 1;
 constexpr size_t kBoxWidthMax = 72;
 constexpr unsigned kWritesShown = 12;  // per job, unless verbose
 constexpr size_t kProgressBarWidth = 30;
+constexpr size_t kLongestRepeat = 4;  // lines in a repeated group of log lines
 
 std::string PadRight(const std::string& text, size_t width) {
   const size_t shown = DisplayWidth(text);
@@ -180,11 +181,17 @@ std::string Transcript::Rule() const {
 }
 
 void Transcript::Entry(DWORD ms, Style tagStyle, const std::string& tag, const std::string& text) {
+  FlushRepeats();
+  Emit(ms, tagStyle, tag, text);
+}
+
+void Transcript::Emit(DWORD ms, Style tagStyle, const std::string& tag, const std::string& text) {
   console_.Line(console_.Paint(Style::Dim, PadLeft(Seconds(ms), kTimeWidth)) + "  " +
                 console_.Paint(tagStyle, PadRight(tag, kTagWidth)) + " " + text);
 }
 
 void Transcript::Heading(const std::string& text) {
+  FlushRepeats();
   console_.Line("");
   const std::string lead = console_.unicode() ? "── " : "-- ";
   const size_t room = std::min<size_t>(console_.width(), 100) - 1;
@@ -268,15 +275,67 @@ void Transcript::SetJob(DWORD ms, const host::SetJobRecord& record) {
 }
 
 void Transcript::LogLine(DWORD ms, const std::string& line) {
-  std::string level, text;
-  SplitLogLine(line, &level, &text);
-  const int number = LevelNumber(level);
-  if (number < options_.logLevel) return;
+  LogEntry entry;
+  entry.ms = ms;
+  SplitLogLine(line, &entry.level, &entry.text);
+  if (LevelNumber(entry.level) < options_.logLevel) return;
+
+  // A status wait logs the same few lines every few milliseconds: runs of a repeated group are
+  // shown once, with a count.
+  if (period_ > 0) {
+    const LogEntry& expected = recent_[recent_.size() - period_ + matched_ % period_];
+    if (expected.SameAs(entry)) {
+      ++matched_;
+      held_.push_back(entry);
+      if (matched_ % period_ == 0) {
+        lastRepeatMs_ = ms;
+        if (matched_ >= 2 * period_) held_.clear();
+      }
+      return;
+    }
+    FlushRepeats();
+  }
+  for (size_t period = 1; period <= std::min(kLongestRepeat, recent_.size()); ++period) {
+    if (recent_[recent_.size() - period].SameAs(entry)) {
+      period_ = period;
+      matched_ = 1;
+      held_ = {entry};
+      if (period == 1) lastRepeatMs_ = ms;
+      return;
+    }
+  }
+  ShowLog(entry);
+}
+
+void Transcript::ShowLog(const LogEntry& entry) {
+  const int number = LevelNumber(entry.level);
   const Style style = number >= 5 ? Style::Error : number == 4 ? Style::Warning : Style::Plain;
-  Entry(ms, Style::Dim, "log", console_.Paint(style, PadRight(level, 8) + text));
+  Emit(entry.ms, Style::Dim, "log", console_.Paint(style, PadRight(entry.level, 8) + entry.text));
+  recent_.push_back(entry);
+  if (recent_.size() > kLongestRepeat) recent_.pop_front();
+}
+
+void Transcript::FlushRepeats() {
+  if (period_ == 0) return;
+  const size_t period = period_;
+  const size_t cycles = matched_ / period;
+  std::vector<LogEntry> held;
+  held.swap(held_);
+  period_ = 0;
+  matched_ = 0;
+  if (cycles >= 2) {
+    const std::string what =
+        period == 1 ? "the line above" : "the " + std::to_string(period) + " lines above";
+    Emit(lastRepeatMs_, Style::Dim, "log",
+         console_.Paint(Style::Dim, std::string(console_.unicode() ? "··· " : "... ") + what +
+                                        " repeated " + Plural(cycles, "time", "times") +
+                                        ", the last at " + Seconds(lastRepeatMs_)));
+  }
+  for (const LogEntry& entry : held) ShowLog(entry);
 }
 
 void Transcript::ShowBox(const Question& question) {
+  FlushRepeats();
   const size_t width = std::min(
       kBoxWidthMax, console_.width() > kIndent + 2 ? console_.width() - kIndent - 1 : kBoxWidthMax);
   for (const std::string& line : RenderBox(question.box, width, console_.unicode())) {

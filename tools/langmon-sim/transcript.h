@@ -4,6 +4,7 @@
 // on a live line.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -54,7 +55,16 @@ class Transcript : public RunListener {
   void RunFinished(const RunReport& report) override;
 
  private:
+  struct LogEntry {
+    DWORD ms = 0;
+    std::string level, text;
+    bool SameAs(const LogEntry& other) const { return level == other.level && text == other.text; }
+  };
+
   void Entry(DWORD ms, Style tagStyle, const std::string& tag, const std::string& text);
+  void Emit(DWORD ms, Style tagStyle, const std::string& tag, const std::string& text);
+  void ShowLog(const LogEntry& entry);
+  void FlushRepeats();
   void Heading(const std::string& text);
   void ShowBox(const Question& question);
   std::string Rule() const;
@@ -76,6 +86,11 @@ class Transcript : public RunListener {
     bool announced = false;
   };
   std::map<HWND, OpenDialog> dialogs_;
+  // Log lines shown last, and a repetition of their last `period_` lines being counted.
+  std::deque<LogEntry> recent_;
+  size_t period_ = 0, matched_ = 0;
+  std::vector<LogEntry> held_;  // matched lines not yet known to be part of a long run
+  DWORD lastRepeatMs_ = 0;
 };
 
 }  // namespace langmon_sim
