@@ -106,7 +106,14 @@ int main(int argc, char** argv) {
   Scenario scenario;
   RunOptions options;
   try {
-    scenario = scenarioFile.empty() ? BuiltInScenario() : LoadScenarioFile(scenarioFile);
+    if (!scenarioFile.empty()) {
+      scenario = LoadScenarioFile(scenarioFile);
+    } else if (jobFiles.empty()) {
+      scenario = BuiltInScenario();
+    } else {
+      scenario.file = "--job";
+      scenario.title = "Job files sent to a healthy printer";
+    }
     if (!answers.empty()) options.answers = ParseAnswerList(answers, "--answers");
     if (!answerAll.empty()) {
       const std::optional<int> button = ParseAnswerWord(answerAll);
@@ -123,6 +130,7 @@ int main(int argc, char** argv) {
   if (!jobFiles.empty()) {
     scenario.jobs.clear();
     scenario.expect = Expectation{};
+    options.answersMayRemain = true;
     for (const std::string& file : jobFiles) {
       JobSpec job;
       job.jobId = static_cast<DWORD>(scenario.jobs.size() + 1);

@@ -24,6 +24,8 @@ struct RunOptions {
   // Past this many questions in a run the runner stops answering as scripted (it cancels, or
   // gives no answer), so a scenario that never lets the monitor go on cannot run for ever.
   unsigned maxQuestions = 50;
+  // The jobs are not the ones the answers were written for: answers left over are no mistake.
+  bool answersMayRemain = false;
 };
 
 enum class AnswerSource { Scenario, Flag, AnswerAll, ThenAnswer, Unanswered, User, Guard };

@@ -97,7 +97,7 @@ std::vector<std::string> RenderBox(const host::MessageBoxRecord& box, size_t wid
   std::vector<std::string> lines;
   const std::string caption = " " + ToUtf8(box.caption) + " ";
   const std::string id = box.textId != 0 ? " box " + std::to_string(box.textId) + " " : "";
-  const size_t used = DisplayWidth(caption) + DisplayWidth(id) + 3;
+  const size_t used = DisplayWidth(caption) + DisplayWidth(id) + 4;  // two corners, two rules
   lines.push_back((unicode ? "┌" : "+") + h + caption + Repeat(h, width > used ? width - used : 0) +
                   id + h + (unicode ? "┐" : "+"));
 
