@@ -25,7 +25,11 @@ constexpr DWORD kFileWriteSize = 4096;
 // While the clock only moves in Sleep, the printer is looked at again after this much of it.
 constexpr DWORD kPollEveryMs = 500;
 
-std::string Quoted(const std::u16string& text) { return "\"" + ToUtf8(text) + "\""; }
+std::string Quoted(const std::u16string& text) {
+  std::string quoted(1, '"');
+  quoted.append(ToUtf8(text)).push_back('"');
+  return quoted;
+}
 std::string Quoted(LPCWSTR text) { return text == nullptr ? "NULL" : Quoted(std::u16string(text)); }
 
 std::string BoolResult(BOOL ok) {

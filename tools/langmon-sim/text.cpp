@@ -98,11 +98,13 @@ std::string ToUtf8(const std::u16string& text) {
 }
 
 std::string WithThousands(uint64_t number) {
-  std::string digits = std::to_string(number);
-  for (size_t i = digits.size(); i > 3; i -= 3) {
-    digits.insert(i - 3, ",");
+  const std::string digits = std::to_string(number);
+  std::string grouped;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[i]);
   }
-  return digits;
+  return grouped;
 }
 
 std::string Seconds(uint64_t milliseconds) {
