@@ -245,15 +245,15 @@ void Transcript::WriteCall(DWORD ms, const WriteInfo& write) {
   }
   ++writesShown_;
   std::string text = "WritePort(" + Plural(write.offered, "byte", "bytes") +
-                     (write.startsWithHeader ? ", begins with a job header" : "") + ")" +
+                     (write.startsWithHeader ? " from a job header" : "") + ")" +
                      (console_.unicode() ? " → " : " -> ");
   if (failed) {
     text += console_.Paint(Style::Error, "FALSE, last error " + std::to_string(write.error));
   } else {
     text += "TRUE, " + WithThousands(write.written) + " written";
     if (write.written < write.offered) {
-      text += write.restStartsWithHeader ? " (cut short: the rest begins with a job header)"
-                                         : " (the rest is offered again)";
+      text += write.restStartsWithHeader ? ", cut before the next job header"
+                                         : ", the rest is offered again";
     }
   }
   Entry(ms, Style::Spooler, "spooler", text);
@@ -534,8 +534,9 @@ void Transcript::RunFinished(const RunReport& report) {
     console_.Line(
         console_.Paint(Style::Error, std::string(unicode ? "  ✗ " : "  FAIL: ") + mismatch));
   }
-  console_.Line("  " + Plural(report.questions, "question", "questions") + " asked (boxes " +
-                BoxList(report.boxes) + ")");
+  console_.Line(report.questions == 0 ? std::string("  no box was shown")
+                                      : "  " + Plural(report.questions, "box", "boxes") +
+                                            " shown: " + BoxList(report.boxes));
   if (report.userDeviations > 0) {
     console_.Line(console_.Paint(
         Style::Warning, "  you answered " + Plural(report.userDeviations, "box", "boxes") +
