@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
                  "are kept below it in VMT/Drivers/<printer>/ (and carry over between runs)");
   app.add_option("--log-level", logLevel,
                  "Show log lines of this level and above: 3 INFORM, "
-                 "4 WARNING, 5 ERROR, 6 FATAL (the log file keeps all)")
+                 "4 WARNING, 5 ERROR, 6 FATAL (the log file keeps them all)")
       ->check(CLI::Range(3, 6));
   app.add_flag("-v,--verbose", verbose, "Show every WritePort call of every job");
   app.add_option("--max-questions", maxQuestions,
