@@ -105,10 +105,11 @@ struct ProgramResult {
   std::string output;
 };
 
-ProgramResult RunProgram(const std::string& arguments) {
+// Runs langmon-sim with its work folders made below `tmp`, which the test removes.
+ProgramResult RunProgram(const std::string& arguments, const std::string& tmp) {
   ProgramResult result;
   const std::string command =
-      std::string("'") + LANGMON_SIM_PROGRAM + "' " + arguments + " </dev/null 2>&1";
+      "TMPDIR='" + tmp + "' '" + LANGMON_SIM_PROGRAM + "' " + arguments + " </dev/null 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
@@ -136,7 +137,7 @@ class ProgramTest : public ::testing::Test {
 TEST_F(ProgramTest, BadScenarioExitsWithTwoNamingFilePlaceAndProblem) {
   const std::string path =
       Write("typo.json", R"({"jobs": [{"labels": 2, "expect": {"outcom": "printed"}}]})");
-  ProgramResult result = RunProgram("--scenario '" + path + "'");
+  ProgramResult result = RunProgram("--scenario '" + path + "'", folder_);
   EXPECT_EQ(result.status, 2);
   EXPECT_NE(result.output.find(path + ": at jobs[0].expect.outcom: unknown key \"outcom\" (did you "
                                       "mean \"outcome\"?)"),
@@ -144,26 +145,26 @@ TEST_F(ProgramTest, BadScenarioExitsWithTwoNamingFilePlaceAndProblem) {
       << result.output;
 
   const std::string broken = Write("broken.json", "{\n\"jobs\": [\n{\"labels\": 2,}\n]}");
-  result = RunProgram("--scenario '" + broken + "'");
+  result = RunProgram("--scenario '" + broken + "'", folder_);
   EXPECT_EQ(result.status, 2);
   EXPECT_NE(result.output.find(broken + ": at line 3, column 14: not valid JSON"),
             std::string::npos)
       << result.output;
 
-  EXPECT_EQ(RunProgram("--answers yes,perhaps").status, 2);
-  EXPECT_EQ(RunProgram("--no-such-option").status, 2);
+  EXPECT_EQ(RunProgram("--answers yes,perhaps", folder_).status, 2);
+  EXPECT_EQ(RunProgram("--no-such-option", folder_).status, 2);
 }
 
 TEST_F(ProgramTest, ExitStatusTellsWhetherEveryJobEndedAsExpected) {
   const std::string good =
       Write("good.json", R"({"jobs": [{"labels": 1, "expect": {"outcome": "printed"}}]})");
-  ProgramResult result = RunProgram("--scenario '" + good + "'");
+  ProgramResult result = RunProgram("--scenario '" + good + "'", folder_);
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("every job ended as the scenario expects"), std::string::npos);
 
   const std::string wrong =
       Write("wrong.json", R"({"jobs": [{"labels": 1, "expect": {"outcome": "deleted"}}]})");
-  result = RunProgram("--scenario '" + wrong + "'");
+  result = RunProgram("--scenario '" + wrong + "'", folder_);
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.output.find("expected the job to be deleted, but it was printed"),
             std::string::npos)
@@ -172,11 +173,12 @@ TEST_F(ProgramTest, ExitStatusTellsWhetherEveryJobEndedAsExpected) {
 
 TEST_F(ProgramTest, FlagsAnswerTheBuiltInScenarioAndEachAnswerIsPrinted) {
   // Without a terminal the scenario answers; --answers changes the story and so the outcome.
-  ProgramResult result = RunProgram("--no-color");
+  ProgramResult result = RunProgram("--no-color", folder_);
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("answer   No (from the scenario)"), std::string::npos);
 
-  result = RunProgram("--answers no,no --answer-all cancel --settings-dir '" + folder_ + "/s'");
+  result =
+      RunProgram("--answers no,no --answer-all cancel --settings-dir '" + folder_ + "/s'", folder_);
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.output.find("answer   No (from --answers)"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(folder_ + "/s/VMT/Drivers/Label A/Label A.ini"));
@@ -184,7 +186,7 @@ TEST_F(ProgramTest, FlagsAnswerTheBuiltInScenarioAndEachAnswerIsPrinted) {
 
 TEST_F(ProgramTest, JobFilesReplaceTheScenarioJobs) {
   const std::string job = Write("labels.prn", std::string("\x1B@ any bytes at all\r\n", 20));
-  const ProgramResult result = RunProgram("--job '" + job + "'");
+  const ProgramResult result = RunProgram("--job '" + job + "'", folder_);
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("Job 1 of 1: \"labels.prn\""), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("printed: 20 of 20 bytes reached the printer"), std::string::npos);
