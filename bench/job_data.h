@@ -20,6 +20,11 @@ enum class DataKind {
 constexpr DataKind kDataKinds[] = {DataKind::kNoEscape, DataKind::kRandom, DataKind::kDense};
 constexpr size_t kWriteSizes[] = {64 * 1024, 1024 * 1024};
 
+// Writes of one size are taken in turn from this many different buffers (1 MiB in all), so that
+// a branch predictor cannot learn where the escapes of one small buffer lie, as it could if the
+// same 64 KiB came again and again; a spooler's writes are never the same data twice either.
+constexpr size_t BuffersFor(size_t size) { return size >= 1024 * 1024 ? 1 : 1024 * 1024 / size; }
+
 inline const char* DataKindName(DataKind kind) {
   switch (kind) {
     case DataKind::kNoEscape:
@@ -57,8 +62,8 @@ class Random {
   uint64_t state_;
 };
 
-inline std::vector<uint8_t> MakeJobData(DataKind kind, size_t size) {
-  Random random(0x5EED0000u + static_cast<uint64_t>(kind) * 7919u + size);
+inline std::vector<uint8_t> MakeJobData(DataKind kind, size_t size, unsigned variant = 0) {
+  Random random(0x5EED0000u + static_cast<uint64_t>(kind) * 7919u + size * 31u + variant);
   std::vector<uint8_t> data(size);
   switch (kind) {
     case DataKind::kNoEscape:
@@ -92,6 +97,14 @@ inline std::vector<uint8_t> MakeJobData(DataKind kind, size_t size) {
     }
   }
   return data;
+}
+
+inline std::vector<std::vector<uint8_t>> MakeJobBuffers(DataKind kind, size_t size) {
+  std::vector<std::vector<uint8_t>> buffers;
+  for (unsigned variant = 0; variant < BuffersFor(size); ++variant) {
+    buffers.push_back(MakeJobData(kind, size, variant));
+  }
+  return buffers;
 }
 
 }  // namespace bench

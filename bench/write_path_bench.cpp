@@ -172,21 +172,38 @@ size_t CountEscapesByteLoop(const uint8_t* p, size_t n) {
 
 // ---- Benchmarks ------------------------------------------------------------------------------
 
-const std::vector<uint8_t>& JobData(DataKind kind, size_t size) {
-  static std::map<std::pair<int, size_t>, std::vector<uint8_t>> cache;
+using Buffers = std::vector<std::vector<uint8_t>>;
+
+const Buffers& JobBuffers(DataKind kind, size_t size) {
+  static std::map<std::pair<int, size_t>, Buffers> cache;
   auto key = std::make_pair(static_cast<int>(kind), size);
   auto it = cache.find(key);
   if (it == cache.end()) {
-    it = cache.emplace(key, bench::MakeJobData(kind, size)).first;
+    it = cache.emplace(key, bench::MakeJobBuffers(kind, size)).first;
   }
   return it->second;
 }
 
+// Each iteration takes the next buffer in turn; every method sees the same buffers.
+class Rotation {
+ public:
+  explicit Rotation(const Buffers& buffers) : buffers_(buffers) {}
+  const std::vector<uint8_t>& Next() {
+    const std::vector<uint8_t>& buffer = buffers_[next_];
+    next_ = next_ + 1 == buffers_.size() ? 0 : next_ + 1;
+    return buffer;
+  }
+
+ private:
+  const Buffers& buffers_;
+  size_t next_ = 0;
+};
+
 void BM_PJLWritePort(benchmark::State& state, DataKind kind, size_t size) {
-  const std::vector<uint8_t>& data = JobData(kind, size);
+  Rotation buffers(JobBuffers(kind, size));
   DWORD calls = 0;
   for (auto _ : state) {
-    calls += SpoolWrite(monitor->Monitor.pfnWritePort, port, data);
+    calls += SpoolWrite(monitor->Monitor.pfnWritePort, port, buffers.Next());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
   state.counters["calls"] =
@@ -194,26 +211,28 @@ void BM_PJLWritePort(benchmark::State& state, DataKind kind, size_t size) {
 }
 
 void BM_DirectForward(benchmark::State& state, DataKind kind, size_t size) {
-  const std::vector<uint8_t>& data = JobData(kind, size);
+  Rotation buffers(JobBuffers(kind, size));
   auto* pfnWritePort = portMonitor.pfnWritePort;
   for (auto _ : state) {
     benchmark::DoNotOptimize(pfnWritePort);
-    benchmark::DoNotOptimize(SpoolWrite(pfnWritePort, PortMonitorHandle(), data));
+    benchmark::DoNotOptimize(SpoolWrite(pfnWritePort, PortMonitorHandle(), buffers.Next()));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
 void BM_MemchrCount(benchmark::State& state, DataKind kind, size_t size) {
-  const std::vector<uint8_t>& data = JobData(kind, size);
+  Rotation buffers(JobBuffers(kind, size));
   for (auto _ : state) {
+    const std::vector<uint8_t>& data = buffers.Next();
     benchmark::DoNotOptimize(CountEscapesMemchr(data.data(), data.size()));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
 void BM_ByteLoopCount(benchmark::State& state, DataKind kind, size_t size) {
-  const std::vector<uint8_t>& data = JobData(kind, size);
+  Rotation buffers(JobBuffers(kind, size));
   for (auto _ : state) {
+    const std::vector<uint8_t>& data = buffers.Next();
     benchmark::DoNotOptimize(CountEscapesByteLoop(data.data(), data.size()));
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
@@ -348,7 +367,7 @@ class TableReporter : public benchmark::ConsoleReporter {
         if (write <= 0 || search <= 0 || byteLoop <= 0 || forward <= 0) {
           continue;
         }
-        std::printf("%-6s %-10s %-6s %5.0f %10.0f %10.0f %10.0f %10.0f %14.0f %8.3f %8.3f %9.5f\n",
+        std::printf("%-6s %-10s %-6s %5.2f %10.0f %10.0f %10.0f %10.0f %14.0f %8.3f %8.3f %9.5f\n",
                     "native", bench::DataKindName(kind), SizeName(size).c_str(),
                     Find(calls_, "PJLWritePort" + suffix), write / 1e6, search / 1e6,
                     byteLoop / 1e6, search / 1e6, forward / 1e6, write / search, write / byteLoop,
