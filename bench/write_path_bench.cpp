@@ -238,6 +238,25 @@ void BM_ByteLoopCount(benchmark::State& state, DataKind kind, size_t size) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
+// The cost of one call apart from the scan: a write of 50 bytes is forwarded unscanned.
+constexpr size_t kUnscannedWrite = 50;
+
+void BM_PJLWritePortUnscanned(benchmark::State& state) {
+  const std::vector<uint8_t> data(kUnscannedWrite, 'x');
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(SpoolWrite(monitor->Monitor.pfnWritePort, port, data));
+  }
+}
+
+void BM_DirectForwardUnscanned(benchmark::State& state) {
+  const std::vector<uint8_t> data(kUnscannedWrite, 'x');
+  auto* pfnWritePort = portMonitor.pfnWritePort;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(pfnWritePort);
+    benchmark::DoNotOptimize(SpoolWrite(pfnWritePort, PortMonitorHandle(), data));
+  }
+}
+
 void BM_LogMessageDropped(benchmark::State& state) {
   for (auto _ : state) {
     LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Called\n");
@@ -314,6 +333,8 @@ void RegisterBenchmarks() {
                                    size);
     }
   }
+  benchmark::RegisterBenchmark("PJLWritePort/50B-unscanned", BM_PJLWritePortUnscanned);
+  benchmark::RegisterBenchmark("DirectForward/50B-unscanned", BM_DirectForwardUnscanned);
   benchmark::RegisterBenchmark("LogMessage/dropped", BM_LogMessageDropped);
   benchmark::RegisterBenchmark("LogMessage/dropped-with-argument",
                                BM_LogMessageDroppedWithArgument);

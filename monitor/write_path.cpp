@@ -90,7 +90,10 @@ BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbW
     bResult =
         pIniPort->PortMonitor.pfnWritePort(pIniPort->hPort, pBuffer, scan.cbToSend, pcbWritten);
     if (bResult) {
-      ClearPortStatus(pIniPort, PORT_FIRST_WRITE);
+      // Only a job's first write finds the bit set; the others skip the locked update.
+      if (PortStatusHas(pIniPort, PORT_FIRST_WRITE)) {
+        ClearPortStatus(pIniPort, PORT_FIRST_WRITE);
+      }
     } else {
       LogMessage(LOG_ERROR, "**** WritePort failed\n");
     }
