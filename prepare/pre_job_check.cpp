@@ -132,7 +132,7 @@ void ReadModelSettings(CheckState& check) {
   check.nBypassAlignWarning =
       ReadSetting(kKeyBypassAlignWarning, kDefaultBypassAlignWarning, pszModelIni);
   LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8x\n",
-             static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszModelIni)));
+             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(pszModelIni)));
   GlobalFree(pszModelIni);
 }
 

@@ -77,6 +77,68 @@ const char* CommandName(Command command) {
   return "unknown";
 }
 
+namespace {
+
+std::string Narrow(const std::u16string& text) {
+  std::string narrow;
+  for (char16_t c : text) narrow.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return narrow;
+}
+
+}  // namespace
+
+std::string Describe(const Event& event) {
+  const std::string failed = event.result ? "" : " -> failed";
+  switch (event.kind) {
+    case EventKind::Open:
+      return "open port" + failed;
+    case EventKind::SetTimeOuts:
+      return "set time-outs" + failed;
+    case EventKind::StartDoc:
+      return "start document \"" + Narrow(event.documentName) + "\" (job " +
+             std::to_string(event.value) + ") for " + Narrow(event.text) + failed;
+    case EventKind::Write: {
+      std::string line = "write " + std::to_string(event.bytes.size()) + " bytes: ";
+      switch (event.dataKind) {
+        case DataKind::Command:
+          line += std::string("command ") + CommandName(event.command);
+          break;
+        case DataKind::AlignmentPrint:
+          line += "alignment print";
+          break;
+        default:
+          line += "job data";
+          break;
+      }
+      if (event.result && event.accepted != event.bytes.size()) {
+        line += " (" + std::to_string(event.accepted) + " accepted)";
+      }
+      return line + failed;
+    }
+    case EventKind::Read: {
+      std::string line = "read " + std::to_string(event.requested) + ": ";
+      if (!event.result) return line + "failed";
+      if (event.statusRecord) {
+        line += "status record #" + std::to_string(event.recordNumber);
+        if (event.accepted != kStatusRecordSize || event.bytes.size() != kStatusRecordSize) {
+          line += " (" + std::to_string(event.bytes.size()) + " bytes, " +
+                  std::to_string(event.accepted) + " reported)";
+        }
+        return line;
+      }
+      return line + std::to_string(event.bytes.size()) + " bytes" +
+             (event.bytes.empty() ? "" : " of raw data");
+    }
+    case EventKind::EndDoc:
+      return "end document";
+    case EventKind::Close:
+      return "close port";
+    case EventKind::GetPrinterData:
+      return "get printer data (control " + std::to_string(event.value) + ")" + failed;
+  }
+  return "?";
+}
+
 SimPrinter::SimPrinter(std::u16string portName)
     : portName_(std::move(portName)), createdAt_(GetTickCount()), recordEpoch_(createdAt_) {}
 
@@ -343,10 +405,13 @@ StatusRecord SimPrinter::BuildRecordLocked() {
   record.bEndChar = kStatusEndChar;
   if (status_.numMesgBytes == kStatusRecordSize - 1) {
     // The sum then takes in the checksum byte itself, which matches only when the bytes before it
-    // sum to 0: the last reserved byte makes them.
-    record.bNumMesgBytes = static_cast<BYTE>(kStatusRecordSize - 2);
-    record.bReserved104[9] = static_cast<BYTE>(0u - StatusChecksum(record));
-    record.bNumMesgBytes = status_.numMesgBytes;
+    // (offsets 1 to 113) sum to 0: the last reserved byte, offset 113, makes them.
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&record);
+    BYTE sum = 0;
+    for (DWORD i = 1; i < kStatusRecordSize - 3; ++i) {
+      sum = static_cast<BYTE>(sum + bytes[i]);
+    }
+    record.bReserved104[9] = static_cast<BYTE>(0u - sum);
     record.bChecksum = 0;
   } else {
     record.bChecksum = StatusChecksum(record);

@@ -176,6 +176,10 @@ struct Event {
   DWORD value = 0;
 };
 
+// One line of a readable transcript, e.g. "write 100 bytes: alignment print" or
+// "read 116: status record #3".
+std::string Describe(const Event& event);
+
 struct AlignmentPrint {
   char family = 'C';  // 'C' colour file, 'K' black file
   DWORD bytes = 0;    // bytes from the begin marker to the end of the end marker

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <random>
 
+#include "sim/spooler.h"
 #include "tests/support/fake_port_monitor.h"
 #include "tests/support/monitor_test.h"
 
@@ -10,19 +11,8 @@ namespace {
 constexpr char kHeaderFound[] = "Header found -- Prepare for next print\n";
 constexpr char kHeaderWithoutJob[] = "Header found -- no job record, sent without the check\n";
 
-// A complete job header: the four start bytes, 28 free bytes, the four-byte trailer.
-std::vector<uint8_t> JobHeader() {
-  std::vector<uint8_t> header(36, 0x55);
-  header[0] = 0x1B;
-  header[1] = 0x2A;
-  header[2] = 0x12;
-  header[3] = 0x1C;
-  header[32] = 0xA5;
-  header[33] = 0x00;
-  header[34] = 0x06;
-  header[35] = 0x40;
-  return header;
-}
+// A complete job header, as the simulated driver writes it.
+std::vector<uint8_t> JobHeader() { return sim::JobHeaderCommand(); }
 
 std::vector<uint8_t> Filler(size_t count) { return std::vector<uint8_t>(count, 'x'); }
 

@@ -29,14 +29,6 @@ TEST_F(MessageBoxTest, ShowsTheTextOfAStringIdWithTheCallersCaptionAndType) {
   EXPECT_TRUE(LogLines().empty());
 }
 
-TEST_F(MessageBoxTest, PassesEveryAnswerThrough) {
-  for (int answer : {IDOK, IDCANCEL, IDRETRY, IDYES, IDNO, 0}) {
-    host::QueueAnswers({answer});
-    EXPECT_EQ(OemPtrMessageBox(nullptr, Id(IDS_INK_LOW), nullptr, 0x1034), answer);
-  }
-  EXPECT_EQ(host::MessageBoxes().size(), 6u);
-}
-
 TEST_F(MessageBoxTest, CaptionCanBeAStringIdALiteralOrNothing) {
   struct Case {
     LPCWSTR caption;
@@ -53,13 +45,6 @@ TEST_F(MessageBoxTest, CaptionCanBeAStringIdALiteralOrNothing) {
     ASSERT_EQ(host::MessageBoxes().size(), 1u);
     EXPECT_EQ(host::MessageBoxes()[0].caption, c.shown);
   }
-}
-
-TEST_F(MessageBoxTest, TextCanBeALiteral) {
-  host::SetFixedAnswer(IDOK);
-  EXPECT_EQ(OemPtrMessageBox(nullptr, WSTR("Plain words"), nullptr, 0x1040), IDOK);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, u"Plain words");
 }
 
 TEST_F(MessageBoxTest, QuietModeShowsNothingAndAnswersZero) {
