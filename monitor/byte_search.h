@@ -16,27 +16,24 @@
 class MemchrByteFinder {
  public:
   MemchrByteFinder(const BYTE* data, DWORD end, BYTE value)
-      : data_(data), end_(end), value_(value), next_(0) {}
+      : data_(data), next_(data), end_(data + end), value_(value) {}
 
   DWORD Next() {
-    if (next_ >= end_) {
-      return end_;
-    }
-    const void* found = std::memchr(data_ + next_, value_, end_ - next_);
+    // next_ never passes end_; a search of no bytes finds nothing.
+    const void* found = std::memchr(next_, value_, static_cast<size_t>(end_ - next_));
     if (found == nullptr) {
       next_ = end_;
-      return end_;
+      return static_cast<DWORD>(end_ - data_);
     }
-    const DWORD index = static_cast<DWORD>(static_cast<const BYTE*>(found) - data_);
-    next_ = index + 1;
-    return index;
+    next_ = static_cast<const BYTE*>(found) + 1;
+    return static_cast<DWORD>(static_cast<const BYTE*>(found) - data_);
   }
 
  private:
   const BYTE* data_;
-  DWORD end_;
+  const BYTE* next_;  // where the next search starts
+  const BYTE* end_;
   BYTE value_;
-  DWORD next_;  // where the next search starts
 };
 
 #if defined(__SSE2__)
