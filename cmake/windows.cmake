@@ -1,0 +1,49 @@
+# The real monitor: languagemonitor.dll, cross-built with mingw-w64, and its tests under Wine.
+
+enable_language(RC)
+
+# Only the libraries named below are linked: the spooler functions must come from spoolss.dll
+# (as for any component living inside the spooler), never from winspool.drv, which mingw's
+# default library list would offer first.
+set(CMAKE_C_STANDARD_LIBRARIES "")
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+# The version block takes its numbers from the project.
+set(LANGMON_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+file(CONFIGURE OUTPUT ${LANGMON_GENERATED_DIR}/langmon_version.h CONTENT [[
+/* Generated from the project version; read by the resource compiler. */
+#define LANGMON_VERSION_MAJOR @PROJECT_VERSION_MAJOR@
+#define LANGMON_VERSION_MINOR @PROJECT_VERSION_MINOR@
+#define LANGMON_VERSION_PATCH @PROJECT_VERSION_PATCH@
+#define LANGMON_VERSION_STRING "@PROJECT_VERSION@"
+]] @ONLY)
+
+add_library(languagemonitor SHARED
+  ${LANGMON_MONITOR_SOURCES}
+  ${CMAKE_SOURCE_DIR}/resources/languagemonitor.rc
+  ${CMAKE_SOURCE_DIR}/resources/languagemonitor.def)
+set_target_properties(languagemonitor PROPERTIES
+  PREFIX ""
+  OUTPUT_NAME languagemonitor
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+target_include_directories(languagemonitor PRIVATE ${CMAKE_SOURCE_DIR} ${LANGMON_GENERATED_DIR})
+target_compile_options(languagemonitor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LANGMON_WARNINGS}>)
+# windres reports no header dependencies, so name them.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/languagemonitor.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/texts.inc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${LANGMON_GENERATED_DIR}/langmon_version.h")
+# The spooler loads the DLL on its own: the compiler's runtime is linked in, so the DLL needs
+# nothing but system DLLs.
+target_link_options(languagemonitor PRIVATE -static -static-libgcc -static-libstdc++
+  $<$<CONFIG:Release>:-s>)
+# On x86 the WINAPI entry points carry their stdcall decoration (_DllMain@12); the export names
+# in the .def file are the undecorated ones the loader and the spooler look up.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(languagemonitor PRIVATE -Wl,--enable-stdcall-fixup)
+  # Every x86 processor that current Windows runs on has SSE2; the job-data scan uses it.
+  target_compile_options(languagemonitor PRIVATE -msse2)
+endif()
+target_link_libraries(languagemonitor PRIVATE spoolss kernel32 user32 advapi32 shell32)
+
+if(BUILD_TESTING)
+  add_subdirectory(tests/wine)
+endif()

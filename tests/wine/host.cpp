@@ -1,0 +1,123 @@
+#include "tests/wine/host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+LoadedMonitor loaded{};
+PortMonitorRecord record;
+int hostPortToken;
+
+BOOL WINAPI HostOpenPort(LPWSTR pName, PHANDLE pHandle) {
+  record.opened.emplace_back(pName != nullptr ? pName : L"(null)");
+  if (!record.openResult) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  *pHandle = HostPortHandle();
+  return TRUE;
+}
+
+BOOL WINAPI HostSetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved) {
+  record.timeouts.push_back({hPort, *lpCTO, reserved});
+  return record.setTimeoutsResult;
+}
+
+BOOL WINAPI HostClosePort(HANDLE hPort) {
+  record.closed.push_back(hPort);
+  return TRUE;
+}
+
+BOOL WINAPI HostStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) {
+  ++record.otherCalls;
+  return TRUE;
+}
+
+BOOL WINAPI HostWritePort(HANDLE, LPBYTE, DWORD cbBuf, LPDWORD pcbWritten) {
+  ++record.otherCalls;
+  *pcbWritten = cbBuf;
+  return TRUE;
+}
+
+BOOL WINAPI HostReadPort(HANDLE, LPBYTE, DWORD, LPDWORD pcbRead) {
+  ++record.otherCalls;
+  *pcbRead = 0;
+  return TRUE;
+}
+
+BOOL WINAPI HostEndDocPort(HANDLE) {
+  ++record.otherCalls;
+  return TRUE;
+}
+
+std::wstring ExecutableFolder() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+bool LoadMonitor() {
+  loaded.path = ExecutableFolder() + L"languagemonitor.dll";
+  loaded.module = LoadLibraryW(loaded.path.c_str());
+  if (loaded.module == nullptr) {
+    std::fprintf(stderr, "LoadLibraryW(languagemonitor.dll) failed: %lu\n", GetLastError());
+    return false;
+  }
+  loaded.InitializePrintMonitor = reinterpret_cast<InitializePrintMonitorFn>(
+      reinterpret_cast<void*>(GetProcAddress(loaded.module, "InitializePrintMonitor")));
+  if (loaded.InitializePrintMonitor == nullptr) {
+    std::fprintf(stderr, "languagemonitor.dll does not export InitializePrintMonitor\n");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const wchar_t kTestRegistryRoot[] =
+    L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora Wine Test";
+
+const LoadedMonitor& Monitor() { return loaded; }
+
+bool IsInsideMonitorImage(const void* address) {
+  auto base = reinterpret_cast<const BYTE*>(loaded.module);
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  auto p = static_cast<const BYTE*>(address);
+  return p >= base && p < base + nt->OptionalHeader.SizeOfImage;
+}
+
+void DeleteTestRegistryKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestRegistryRoot); }
+
+std::string LogFilePath() {
+  char folder[MAX_PATH];
+  DWORD length = GetTempPathA(MAX_PATH, folder);
+  return std::string(folder, length) + "VelmoraLMDrv.dbg";
+}
+
+PortMonitorRecord& PortMonitor() { return record; }
+void ResetPortMonitor() { record = PortMonitorRecord{}; }
+HANDLE HostPortHandle() { return &hostPortToken; }
+
+MONITOR HostPortMonitorTable() {
+  MONITOR table{};
+  table.pfnOpenPort = HostOpenPort;
+  table.pfnStartDocPort = HostStartDocPort;
+  table.pfnWritePort = HostWritePort;
+  table.pfnReadPort = HostReadPort;
+  table.pfnEndDocPort = HostEndDocPort;
+  table.pfnClosePort = HostClosePort;
+  table.pfnSetPortTimeOuts = HostSetPortTimeOuts;
+  return table;
+}
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  if (!LoadMonitor()) {
+    return 1;
+  }
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,52 @@
+// The Windows test host's view of the real languagemonitor.dll: the loaded module, its two
+// exports, and a small port monitor that stands below the monitor and records what reaches it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+using InitializePrintMonitorFn = LPMONITOREX(WINAPI*)(LPWSTR pszRegistryRoot);
+
+// The DLL as the system loader mapped it (LoadLibraryW, so DllMain ran for process attach).
+struct LoadedMonitor {
+  HMODULE module;
+  std::wstring path;
+  InitializePrintMonitorFn InitializePrintMonitor;
+};
+const LoadedMonitor& Monitor();
+
+// True when the address lies inside the DLL's mapped image.
+bool IsInsideMonitorImage(const void* address);
+
+// The registry key the tests hand to InitializePrintMonitor, below HKEY_LOCAL_MACHINE.
+extern const wchar_t kTestRegistryRoot[];
+void DeleteTestRegistryKey();
+
+// The monitor's log file in the temp folder, as the monitor names it.
+std::string LogFilePath();
+
+// The port monitor below the monitor under test. Its entries are plain WINAPI functions, so the
+// calls are recorded in one global record; Reset() before each test.
+struct SetTimeoutsCall {
+  HANDLE hPort;
+  COMMTIMEOUTS timeouts;
+  DWORD reserved;
+};
+struct PortMonitorRecord {
+  BOOL openResult = TRUE;
+  BOOL setTimeoutsResult = TRUE;
+  std::vector<std::wstring> opened;
+  std::vector<SetTimeoutsCall> timeouts;
+  std::vector<HANDLE> closed;
+  int otherCalls = 0;  // start, write, read, end document: none expected on open and close
+};
+PortMonitorRecord& PortMonitor();
+void ResetPortMonitor();
+
+// The handle the port monitor gives out for an open port.
+HANDLE HostPortHandle();
+
+// A complete table of the port monitor (every entry the monitor may call is filled).
+MONITOR HostPortMonitorTable();
