@@ -19,7 +19,9 @@ class MemchrByteFinder {
       : data_(data), next_(data), end_(data + end), value_(value) {}
 
   DWORD Next() {
-    // next_ never passes end_; a search of no bytes finds nothing.
+    if (next_ == end_) {
+      return static_cast<DWORD>(end_ - data_);  // and memchr is never handed a null pointer
+    }
     const void* found = std::memchr(next_, value_, static_cast<size_t>(end_ - next_));
     if (found == nullptr) {
       next_ = end_;
