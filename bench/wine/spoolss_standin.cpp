@@ -28,8 +28,8 @@ __declspec(dllexport) BOOL WINAPI GetPrinterW(HANDLE, DWORD, LPBYTE, DWORD, LPDW
   return FALSE;
 }
 
-__declspec(dllexport) BOOL WINAPI GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD,
-                                                    LPDWORD pcbNeeded) {
+__declspec(dllexport) BOOL WINAPI
+    GetPrinterDriverW(HANDLE, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD pcbNeeded) {
   if (pcbNeeded != nullptr) {
     *pcbNeeded = 0;
   }
