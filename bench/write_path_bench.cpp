@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -93,6 +94,8 @@ DWORD SpoolWrite(BOOL(WINAPI* pfnWritePort)(HANDLE, LPBYTE, DWORD, LPDWORD), HAN
   return calls;
 }
 
+std::string scratchFolder;  // the temp and application-data folders of the stand-ins
+
 // Loads the monitor as the spooler does, and starts a job on a port whose first write is done,
 // so that every write measured is scanned.
 void StartMonitor() {
@@ -100,6 +103,7 @@ void StartMonitor() {
   if (mkdtemp(folder) == nullptr) {
     Fail("no scratch folder");
   }
+  scratchFolder = folder;
   host::Reset();
   host::SetTempFolder(std::string(folder));
   host::SetCommonAppDataFolder(std::string(folder));
@@ -131,6 +135,14 @@ void StartMonitor() {
   if (SpoolWrite(monitor->Monitor.pfnWritePort, port, dense) < 2) {
     Fail("the writes are not scanned");
   }
+}
+
+void StopMonitor() {
+  monitor->Monitor.pfnEndDocPort(port);
+  monitor->Monitor.pfnClosePort(port);
+  DllMain(host::MonitorModule(), DLL_PROCESS_DETACH, nullptr);
+  std::error_code ignored;
+  std::filesystem::remove_all(scratchFolder, ignored);
 }
 
 // ---- Anchors ---------------------------------------------------------------------------------
@@ -418,6 +430,7 @@ int main(int argc, char** argv) {
   RegisterBenchmarks();
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  StopMonitor();
   reporter.PrintTable();
   benchmark::Shutdown();
   return 0;
