@@ -74,7 +74,7 @@ BOOL ReadStatusSnapshot(IniPort* pIniPort, Snapshot* pSnapshot) {
 }  // namespace
 
 BOOL TakeStatusSnapshot(IniPort* pIniPort) {
-  Snapshot snapshot;
+  Snapshot snapshot{};
   return ReadStatusSnapshot(pIniPort, &snapshot);
 }
 
@@ -112,7 +112,7 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueN
 
   // A job's own status conversation owns the back channel while it runs.
   BOOL fFresh = FALSE;
-  Snapshot snapshot;
+  Snapshot snapshot{};
   if (!PortStatusHas(pIniPort, PORT_IN_JOB)) {
     fFresh = ReadStatusSnapshot(pIniPort, &snapshot);
   }

@@ -240,6 +240,42 @@ TEST_F(ConcurrencyTest, TwoQueriesOnOnePortEachAnswerWithWhatTheyReadThemselves)
   EXPECT_EQ(secondAnswer, second);
 }
 
+TEST_F(ConcurrencyTest, StartArrivingWhileAnotherStartIsUnderWayIsToldThePortIsBusy) {
+  // The first start cannot open its printer; while it reports that, a second start comes in on
+  // another spooler thread (run here from the first one's log line, where that happens).
+  std::shared_ptr<sim::SimPrinter> printer = AddPrinter(u"USB001", u"Label A");
+  sim::Spooler spooler(monitor_);
+  ASSERT_TRUE(spooler.OpenPort(u"USB001", u"Label A"));
+  const HANDLE port = spooler.PortHandle();
+  std::u16string unknown = u"Unknown printer";
+  std::u16string known = u"Label A";
+  std::u16string document = u"Labels";
+  DOC_INFO_1W docInfo = {document.data(), nullptr, nullptr};
+  BOOL secondStarted = TRUE;
+  DWORD secondError = 0;
+  bool secondAsked = false;
+  host::OnDebugOutput([&](const std::string& text) {
+    if (!secondAsked &&
+        text == Error("**** LANGMON: PJLMonStartDocPort failed to open printer\n")) {
+      secondAsked = true;
+      secondStarted =
+          PJLMonStartDocPort(port, known.data(), 2, 1, reinterpret_cast<LPBYTE>(&docInfo));
+      secondError = GetLastError();
+    }
+  });
+  EXPECT_TRUE(PJLMonStartDocPort(port, unknown.data(), 1, 1, reinterpret_cast<LPBYTE>(&docInfo)));
+  host::OnDebugOutput(nullptr);
+  ASSERT_TRUE(secondAsked);
+  EXPECT_FALSE(secondStarted);
+  EXPECT_EQ(secondError, static_cast<DWORD>(ERROR_BUSY));
+  EXPECT_TRUE(printer->Events().empty() ||
+              printer->Events().back().kind != sim::EventKind::StartDoc);
+  // The first start went on without a job and gave the port back: the spooler's retry gets it.
+  EXPECT_TRUE(PJLMonEndDocPort(port));
+  EXPECT_TRUE(PJLMonStartDocPort(port, known.data(), 2, 1, reinterpret_cast<LPBYTE>(&docInfo)));
+  EXPECT_TRUE(PJLMonEndDocPort(port));
+}
+
 TEST_F(ConcurrencyTest, TwoStartsRacingOnOnePortBothPrintOneAfterTheOther) {
   constexpr int kRounds = 25;
   const Watchdog watchdog(std::chrono::seconds(120));
