@@ -16,7 +16,10 @@
 namespace langmon_test {
 namespace {
 
-enum class Fault { kAllocation, kPortMonitor, kSpooler, kSettings, kFile };
+// The Nth call of a kind fails; for kPartialWrite the Nth port-monitor write takes only half of
+// what it is offered.
+enum class Fault { kAllocation, kPortMonitor, kSpooler, kSettings, kFile, kPartialWrite };
+constexpr int kFaultKinds = 6;
 
 const char* FaultName(Fault fault) {
   switch (fault) {
@@ -30,6 +33,8 @@ const char* FaultName(Fault fault) {
       return "Settings";
     case Fault::kFile:
       return "File";
+    case Fault::kPartialWrite:
+      return "PartialWrite";
   }
   return "?";
 }
@@ -84,7 +89,7 @@ const Workload kWorkloads[] = {
 };
 
 struct Counts {
-  unsigned calls[5] = {};
+  unsigned calls[kFaultKinds] = {};
   unsigned& operator[](Fault fault) { return calls[static_cast<int>(fault)]; }
 };
 
@@ -134,6 +139,7 @@ class JobFaultsTest : public ScenarioTest,
     counts[Fault::kSpooler] = host::SpoolerCallCount();
     counts[Fault::kSettings] = host::ProfileCallCount();
     counts[Fault::kFile] = host::FileCallCount();
+    counts[Fault::kPartialWrite] = static_cast<unsigned>(printer_->WriteSizes().size());
     return counts;
   }
 
@@ -153,6 +159,14 @@ class JobFaultsTest : public ScenarioTest,
         break;
       case Fault::kFile:
         host::FailFileCall(nth);
+        break;
+      case Fault::kPartialWrite:
+        // The writes before it go as in the clean run, so the Nth is offered what it was there.
+        if (nth != 0) {
+          std::vector<sim::WriteOutcome> outcomes(nth - 1);
+          outcomes.push_back({sim::WriteFault::Partial, cleanWriteSizes_[nth - 1] / 2});
+          printer_->QueueWrites(outcomes);
+        }
         break;
     }
   }
@@ -235,11 +249,13 @@ class JobFaultsTest : public ScenarioTest,
       EXPECT_FALSE(dialog.alive);
     }
     Counts made;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kFaultKinds; ++i) {
       made.calls[i] = after.calls[i] - before.calls[i];
     }
     return made;
   }
+
+  std::vector<DWORD> cleanWriteSizes_;
 
   // After any fault the port takes a clean job whole again.
   void ExpectCleanJob() {
@@ -265,6 +281,7 @@ TEST_P(JobFaultsTest, EveryCallFailingInTurnLosesNothingSilently) {
   const Fault fault = TheFault();
   Prepare();
   const unsigned points = RunJobs(fault, 0)[fault];
+  cleanWriteSizes_ = printer_->WriteSizes();
   ASSERT_FALSE(HasFailure()) << "the clean run itself";
   ASSERT_GT(points, 0u);
   std::cout << "[ faults   ] " << TheWorkload().name << ", " << FaultName(fault) << ": " << points
@@ -286,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
     Jobs, JobFaultsTest,
     ::testing::Combine(::testing::Range(0, static_cast<int>(std::size(kWorkloads))),
                        ::testing::Values(Fault::kAllocation, Fault::kPortMonitor, Fault::kSpooler,
-                                         Fault::kSettings, Fault::kFile)),
+                                         Fault::kSettings, Fault::kFile, Fault::kPartialWrite)),
     [](const ::testing::TestParamInfo<JobFaultsTest::ParamType>& info) {
       return std::string(kWorkloads[std::get<0>(info.param)].name) + "_" +
              FaultName(std::get<1>(info.param));
