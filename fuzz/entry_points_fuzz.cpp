@@ -1,0 +1,273 @@
+// The spooler's side of the monitor: arbitrary sequences of the seven table entries on two ports,
+// with arbitrary arguments (names, levels, document information, job ids, buffers and counts,
+// value names, control codes, output sizes), over a port monitor whose every answer comes from
+// the input. Handles are only used between their open and their close, as the spooler does.
+//
+// Properties: nothing crashes, hangs or leaks; what the spooler is told was written is exactly
+// what reached the printer, in order; a failed call never reports bytes it did not send.
+#include <cstring>
+
+#include "fuzz/fuzz_host.h"
+#include "sim/spooler.h"
+
+namespace {
+
+constexpr int kPorts = 2;
+constexpr unsigned kMostSteps = 100000;
+
+FuzzedDataProvider* gInput = nullptr;
+unsigned gSteps = 0;
+// Job data offered by the spooler, per port: the buffer of the write under way.
+const BYTE* gOffered = nullptr;
+DWORD gOfferedSize = 0;
+std::vector<BYTE> gReceived[kPorts];  // job data each printer accepted
+BYTE gRecordNumber = 0;
+
+void Step() {
+  if (++gSteps > kMostSteps) {
+    langmon_fuzz::Fail("the calls do not end", __FILE__, __LINE__);
+  }
+}
+
+int PortOf(HANDLE hPort) { return static_cast<int>(reinterpret_cast<uintptr_t>(hPort) - 0x100); }
+
+uint8_t Decide() { return gInput->remaining_bytes() != 0 ? gInput->ConsumeIntegral<uint8_t>() : 0; }
+
+int gOpening = 0;  // the port whose open is under way
+
+BOOL WINAPI FuzzOpenPort(LPWSTR, PHANDLE pHandle) {
+  Step();
+  if (Decide() >= 0xF0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  *pHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x100 + gOpening));
+  return TRUE;
+}
+
+BOOL WINAPI FuzzBoolEntry(HANDLE) {
+  Step();
+  return Decide() < 0xF0;
+}
+
+BOOL WINAPI FuzzStartDocPort(HANDLE hPort, LPWSTR, DWORD, DWORD, LPBYTE) {
+  return FuzzBoolEntry(hPort);
+}
+
+BOOL WINAPI FuzzSetPortTimeOuts(HANDLE hPort, LPCOMMTIMEOUTS, DWORD) {
+  return FuzzBoolEntry(hPort);
+}
+
+BOOL WINAPI FuzzWritePort(HANDLE hPort, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbWritten) {
+  Step();
+  const uint8_t outcome = Decide();
+  if (outcome >= 0xF0) {
+    SetLastError(ERROR_WRITE_FAULT);
+    return FALSE;
+  }
+  DWORD accepted = cbBuf;
+  if (outcome >= 0xD0) {
+    accepted = gInput->ConsumeIntegralInRange<DWORD>(0, cbBuf);
+  }
+  if (gOffered != nullptr && buffer >= gOffered && buffer < gOffered + gOfferedSize) {
+    FUZZ_CHECK(buffer + cbBuf <= gOffered + gOfferedSize);
+    gReceived[PortOf(hPort)].insert(gReceived[PortOf(hPort)].end(), buffer, buffer + accepted);
+  }
+  *pcbWritten = accepted;
+  return TRUE;
+}
+
+BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead) {
+  Step();
+  const uint8_t step = Decide();
+  if ((step & 0x03) == 3) {
+    SetLastError(ERROR_READ_FAULT);
+    return FALSE;
+  }
+  Sleep((step >> 4) * 50);
+  if ((step & 0x03) == 2) {
+    const std::vector<BYTE> bytes =
+        gInput->ConsumeBytes<BYTE>(gInput->ConsumeIntegralInRange<DWORD>(0, cbBuffer));
+    if (!bytes.empty()) {
+      std::memcpy(buffer, bytes.data(), bytes.size());
+    }
+    *pcbRead = static_cast<DWORD>(bytes.size());
+    return TRUE;
+  }
+  // A well-formed record, fresh or not, in the state the input gives it.
+  const StatusRecord record =
+      langmon_fuzz::RecordFromInput(*gInput, (step & 0x01) ? ++gRecordNumber : gRecordNumber);
+  const DWORD count = cbBuffer < kStatusRecordSize ? cbBuffer : kStatusRecordSize;
+  std::memcpy(buffer, &record, count);
+  *pcbRead = count;
+  return TRUE;
+}
+
+BOOL WINAPI FuzzGetPrinterDataFromPort(HANDLE hPort, DWORD, LPWSTR, LPWSTR, DWORD, LPWSTR, DWORD,
+                                       LPDWORD pcbReturned) {
+  if (pcbReturned != nullptr) {
+    *pcbReturned = 0;
+  }
+  return FuzzBoolEntry(hPort);
+}
+
+MONITOR FuzzPortMonitor(uint8_t entries) {
+  MONITOR table{};
+  table.pfnOpenPort = FuzzOpenPort;
+  table.pfnStartDocPort = FuzzStartDocPort;
+  table.pfnWritePort = FuzzWritePort;
+  table.pfnReadPort = FuzzReadPort;
+  table.pfnClosePort = FuzzBoolEntry;
+  // The optional entries are there or not.
+  if (entries & 0x01) table.pfnEndDocPort = FuzzBoolEntry;
+  if (entries & 0x02) table.pfnGetPrinterDataFromPort = FuzzGetPrinterDataFromPort;
+  if (entries & 0x04) table.pfnSetPortTimeOuts = FuzzSetPortTimeOuts;
+  return table;
+}
+
+int AnswerFromInput(const host::MessageBoxRecord&) {
+  Step();
+  static constexpr int kAnswers[] = {0, IDOK, IDCANCEL, IDYES, IDNO, IDRETRY, IDOK, IDYES};
+  return kAnswers[Decide() & 0x07];
+}
+
+std::u16string TextFromInput(FuzzedDataProvider& input, const char16_t* const (&choices)[4]) {
+  const uint8_t pick = input.ConsumeIntegral<uint8_t>();
+  if (pick < 4) {
+    std::u16string text;
+    for (char c : input.ConsumeRandomLengthString(24)) {
+      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    }
+    return text;
+  }
+  return choices[pick % 4];
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  langmon_fuzz::StartRun();
+  FuzzedDataProvider input(bytes, size);
+  gInput = &input;
+  gSteps = 0;
+  gRecordNumber = 0;
+  for (auto& received : gReceived) {
+    received.clear();
+  }
+  host::Printer printer;
+  printer.name = u"Label A";
+  host::AddPrinter(printer);
+  host::SetAnswerer(AnswerFromInput);
+  const langmon_fuzz::LeakCheck leaks;
+
+  MONITOR portMonitor = FuzzPortMonitor(input.ConsumeIntegral<uint8_t>());
+  HANDLE ports[kPorts] = {nullptr, nullptr};
+  std::vector<BYTE> told[kPorts];  // what the spooler was told each port's printer accepted
+  static const char16_t* const kPortNames[] = {u"USB1", u"USB2", u"FILE:", u""};
+  static const char16_t* const kPrinterNames[] = {u"Label A", u"label a", u"Unknown", u""};
+  static const char16_t* const kDocumentNames[] = {u"Labels", u"Brindlemarsten Command",
+                                                   u"brindlemarsten comma", u""};
+  static const char16_t* const kValueNames[] = {u"VELMORA", u"Installed Memory", u"velmora",
+                                                u"Other"};
+  const std::vector<BYTE> header = sim::JobHeaderCommand();
+
+  while (input.remaining_bytes() > 0) {
+    const uint8_t call = input.ConsumeIntegral<uint8_t>();
+    const int p = call & 0x01;
+    HANDLE port = ports[p];
+    switch ((call >> 1) % 7) {
+      case 0: {  // open
+        if (port != nullptr) break;
+        std::u16string name = (call & 0x80) ? TextFromInput(input, kPortNames)
+                                            : std::u16string(p == 0 ? u"USB1" : u"USB2");
+        HANDLE handle = nullptr;
+        gOpening = p;
+        if (PJLMonOpenPortEx(name.data(), nullptr, &handle, &portMonitor)) {
+          FUZZ_CHECK(handle != nullptr);
+          ports[p] = handle;
+        }
+        break;
+      }
+      case 1: {  // start
+        if (port == nullptr) break;
+        std::u16string printerName = TextFromInput(input, kPrinterNames);
+        std::u16string documentName = TextFromInput(input, kDocumentNames);
+        DOC_INFO_1W docInfo = {(call & 0x80) ? nullptr : documentName.data(), nullptr, nullptr};
+        const DWORD level = (call & 0x40) ? input.ConsumeIntegral<DWORD>() : 1;
+        PJLMonStartDocPort(port, printerName.data(), input.ConsumeIntegral<DWORD>(), level,
+                           (call & 0x20) ? nullptr : reinterpret_cast<LPBYTE>(&docInfo));
+        break;
+      }
+      case 2: {  // write: any bytes, with a job header at its start or inside now and then
+        if (port == nullptr) break;
+        std::vector<BYTE> data;
+        if (call & 0x80) data.insert(data.end(), header.begin(), header.end());
+        const std::vector<BYTE> body =
+            input.ConsumeBytes<BYTE>(input.ConsumeIntegralInRange<size_t>(0, 300));
+        data.insert(data.end(), body.begin(), body.end());
+        if (call & 0x40) data.insert(data.end(), header.begin(), header.end());
+        const DWORD offered = static_cast<DWORD>(data.size());
+        BYTE* buffer = offered != 0 ? data.data() : ((call & 0x20) ? nullptr : data.data());
+        gOffered = buffer;
+        gOfferedSize = offered;
+        const size_t receivedBefore = gReceived[p].size();
+        DWORD written = 0;
+        const BOOL ok = PJLWritePort(port, buffer, offered, &written);
+        gOffered = nullptr;
+        if (ok) {
+          FUZZ_CHECK(written <= offered);
+          told[p].insert(told[p].end(), data.begin(), data.begin() + written);
+        }
+        // Whatever the printer took in this call is what the spooler was told, from the start.
+        const size_t took = gReceived[p].size() - receivedBefore;
+        FUZZ_CHECK(took == (ok ? written : 0) || (!ok && took == 0));
+        break;
+      }
+      case 3: {  // read
+        if (port == nullptr) break;
+        std::vector<BYTE> buffer(input.ConsumeIntegralInRange<DWORD>(0, 600) + 1);
+        DWORD read = 0;
+        PJLMonReadPort(port, buffer.data(), static_cast<DWORD>(buffer.size() - 1), &read);
+        break;
+      }
+      case 4:  // end
+        if (port == nullptr) break;
+        FUZZ_CHECK(PJLMonEndDocPort(port));
+        break;
+      case 5: {  // status query, by value name or by control code
+        if (port == nullptr) break;
+        std::u16string name = TextFromInput(input, kValueNames);
+        const DWORD cbOut = input.ConsumeIntegralInRange<DWORD>(0, 600);
+        std::vector<BYTE> out(cbOut + 1);
+        DWORD returned = 0;
+        const DWORD control = (call & 0x80) ? input.ConsumeIntegral<DWORD>() : 0;
+        if (GetPrinterDataFromPort(port, control, (call & 0x40) ? nullptr : name.data(), nullptr, 0,
+                                   (call & 0x20) ? nullptr : reinterpret_cast<LPWSTR>(out.data()),
+                                   cbOut, &returned) &&
+            control == 0) {
+          FUZZ_CHECK(returned <= cbOut);
+        }
+        break;
+      }
+      default:  // close
+        if (port == nullptr) break;
+        FUZZ_CHECK(PJLMonClosePort(port));
+        ports[p] = nullptr;
+        break;
+    }
+  }
+  for (HANDLE& port : ports) {
+    if (port != nullptr) {
+      PJLMonEndDocPort(port);
+      FUZZ_CHECK(PJLMonClosePort(port));
+    }
+  }
+  for (int p = 0; p < kPorts; ++p) {
+    FUZZ_CHECK(gReceived[p] == told[p]);
+  }
+  FUZZ_CHECK(pIniFirstPort == nullptr);
+  host::SetAnswerer(nullptr);
+  leaks.Check();
+  gInput = nullptr;
+  return 0;
+}
