@@ -124,9 +124,8 @@ std::vector<BYTE> JobHeaderCommand() {
 std::vector<BYTE> MakeJobData(unsigned labels, size_t bytesPerLabel, unsigned seed) {
   std::mt19937 random(seed);
   const std::vector<BYTE> header = JobHeaderCommand();
-  std::vector<BYTE> data;
+  std::vector<BYTE> data(kJobPreamble, kJobPreamble + kJobPreambleSize);
   data.reserve(kJobPreambleSize + labels * (header.size() + bytesPerLabel));
-  data.insert(data.end(), kJobPreamble, kJobPreamble + kJobPreambleSize);
   for (unsigned label = 0; label < labels; ++label) {
     data.insert(data.end(), header.begin(), header.end());
     for (size_t i = 0; i < bytesPerLabel; ++i) {
