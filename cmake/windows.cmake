@@ -47,3 +47,4 @@ target_link_libraries(languagemonitor PRIVATE spoolss kernel32 user32 advapi32 s
 if(BUILD_TESTING)
   add_subdirectory(tests/wine)
 endif()
+add_subdirectory(bench/wine)

@@ -1,47 +1,135 @@
-// Finding the next escape byte in job data: the one operation every byte of a job goes through.
+// Finding the escape bytes in job data: the one operation every byte of a job goes through.
+//
+// A finder yields the index of every `value` in data[0, end), in ascending order, and then `end`
+// at every call after the last one. The write path uses ByteFinder, the better of the two here.
 #pragma once
 
 #include <cstring>
 
 #include "platform/win32.h"
 
-#if defined(_WIN32) && defined(__SSE2__)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-// Index of the first `value` in data[from, end), or `end` when there is none.
-inline DWORD FindByte(const BYTE* data, DWORD from, DWORD end, BYTE value) {
-#if defined(_WIN32) && defined(__SSE2__)
-  // The C runtime's memchr on Windows compares a byte at a time; sixteen at once is several
-  // times faster. Dense command data (an escape every few bytes) is served by the short loop.
-  DWORD i = from;
-  const DWORD shortEnd = end - from < 16 ? end : from + 16;
-  for (; i < shortEnd; ++i) {
-    if (data[i] == value) {
-      return i;
+// One memchr call per match: the C runtime's own search, where it is a fast one.
+class MemchrByteFinder {
+ public:
+  MemchrByteFinder(const BYTE* data, DWORD end, BYTE value)
+      : data_(data), next_(data), end_(data + end), value_(value) {}
+
+  DWORD Next() {
+    if (next_ == end_) {
+      return static_cast<DWORD>(end_ - data_);  // and memchr is never handed a null pointer
     }
-  }
-  const __m128i needle = _mm_set1_epi8(static_cast<char>(value));
-  for (; end - i >= 32; i += 32) {
-    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 16));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(low, needle)) |
-                     (_mm_movemask_epi8(_mm_cmpeq_epi8(high, needle)) << 16);
-    if (mask != 0) {
-      return i + static_cast<DWORD>(__builtin_ctz(static_cast<unsigned>(mask)));
+    const void* found = std::memchr(next_, value_, static_cast<size_t>(end_ - next_));
+    if (found == nullptr) {
+      next_ = end_;
+      return static_cast<DWORD>(end_ - data_);
     }
+    next_ = static_cast<const BYTE*>(found) + 1;
+    return static_cast<DWORD>(static_cast<const BYTE*>(found) - data_);
   }
-  for (; i < end; ++i) {
-    if (data[i] == value) {
-      return i;
+
+ private:
+  const BYTE* data_;
+  const BYTE* next_;  // where the next search starts
+  const BYTE* end_;
+  BYTE value_;
+};
+
+#if defined(__SSE2__)
+
+// 32 bytes compared at once, and every match of a block taken from its bit mask: a run without
+// the value costs a few instructions per 32 bytes, and command data (an escape every few bytes)
+// a few per escape, where a search that starts over at each match would pay its set-up each time.
+class Sse2ByteFinder {
+ public:
+  Sse2ByteFinder(const BYTE* data, DWORD end, BYTE value)
+      : data_(data),
+        end_(end),
+        value_(value),
+        needle_(_mm_set1_epi8(static_cast<char>(value))),
+        block_(0),
+        mask_(FirstBlockMask()) {}
+
+  DWORD Next() {
+    if (mask_ == 0 && !NextBlockWithMatch()) {
+      return end_;
     }
+    const DWORD index = block_ + static_cast<DWORD>(__builtin_ctz(mask_));
+    mask_ &= mask_ - 1;
+    return index;
   }
-  return end;
-#else
-  if (from >= end) {
-    return end;
+
+ private:
+  static constexpr DWORD kBlock = 32;
+
+  unsigned Mask(const BYTE* p) const {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, needle_))) |
+           static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, needle_))) << 16;
   }
-  const void* found = std::memchr(data + from, value, end - from);
-  return found != nullptr ? static_cast<DWORD>(static_cast<const BYTE*>(found) - data) : end;
+
+  // The matches among the first min(32, end) bytes.
+  unsigned FirstBlockMask() const {
+    if (end_ >= kBlock) {
+      return Mask(data_);
+    }
+    unsigned mask = 0;
+    for (DWORD i = 0; i < end_; ++i) {
+      if (data_[i] == value_) {
+        mask |= 1u << i;
+      }
+    }
+    return mask;
+  }
+
+  // Moves on to the next block that holds a match; false when none is left. Reads nothing
+  // outside [0, end).
+  bool NextBlockWithMatch() {
+    if (end_ - block_ <= kBlock) {
+      return false;
+    }
+    // Here end_ > block_ + 32: another byte is left, and a whole block fits into the data.
+    const DWORD lastWhole = end_ - kBlock;
+    DWORD block = block_ + kBlock;
+    for (; block <= lastWhole; block += kBlock) {
+      const __m128i low =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + block)), needle_);
+      const __m128i high = _mm_cmpeq_epi8(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + block + 16)), needle_);
+      if (_mm_movemask_epi8(_mm_or_si128(low, high)) != 0) {
+        block_ = block;
+        mask_ = static_cast<unsigned>(_mm_movemask_epi8(low)) |
+                static_cast<unsigned>(_mm_movemask_epi8(high)) << 16;
+        return true;
+      }
+    }
+    block_ = block;
+    if (block == end_) {
+      return false;
+    }
+    // Fewer than 32 bytes are left: the data's last 32, less those already looked at.
+    mask_ = Mask(data_ + lastWhole) >> (block - lastWhole);
+    return mask_ != 0;
+  }
+
+  const BYTE* data_;
+  DWORD end_;
+  BYTE value_;
+  __m128i needle_;
+  DWORD block_;    // where the block of the pending matches starts; never past end_
+  unsigned mask_;  // the matches not yet returned, bit n for block_ + n
+};
+
 #endif
-}
+
+// The C runtime's memchr on Windows compares a byte at a time; the glibc one is wider and
+// faster than a 16-byte loop on long runs.
+#if defined(_WIN32) && defined(__SSE2__)
+using ByteFinder = Sse2ByteFinder;
+#else
+using ByteFinder = MemchrByteFinder;
+#endif

@@ -16,36 +16,35 @@ struct ScanResult {
   bool fHeaderAtStart;
 };
 
-// One forward pass. A header at offset 0 is noted and passed over; a later header, or an escape
-// byte too close to the end to be judged, ends the write just before it.
+bool IsJobHeader(const BYTE* p, const JobHeaderPattern& pattern) {
+  const DWORD cbHeader = pattern.cbHeader;
+  return p[1] == pattern.bStart[1] && p[2] == pattern.bStart[2] && p[3] == pattern.bStart[3] &&
+         p[cbHeader - 4] == kJobHeaderTrailer[0] && p[cbHeader - 3] == kJobHeaderTrailer[1] &&
+         p[cbHeader - 2] == kJobHeaderTrailer[2] && p[cbHeader - 1] == kJobHeaderTrailer[3];
+}
+
+// One forward pass over the escape bytes. A header at offset 0 is noted and passed over; a later
+// header, or an escape byte too close to the end to be judged, ends the write just before it.
 ScanResult ScanForJobHeader(const BYTE* pBuffer, DWORD cbBuf, const JobHeaderPattern& pattern) {
   ScanResult result = {cbBuf, false};
+  // From here on no more than the header's length and one byte remain behind an escape.
   const DWORD cbHeader = pattern.cbHeader;
-  DWORD i = 0;
-  while (true) {
-    i = FindByte(pBuffer, i, result.cbToSend, pattern.bStart[0]);
-    if (i >= result.cbToSend) {
-      return result;
-    }
-    if (result.cbToSend - i <= cbHeader + 1) {
+  const DWORD nearEnd = cbBuf > cbHeader && cbBuf - cbHeader > 1 ? cbBuf - cbHeader - 1 : 0;
+  ByteFinder escapes(pBuffer, cbBuf, pattern.bStart[0]);
+  for (DWORD i = escapes.Next(); i < cbBuf; i = escapes.Next()) {
+    if (i >= nearEnd) {
       result.cbToSend = i;
       return result;
     }
-    const BYTE* p = pBuffer + i;
-    const bool fHeader = p[1] == pattern.bStart[1] && p[2] == pattern.bStart[2] &&
-                         p[3] == pattern.bStart[3] && p[cbHeader - 4] == kJobHeaderTrailer[0] &&
-                         p[cbHeader - 3] == kJobHeaderTrailer[1] &&
-                         p[cbHeader - 2] == kJobHeaderTrailer[2] &&
-                         p[cbHeader - 1] == kJobHeaderTrailer[3];
-    if (fHeader) {
+    if (IsJobHeader(pBuffer + i, pattern)) {
       if (i > 0) {
         result.cbToSend = i;
         return result;
       }
       result.fHeaderAtStart = true;
     }
-    ++i;
   }
+  return result;
 }
 
 }  // namespace
@@ -88,10 +87,13 @@ BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbW
   if (scan.cbToSend == 0) {
     LogMessage(LOG_ERROR, "**** cbBuf==0\n");
   } else {
-    bResult = pIniPort->PortMonitor.pfnWritePort(pIniPort->hPort, pBuffer, scan.cbToSend,
-                                                 pcbWritten);
+    bResult =
+        pIniPort->PortMonitor.pfnWritePort(pIniPort->hPort, pBuffer, scan.cbToSend, pcbWritten);
     if (bResult) {
-      ClearPortStatus(pIniPort, PORT_FIRST_WRITE);
+      // Only a job's first write finds the bit set; the others skip the locked update.
+      if (PortStatusHas(pIniPort, PORT_FIRST_WRITE)) {
+        ClearPortStatus(pIniPort, PORT_FIRST_WRITE);
+      }
     } else {
       LogMessage(LOG_ERROR, "**** WritePort failed\n");
     }

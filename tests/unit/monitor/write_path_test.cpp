@@ -199,7 +199,8 @@ TEST_F(WritePathTest, JobDataReachesThePrinterWholeAndInOrderWhateverTheCuts) {
         ++expectedReports;
       }
       DWORD written = 0;
-      ASSERT_TRUE(PJLWritePort(handle_, job.data() + offset, static_cast<DWORD>(offered), &written));
+      ASSERT_TRUE(
+          PJLWritePort(handle_, job.data() + offset, static_cast<DWORD>(offered), &written));
       ASSERT_LE(written, offered);
       if (written > 0) {
         firstWrite = false;
@@ -213,6 +214,71 @@ TEST_F(WritePathTest, JobDataReachesThePrinterWholeAndInOrderWhateverTheCuts) {
     const std::vector<std::string> lines = LogLines();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), Warning(kHeaderWithoutJob)), expectedReports)
         << "round " << round;
+  }
+}
+
+// The scan as a plain byte-at-a-time loop: every byte compared, the bound re-read at each step.
+// Returns the count to send; notes a header at the start.
+DWORD ReferenceCut(const std::vector<uint8_t>& data, bool* headerAtStart) {
+  const std::vector<uint8_t> header = JobHeader();
+  DWORD cbToSend = static_cast<DWORD>(data.size());
+  *headerAtStart = false;
+  if (cbToSend <= 50) {
+    return cbToSend;
+  }
+  for (DWORD i = 0; i < cbToSend; ++i) {
+    if (data[i] != 0x1B) {
+      continue;
+    }
+    if (cbToSend - i <= 36 + 1) {
+      cbToSend = i;
+      break;
+    }
+    bool match = true;
+    for (DWORD k : {1u, 2u, 3u, 32u, 33u, 34u, 35u}) {
+      match = match && data[i + k] == header[k];
+    }
+    if (match && i == 0) {
+      *headerAtStart = true;
+    } else if (match) {
+      cbToSend = i;
+      break;
+    }
+  }
+  return cbToSend;
+}
+
+// Random writes of every kind of content: escapes from rare to dense, headers whole and broken,
+// at the start, inside and near the end. The write path cuts each exactly where the plain loop
+// does and reports a header exactly when it does.
+TEST_F(WritePathTest, CutsWhereAPlainByteLoopCuts) {
+  std::mt19937 random(4242);
+  const std::vector<uint8_t> header = JobHeader();
+  for (int round = 0; round < 3000; ++round) {
+    const size_t size = random() % 4 == 0 ? random() % 120 : random() % 2500;
+    const unsigned oneIn = std::vector<unsigned>{1000, 256, 40, 12, 3}[random() % 5];
+    std::vector<uint8_t> data(size);
+    for (uint8_t& byte : data) {
+      byte = random() % oneIn == 0 ? 0x1B : static_cast<uint8_t>(random());
+    }
+    const int headers = static_cast<int>(random() % 4);
+    for (int h = 0; h < headers && size >= header.size(); ++h) {
+      std::vector<uint8_t> piece = header;
+      if (random() % 3 == 0) {
+        piece[1 + random() % 35] ^= 0x01;  // one byte off (perhaps an untested one)
+      }
+      const size_t offset = random() % 4 == 0 ? 0 : random() % (size - header.size() + 1);
+      Place(data, offset, piece);
+    }
+
+    bool expectHeader = false;
+    const DWORD expected = ReferenceCut(data, &expectHeader);
+    ClearLog();
+    BOOL result = FALSE;
+    const DWORD sent = Write(data, &result);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(sent, expected) << "round " << round << ", " << size << " bytes";
+    ASSERT_EQ(Logged(Warning(kHeaderWithoutJob)), expectHeader) << "round " << round;
   }
 }
 

@@ -110,8 +110,8 @@ TEST_F(SimPrinterTest, AnAlignmentPrintIsToldFromJobDataAndReportsItsResult) {
   EXPECT_EQ(record.bCartStatus, 0x50);
   EXPECT_EQ(record.bAlignMarkA, '(');
   EXPECT_EQ(record.bAlignMarkB, '(');
-  std::vector<BYTE> jobData = before;
-  jobData.insert(jobData.end(), after.begin(), after.end());
+  std::vector<BYTE> jobData(before.size() + after.size());
+  std::copy(after.begin(), after.end(), std::copy(before.begin(), before.end(), jobData.begin()));
   EXPECT_EQ(printer_->JobData(), jobData);
   EXPECT_EQ(sim::Describe(printer_->Events()[3]), "write 8 bytes: alignment print");
 }

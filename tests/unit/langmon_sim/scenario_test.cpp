@@ -1,0 +1,209 @@
+#include "tools/langmon-sim/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace langmon_sim {
+namespace {
+
+// The error a scenario text gives; fails the test when it parses.
+ScenarioError ErrorOf(const std::string& text) {
+  try {
+    ParseScenario(text, "shop.json");
+  } catch (const ScenarioError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "parsed without an error: " << text;
+  return ScenarioError("", "", "");
+}
+
+constexpr char kOneJob[] = R"("jobs": [{"labels": 1}])";
+
+std::string WithJobs(const std::string& members) {
+  return "{" + members + (members.empty() ? "" : ", ") + kOneJob + "}";
+}
+
+TEST(ScenarioParseTest, SyntaxErrorsNameTheLineAndColumn) {
+  const ScenarioError error = ErrorOf("{\n  \"title\": \"x\",\n  \"jobs\": [}\n}");
+  EXPECT_EQ(error.file(), "shop.json");
+  EXPECT_EQ(error.place(), "line 3, column 12");
+  EXPECT_NE(error.message().find("not valid JSON"), std::string::npos) << error.message();
+  EXPECT_EQ(std::string(error.what()).rfind("shop.json: line 3, column 12: ", 0), 0u);
+}
+
+TEST(ScenarioParseTest, UnknownKeysAreErrorsWithTheirPathAndANearMatch) {
+  ScenarioError error = ErrorOf(WithJobs(R"("printer": {"cartridge": {"yelow_spits": 5}})"));
+  EXPECT_EQ(error.place(), "printer.cartridge.yelow_spits");
+  EXPECT_NE(error.message().find("did you mean \"yellow_spits\""), std::string::npos)
+      << error.message();
+
+  error = ErrorOf(R"({"jobs": [{"labels": 1}, {"label": 2}]})");
+  EXPECT_EQ(error.place(), "jobs[1].label");
+  EXPECT_NE(error.message().find("\"labels\""), std::string::npos);
+
+  error = ErrorOf(WithJobs(R"("expectations": {})"));
+  EXPECT_EQ(error.place(), "expectations");
+
+  // The settings files' keys are known too; case does not matter, as in the INI files.
+  error = ErrorOf(WithJobs(R"("settings": {"model": {"ShowUI": 0}})"));
+  EXPECT_EQ(error.place(), "settings.model.ShowUI");
+  EXPECT_NE(error.message().find("SHOW_UI"), std::string::npos);
+  EXPECT_EQ(ParseScenario(WithJobs(R"("settings": {"model": {"show_ui": 0}})"), "s")
+                .settings.at("model")
+                .at("SHOW_UI"),
+            "0");
+}
+
+TEST(ScenarioParseTest, WrongValuesSayWhatWasExpected) {
+  struct Case {
+    std::string members;
+    std::string place;
+    std::string says;
+  };
+  const Case cases[] = {
+      {R"("printer": {"cartridge": {"type": "magenta"}})", "printer.cartridge.type", "\"color\""},
+      {R"("printer": {"error_flags": ["out_of_stok"]})", "printer.error_flags[0]",
+       "did you mean \"out_of_stock\""},
+      {R"("printer": {"cartridge": {"cyan_spits": -3}})", "printer.cartridge.cyan_spits",
+       "whole number"},
+      {R"("printer": {"cartridge": {"cyan_spits": "5000M"}})", "printer.cartridge.cyan_spits",
+       "millions"},
+      {R"("printer": {"align_marks": ["valid"]})", "printer.align_marks", "two marks"},
+      {R"("printer": {"responds": false, "read_fault": "busy"})", "printer.read_fault", "not both"},
+      {R"("printer": {"changes": [{"set": {"busy": false}}]})", "printer.changes[0]",
+       "needs one condition"},
+      {R"("printer": {"changes": [{"after_reads": 2, "after_ms": 5, "set": {}}]})",
+       "printer.changes[0]", "one condition"},
+      {R"("printer": {"changes": [{"after_reads": 0, "set": {}}]})",
+       "printer.changes[0].after_reads", "start at 1"},
+      {R"("printer": {"changes": [{"after_reads": 2, "count": 2, "set": {}}]})",
+       "printer.changes[0].count", "after_command"},
+      {R"("answers": ["ok", "maybe"])", "answers[1]", "\"retry\""},
+      {R"("answers": [{"box": 469}])", "answers[0]", "needs \"answer\""},
+      {R"("quiet": "yes")", "quiet", "true or false"},
+      {R"("expect": {"outcome": "printed"})", "expect.outcome", "unknown key"},
+  };
+  for (const Case& c : cases) {
+    const ScenarioError error = ErrorOf(WithJobs(c.members));
+    EXPECT_EQ(error.place(), c.place) << c.members;
+    EXPECT_NE(error.message().find(c.says), std::string::npos)
+        << c.members << " -> " << error.message();
+  }
+}
+
+TEST(ScenarioParseTest, JobsAreRequiredAndAJobIsLabelsOrAFile) {
+  EXPECT_EQ(ErrorOf("{}").place(), "jobs");
+  EXPECT_EQ(ErrorOf(R"({"jobs": []})").place(), "jobs");
+  EXPECT_EQ(ErrorOf(R"({"jobs": {}})").place(), "jobs");
+  EXPECT_EQ(ErrorOf("[1, 2]").place(), "top level");
+  ScenarioError error = ErrorOf(R"({"jobs": [{"file": "a.prn", "labels": 2}]})");
+  EXPECT_EQ(error.place(), "jobs[0].file");
+  error = ErrorOf(R"({"jobs": [{"file": "no-such-file.prn"}]})");
+  EXPECT_EQ(error.place(), "jobs[0].file");
+  EXPECT_NE(error.message().find("no-such-file.prn"), std::string::npos);
+  error = ErrorOf(R"({"jobs": [{"write_sizes": [4096, 0]}]})");
+  EXPECT_EQ(error.place(), "jobs[0].write_sizes[1]");
+}
+
+TEST(ScenarioParseTest, AFullScenarioReadsIntoThePrinterItsChangesAndTheJobs) {
+  const Scenario scenario = ParseScenario(R"({
+    "title": "t",
+    "printer": {
+      "name": "Dock 3", "port": "USB007",
+      "cartridge": {"type": "pigment_black", "yellow_spits": "470.5M", "state": "invalid", "new": true},
+      "error_flags": ["out_of_stock", "tof_sensor"],
+      "align_marks": ["(", "valid"],
+      "read_fault": "bad_checksum",
+      "write_fault": {"partial": 100},
+      "ink_per_byte": {"magenta": 7},
+      "new_cartridges": [{"state": "missing"}],
+      "alignment_results": [{"align_marks": ["invalid", "invalid"]}],
+      "changes": [
+        {"after_command": "cartridge_change_end", "count": 2, "delay_ms": 300, "set": {"responds": true}},
+        {"after_ms": 1500, "set": {"error_flags": 8}}
+      ]
+    },
+    "settings": {"printer": {"PrintCounter": 31999}},
+    "answers": ["yes", {"answer": "OK", "box": 436, "printer": {"error_flags": []}}],
+    "then_answer": "cancel",
+    "jobs": [{"job_id": 7, "labels": 2}, {"name": "second"}],
+    "expect": {"boxes": [469, 436], "commands": ["alignment_finish"]}
+  })",
+                                          "full.json");
+  const PrinterSpec& printer = scenario.printer;
+  EXPECT_EQ(printer.name, "Dock 3");
+  EXPECT_EQ(printer.port, "USB007");
+  EXPECT_EQ(printer.status.cartType, '0');
+  EXPECT_EQ(printer.status.yellowSpits, 470500000u);
+  EXPECT_EQ(printer.status.cartStatus, 0x10);
+  EXPECT_EQ(printer.status.newCart, 1);
+  EXPECT_EQ(printer.status.errorFlags, 0x05);
+  EXPECT_EQ(printer.status.alignMarkA, '(');
+  EXPECT_EQ(printer.status.alignMarkB, sim::kValidMark);
+  EXPECT_EQ(printer.readMode.fault, sim::ReadFault::BadChecksum);
+  EXPECT_EQ(printer.writeMode.fault, sim::WriteFault::Partial);
+  EXPECT_EQ(printer.writeMode.value, 100u);
+  EXPECT_EQ(printer.spitsMagenta, 7u);
+  EXPECT_EQ(printer.spitsYellow, 0u);
+  ASSERT_EQ(printer.cartridges.size(), 1u);
+  EXPECT_EQ(printer.cartridges[0].cartStatus, 0x20);
+  EXPECT_EQ(printer.cartridges[0].cartType, sim::kColorCartType) << "a new colour cartridge";
+  ASSERT_EQ(printer.alignmentResults.size(), 1u);
+  EXPECT_EQ(printer.alignmentResults[0].markA, '(');
+  ASSERT_EQ(printer.changes.size(), 2u);
+  EXPECT_EQ(printer.changes[0].when, sim::When::AfterCommand);
+  EXPECT_EQ(printer.changes[0].command, sim::Command::CartridgeChangeEnd);
+  EXPECT_EQ(printer.changes[0].count, 2u);
+  EXPECT_EQ(printer.changes[0].delayMs, 300u);
+  EXPECT_EQ(printer.changes[0].change.readMode->fault, sim::ReadFault::None);
+  EXPECT_EQ(printer.changes[1].when, sim::When::Now);
+  EXPECT_EQ(printer.changes[1].delayMs, 1500u);
+  EXPECT_EQ(*printer.changes[1].change.errorFlags, 8);
+
+  ASSERT_EQ(scenario.answers.size(), 2u);
+  EXPECT_EQ(scenario.answers[0].button, IDYES);
+  EXPECT_EQ(scenario.answers[1].button, IDOK);
+  EXPECT_EQ(*scenario.answers[1].box, 436u);
+  EXPECT_EQ(*scenario.answers[1].printer->errorFlags, 0);
+  EXPECT_EQ(scenario.thenAnswer, IDCANCEL);
+  ASSERT_EQ(scenario.jobs.size(), 2u);
+  EXPECT_EQ(scenario.jobs[0].jobId, 7u);
+  EXPECT_EQ(scenario.jobs[1].jobId, 8u) << "numbered on after the largest id given";
+  EXPECT_EQ(scenario.jobs[1].name, "second");
+  EXPECT_EQ(scenario.jobs[0].name, "Job 7");
+  EXPECT_EQ(scenario.settings.at("printer").at("PrintCounter"), "31999");
+  EXPECT_EQ(*scenario.expect.boxes, (std::vector<unsigned>{469, 436}));
+}
+
+TEST(ScenarioParseTest, JobFilesAreFoundBesideTheScenario) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("langmon-sim-parse-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "job.prn") << "data";
+  std::ofstream(folder / "s.json") << R"({"jobs": [{"file": "job.prn"}]})";
+  const Scenario scenario = LoadScenarioFile((folder / "s.json").string());
+  EXPECT_EQ(scenario.jobs[0].file, (folder / "job.prn").string());
+  std::filesystem::remove_all(folder);
+
+  EXPECT_THROW(LoadScenarioFile((folder / "s.json").string()), ScenarioError);
+}
+
+TEST(AnswerListTest, WordsInAnyCaseAndBadWordsNamed) {
+  const std::vector<Answer> answers = ParseAnswerList("yes, NO,ok,cancel,retry,none", "--answers");
+  std::vector<int> buttons;
+  for (const Answer& answer : answers) buttons.push_back(answer.button);
+  EXPECT_EQ(buttons, (std::vector<int>{IDYES, IDNO, IDOK, IDCANCEL, IDRETRY, 0}));
+  try {
+    ParseAnswerList("yes,nope", "--answers");
+    FAIL() << "accepted \"nope\"";
+  } catch (const ScenarioError& error) {
+    EXPECT_EQ(error.file(), "--answers");
+    EXPECT_EQ(error.place(), "answer 2 (\"nope\")");
+  }
+}
+
+}  // namespace
+}  // namespace langmon_sim

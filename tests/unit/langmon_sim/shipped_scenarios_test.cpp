@@ -1,0 +1,196 @@
+// Every example scenario shipped with langmon-sim, and the built-in one, ends as it says it will;
+// and the program reports bad scenarios and unmet expectations through its exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/langmon-sim/builtin_scenario.h"
+#include "tools/langmon-sim/runner.h"
+
+namespace langmon_sim {
+namespace {
+
+std::vector<std::string> ShippedScenarios() {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(LANGMON_SIM_SCENARIOS)) {
+    if (entry.path().extension() == ".json") files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string Mismatches(const RunReport& report) {
+  std::string text;
+  for (const std::string& mismatch : report.mismatches) text += "\n  run: " + mismatch;
+  for (const JobReport& job : report.jobs) {
+    for (const std::string& mismatch : job.mismatches) {
+      text += "\n  " + job.spec->name + ": " + mismatch;
+    }
+  }
+  return text;
+}
+
+class Quiet : public RunListener {};
+
+RunReport RunInProcess(const Scenario& scenario) {
+  const std::string work = MakeWorkFolder();
+  Quiet listener;
+  RunReport report = RunScenario(scenario, RunOptions{}, work, listener);
+  std::filesystem::remove_all(work);
+  return report;
+}
+
+TEST(ShippedScenariosTest, TheExamplesCoverTheMonitorsMainSituations) {
+  const std::vector<std::string> files = ShippedScenarios();
+  EXPECT_GE(files.size(), 10u);
+  std::vector<unsigned> boxes;
+  bool quiet = false, silent = false, failedStart = false;
+  for (const std::string& file : files) {
+    const Scenario scenario = LoadScenarioFile(file);
+    quiet = quiet || scenario.quiet;
+    silent = silent || scenario.printer.readMode.fault == sim::ReadFault::Empty;
+    for (const JobSpec& job : scenario.jobs) {
+      if (job.expect.boxes)
+        boxes.insert(boxes.end(), job.expect.boxes->begin(), job.expect.boxes->end());
+      failedStart = failedStart || job.expect.outcome == JobOutcome::FailedStart;
+    }
+  }
+  for (unsigned box :
+       {436u, 468u, 440u, 469u, 470u, 427u, 450u, 400u, 453u, 472u, 443u, 454u, 455u}) {
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), box), boxes.end()) << "no example asks " << box;
+  }
+  EXPECT_TRUE(quiet);
+  EXPECT_TRUE(silent);
+  EXPECT_TRUE(failedStart);
+}
+
+TEST(ShippedScenariosTest, EachExampleStatesItsOutcomeAndEndsAsItSays) {
+  for (const std::string& file : ShippedScenarios()) {
+    SCOPED_TRACE(file);
+    const Scenario scenario = LoadScenarioFile(file);
+    EXPECT_FALSE(scenario.title.empty());
+    EXPECT_NE(scenario.description.find("Expected:"), std::string::npos);
+    for (const JobSpec& job : scenario.jobs) {
+      EXPECT_TRUE(job.expect.outcome.has_value()) << job.name << " states no outcome";
+    }
+    const RunReport report = RunInProcess(scenario);
+    EXPECT_TRUE(report.Ok()) << Mismatches(report);
+    EXPECT_EQ(report.jobs.size(), scenario.jobs.size());
+  }
+}
+
+TEST(ShippedScenariosTest, BuiltInScenarioPrintsWarnsChangesAndAligns) {
+  const Scenario scenario = BuiltInScenario();
+  const RunReport report = RunInProcess(scenario);
+  EXPECT_TRUE(report.Ok()) << Mismatches(report);
+  ASSERT_EQ(report.jobs.size(), 4u);
+  EXPECT_EQ(report.jobs[0].outcome, JobOutcome::Printed);
+  EXPECT_EQ(report.jobs[1].boxes, std::vector<unsigned>{469});
+  EXPECT_EQ(report.jobs[2].alignmentPrints, 1u);
+  EXPECT_EQ(report.jobs[2].outcome, JobOutcome::Deleted);
+  EXPECT_EQ(report.jobs[3].outcome, JobOutcome::Printed);
+  // The waits of a cartridge change and an alignment pass on the virtual clock.
+  EXPECT_GT(report.elapsedMs, 9000u);
+  EXPECT_LT(report.realSeconds, 10.0);
+}
+
+// ---- The program -------------------------------------------------------------------------------
+
+struct ProgramResult {
+  int status = -1;
+  std::string output;
+};
+
+// Runs langmon-sim with its work folders made below `tmp`, which the test removes.
+ProgramResult RunProgram(const std::string& arguments, const std::string& tmp) {
+  ProgramResult result;
+  const std::string command =
+      "TMPDIR='" + tmp + "' '" + LANGMON_SIM_PROGRAM + "' " + arguments + " </dev/null 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, count);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override { folder_ = MakeWorkFolder(); }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const std::string path = (std::filesystem::path(folder_) / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  std::string folder_;
+};
+
+TEST_F(ProgramTest, BadScenarioExitsWithTwoNamingFilePlaceAndProblem) {
+  const std::string path =
+      Write("typo.json", R"({"jobs": [{"labels": 2, "expect": {"outcom": "printed"}}]})");
+  ProgramResult result = RunProgram("--scenario '" + path + "'", folder_);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.output.find(path + ": at jobs[0].expect.outcom: unknown key \"outcom\" (did you "
+                                      "mean \"outcome\"?)"),
+            std::string::npos)
+      << result.output;
+
+  const std::string broken = Write("broken.json", "{\n\"jobs\": [\n{\"labels\": 2,}\n]}");
+  result = RunProgram("--scenario '" + broken + "'", folder_);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.output.find(broken + ": at line 3, column 14: not valid JSON"),
+            std::string::npos)
+      << result.output;
+
+  EXPECT_EQ(RunProgram("--answers yes,perhaps", folder_).status, 2);
+  EXPECT_EQ(RunProgram("--no-such-option", folder_).status, 2);
+}
+
+TEST_F(ProgramTest, ExitStatusTellsWhetherEveryJobEndedAsExpected) {
+  const std::string good =
+      Write("good.json", R"({"jobs": [{"labels": 1, "expect": {"outcome": "printed"}}]})");
+  ProgramResult result = RunProgram("--scenario '" + good + "'", folder_);
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("every job ended as the scenario expects"), std::string::npos);
+
+  const std::string wrong =
+      Write("wrong.json", R"({"jobs": [{"labels": 1, "expect": {"outcome": "deleted"}}]})");
+  result = RunProgram("--scenario '" + wrong + "'", folder_);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.output.find("expected the job to be deleted, but it was printed"),
+            std::string::npos)
+      << result.output;
+}
+
+TEST_F(ProgramTest, FlagsAnswerTheBuiltInScenarioAndEachAnswerIsPrinted) {
+  // Without a terminal the scenario answers; --answers changes the story and so the outcome.
+  ProgramResult result = RunProgram("--no-color", folder_);
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("answer   No (from the scenario)"), std::string::npos);
+
+  result =
+      RunProgram("--answers no,no --answer-all cancel --settings-dir '" + folder_ + "/s'", folder_);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.output.find("answer   No (from --answers)"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(folder_ + "/s/VMT/Drivers/Label A/Label A.ini"));
+}
+
+TEST_F(ProgramTest, JobFilesReplaceTheScenarioJobs) {
+  const std::string job = Write("labels.prn", std::string("\x1B@ any bytes at all\r\n", 20));
+  const ProgramResult result = RunProgram("--job '" + job + "'", folder_);
+  EXPECT_EQ(result.status, 0) << result.output;
+  EXPECT_NE(result.output.find("Job 1 of 1: \"labels.prn\""), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("printed: 20 of 20 bytes reached the printer"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace langmon_sim
