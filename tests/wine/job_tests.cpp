@@ -1,5 +1,7 @@
 // Whole jobs through the real DLL in quiet mode: the data path, the check's settings files and
 // job controls, and the status query, with Wine's loader, profile files, shell folders and clock.
+#include <algorithm>
+
 #include "printer/status.h"
 #include "tests/wine/job_host.h"
 
@@ -92,7 +94,6 @@ TEST_F(QuietJob, StatusQueryBetweenJobsReturnsThePrintersRecord) {
   sim::Status status;
   status.cartType = '0';
   status.yellowSpits = 123456789;
-  status.newCart = 0;
   printer_->SetStatus(status);
 
   for (DWORD jobId = 1; jobId <= 2; ++jobId) {
