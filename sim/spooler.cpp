@@ -11,6 +11,9 @@ namespace {
 // A spooler gives up on a write that makes no progress after this many offers.
 constexpr unsigned kMaxIdleOffers = 100;
 
+// WCHAR is char16_t over the stand-ins and wchar_t, also 16 bits, in the Windows test host.
+LPWSTR Wide(std::u16string& text) { return reinterpret_cast<LPWSTR>(text.data()); }
+
 }  // namespace
 
 Spooler::Spooler(LPMONITOREX monitor) : monitor_(monitor) {}
@@ -27,7 +30,7 @@ BOOL Spooler::OpenPort(const std::u16string& portName, const std::u16string& pri
   MONITOR portMonitor = PortMonitor();
   HANDLE handle = nullptr;
   const BOOL opened =
-      monitor_->Monitor.pfnOpenPortEx(port.data(), printer.data(), &handle, &portMonitor);
+      monitor_->Monitor.pfnOpenPortEx(Wide(port), Wide(printer), &handle, &portMonitor);
   if (opened) {
     port_ = handle;
   }
@@ -44,9 +47,9 @@ JobResult Spooler::Print(const Job& job, const std::function<void(DWORD accepted
   JobResult result;
   std::u16string printerName = job.printerName;
   std::u16string documentName = job.documentName;
-  DOC_INFO_1W docInfo = {documentName.data(), nullptr, nullptr};
+  DOC_INFO_1W docInfo = {Wide(documentName), nullptr, nullptr};
   SetLastError(0);
-  result.started = monitor_->Monitor.pfnStartDocPort(port_, printerName.data(), job.jobId, 1,
+  result.started = monitor_->Monitor.pfnStartDocPort(port_, Wide(printerName), job.jobId, 1,
                                                      reinterpret_cast<LPBYTE>(&docInfo));
   if (!result.started) {
     result.startError = GetLastError();
@@ -93,7 +96,7 @@ BOOL Spooler::QueryStatus(std::vector<BYTE>* bytes, DWORD cbOut) {
   DWORD returned = 0;
   std::u16string name = u"VELMORA";
   const BOOL ok = monitor_->Monitor.pfnGetPrinterDataFromPort(
-      port_, 0, name.data(), nullptr, 0, reinterpret_cast<LPWSTR>(out.data()), cbOut, &returned);
+      port_, 0, Wide(name), nullptr, 0, reinterpret_cast<LPWSTR>(out.data()), cbOut, &returned);
   if (ok && bytes != nullptr) {
     out.resize(returned < cbOut ? returned : cbOut);
     *bytes = out;

@@ -7,6 +7,7 @@
 namespace {
 
 LoadedMonitor loaded{};
+StandInSpooler spooler{};
 PortMonitorRecord record;
 int hostPortToken;
 
@@ -75,12 +76,41 @@ bool LoadMonitor() {
   return true;
 }
 
+template <typename Fn>
+bool Resolve(HMODULE module, const char* name, Fn* entry) {
+  *entry = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return *entry != nullptr;
+}
+
+// The monitor's imports made the loader map spoolss.dll; it must be the stand-in beside the host.
+bool FindStandInSpooler() {
+  spooler.module = GetModuleHandleW(L"spoolss.dll");
+  if (spooler.module == nullptr) {
+    std::fprintf(stderr, "spoolss.dll is not loaded although languagemonitor.dll imports it\n");
+    return false;
+  }
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(spooler.module, path, MAX_PATH);
+  if (!Resolve(spooler.module, "StandInReset", &spooler.Reset) ||
+      !Resolve(spooler.module, "StandInAddPrinter", &spooler.AddPrinter) ||
+      !Resolve(spooler.module, "StandInSetJobCalls", &spooler.SetJobCalls) ||
+      !Resolve(spooler.module, "StandInOpenHandles", &spooler.OpenHandles)) {
+    std::fprintf(stderr,
+                 "the loaded spoolss.dll (%ls) is not the stand-in beside the test host: run with "
+                 "WINEDLLOVERRIDES including spoolss=n\n",
+                 std::wstring(path, length).c_str());
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const wchar_t kTestRegistryRoot[] =
     L"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora Wine Test";
 
 const LoadedMonitor& Monitor() { return loaded; }
+const StandInSpooler& Spooler() { return spooler; }
 
 bool IsInsideMonitorImage(const void* address) {
   auto base = reinterpret_cast<const BYTE*>(loaded.module);
@@ -116,7 +146,7 @@ MONITOR HostPortMonitorTable() {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (!LoadMonitor()) {
+  if (!LoadMonitor() || !FindStandInSpooler()) {
     return 1;
   }
   return RUN_ALL_TESTS();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tests/wine/spoolss/control.h"
 
 using InitializePrintMonitorFn = LPMONITOREX(WINAPI*)(LPWSTR pszRegistryRoot);
 
@@ -16,6 +17,17 @@ struct LoadedMonitor {
   InitializePrintMonitorFn InitializePrintMonitor;
 };
 const LoadedMonitor& Monitor();
+
+// The stand-in spoolss.dll from the host's folder, which the loader mapped for the monitor's
+// imports in place of Wine's builtin one (WINEDLLOVERRIDES has spoolss=n).
+struct StandInSpooler {
+  HMODULE module;
+  StandInResetFn Reset;
+  StandInAddPrinterFn AddPrinter;
+  StandInSetJobCallsFn SetJobCalls;
+  StandInOpenHandlesFn OpenHandles;
+};
+const StandInSpooler& Spooler();
 
 // True when the address lies inside the DLL's mapped image.
 bool IsInsideMonitorImage(const void* address);

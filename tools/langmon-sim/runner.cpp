@@ -252,26 +252,26 @@ void Run::SetUpHost() {
 }
 
 void Run::SetUpPrinter() {
-  const PrinterSpec& spec = scenario_.printer;
+  const PrinterSpec& plan = scenario_.printer;
   sim::RemovePrinters();
-  printer_ = sim::AddPrinter(ToUtf16(spec.port));
-  printer_->SetStatus(spec.status);
-  printer_->SetReadMode(spec.readMode);
-  printer_->SetWriteMode(spec.writeMode);
-  printer_->SetSpitsPerByte(spec.spitsYellow, spec.spitsMagenta, spec.spitsCyan);
-  printer_->SetRecordPeriod(spec.recordPeriodMs);
-  printer_->SetReadDelay(spec.readDelayMs);
-  printer_->FailOpens(spec.failOpen);
-  printer_->FailStartDocs(spec.failStart);
-  printer_->QueueCartridges(spec.cartridges);
-  printer_->QueueAlignmentResults(spec.alignmentResults);
-  for (const sim::Trigger& trigger : spec.changes) printer_->AddTrigger(trigger);
+  printer_ = sim::AddPrinter(ToUtf16(plan.port));
+  printer_->SetStatus(plan.status);
+  printer_->SetReadMode(plan.readMode);
+  printer_->SetWriteMode(plan.writeMode);
+  printer_->SetSpitsPerByte(plan.spitsYellow, plan.spitsMagenta, plan.spitsCyan);
+  printer_->SetRecordPeriod(plan.recordPeriodMs);
+  printer_->SetReadDelay(plan.readDelayMs);
+  printer_->FailOpens(plan.failOpen);
+  printer_->FailStartDocs(plan.failStart);
+  printer_->QueueCartridges(plan.cartridges);
+  printer_->QueueAlignmentResults(plan.alignmentResults);
+  for (const sim::Trigger& trigger : plan.changes) printer_->AddTrigger(trigger);
 
-  if (spec.alignmentFiles) sim::WriteAlignmentFiles(driverFolder_);
+  if (plan.alignmentFiles) sim::WriteAlignmentFiles(driverFolder_);
   host::Printer printer;
-  printer.name = ToUtf16(spec.name);
+  printer.name = ToUtf16(plan.name);
   printer.driverPath = sim::DriverPathIn(driverFolder_);
-  printer.openSucceeds = spec.spoolerOpens;
+  printer.openSucceeds = plan.spoolerOpens;
   host::AddPrinter(printer);
 }
 
@@ -423,17 +423,17 @@ int Run::AnswerBox(const host::MessageBoxRecord& box) {
   return answer;
 }
 
-JobReport Run::RunJob(const JobSpec& spec) {
+JobReport Run::RunJob(const JobSpec& plan) {
   JobReport job;
-  job.spec = &spec;
+  job.plan = &plan;
   sim::Job request;
   request.printerName = ToUtf16(scenario_.printer.name);
-  request.jobId = spec.jobId;
-  request.documentName = ToUtf16(spec.document);
-  request.data = JobBytes(spec);
-  if (!spec.writeSizes.empty()) {
-    request.offerSizes = spec.writeSizes;
-  } else if (!spec.file.empty()) {
+  request.jobId = plan.jobId;
+  request.documentName = ToUtf16(plan.document);
+  request.data = JobBytes(plan);
+  if (!plan.writeSizes.empty()) {
+    request.offerSizes = plan.writeSizes;
+  } else if (!plan.file.empty()) {
     request.offerSizes = {kFileWriteSize};
   }
   job.totalBytes = static_cast<DWORD>(request.data.size());
@@ -446,7 +446,7 @@ JobReport Run::RunJob(const JobSpec& spec) {
   const size_t dataBefore = printer_->JobData().size();
   writeCalls_ = 0;
 
-  listener_.JobStarting(spec, job.totalBytes);
+  listener_.JobStarting(plan, job.totalBytes);
   job.result = spooler_->Print(
       request, [this, &job](DWORD accepted) { listener_.Progress(accepted, job.totalBytes); });
   Poll();
@@ -461,7 +461,7 @@ JobReport Run::RunJob(const JobSpec& spec) {
   bool deleted = false;
   for (size_t i = setJobsBefore; i < setJobs_.size(); ++i) {
     deleted =
-        deleted || (setJobs_[i].jobId == spec.jobId && setJobs_[i].command == JOB_CONTROL_DELETE);
+        deleted || (setJobs_[i].jobId == plan.jobId && setJobs_[i].command == JOB_CONTROL_DELETE);
   }
   if (!job.result.started) {
     job.outcome = JobOutcome::FailedStart;
@@ -479,8 +479,8 @@ JobReport Run::RunJob(const JobSpec& spec) {
   seen.printCounter = job.printCounter;
   seen.alignmentPrints = job.alignmentPrints;
   seen.commands = job.commands;
-  if (!spec.expect.settings.empty()) seen.settings = ReadSettings();
-  Check(spec.expect, seen, &job.mismatches);
+  if (!plan.expect.settings.empty()) seen.settings = ReadSettings();
+  Check(plan.expect, seen, &job.mismatches);
   listener_.JobFinished(Now(), job);
   return job;
 }

@@ -60,7 +60,7 @@ struct WriteInfo {
 };
 
 struct JobReport {
-  const JobSpec* spec = nullptr;
+  const JobSpec* plan = nullptr;
   JobOutcome outcome = JobOutcome::Printed;
   sim::JobResult result;
   DWORD totalBytes = 0;

@@ -489,7 +489,7 @@ void Transcript::JobFinished(DWORD ms, const JobReport& job) {
   text += "; " + Plural(writes_, "write", "writes") + ", boxes: " + BoxList(job.boxes) +
           ", PrintCounter " + std::to_string(job.printCounter);
   Entry(ms, style, "job", console_.Paint(style, "Job " + std::to_string(jobIndex_) + " " + text));
-  if (job.spec != nullptr && !job.spec->expect.Empty()) {
+  if (job.plan != nullptr && !job.plan->expect.Empty()) {
     if (job.mismatches.empty()) {
       Entry(ms, Style::Good, "expect",
             console_.Paint(Style::Good, std::string(console_.unicode() ? "✓ " : "ok: ") +
@@ -520,14 +520,14 @@ void Transcript::RunFinished(const RunReport& report) {
   for (size_t i = 0; i < report.jobs.size(); ++i) {
     const JobReport& job = report.jobs[i];
     std::string mark =
-        job.spec != nullptr && !job.spec->expect.Empty()
+        job.plan != nullptr && !job.plan->expect.Empty()
             ? (job.mismatches.empty()
                    ? console_.Paint(Style::Good, unicode ? "✓ as expected" : "ok, as expected")
                    : console_.Paint(Style::Error,
                                     unicode ? "✗ not as expected" : "FAIL, not as expected"))
             : "";
     console_.Line("  Job " + std::to_string(i + 1) + " " +
-                  PadRight("\"" + (job.spec != nullptr ? job.spec->name : "") + "\"", 36) + " " +
+                  PadRight("\"" + (job.plan != nullptr ? job.plan->name : "") + "\"", 36) + " " +
                   PadRight(JobOutcomeName(job.outcome), 13) + mark);
   }
   for (const std::string& mismatch : report.mismatches) {

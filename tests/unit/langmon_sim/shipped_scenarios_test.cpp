@@ -28,7 +28,7 @@ std::string Mismatches(const RunReport& report) {
   for (const std::string& mismatch : report.mismatches) text += "\n  run: " + mismatch;
   for (const JobReport& job : report.jobs) {
     for (const std::string& mismatch : job.mismatches) {
-      text += "\n  " + job.spec->name + ": " + mismatch;
+      text += "\n  " + job.plan->name + ": " + mismatch;
     }
   }
   return text;

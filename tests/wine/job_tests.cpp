@@ -1,0 +1,122 @@
+// Whole jobs through the real DLL in quiet mode: the data path, the check's settings files and
+// job controls, and the status query, with Wine's loader, profile files, shell folders and clock.
+#include <algorithm>
+
+#include "printer/status.h"
+#include "tests/wine/job_host.h"
+
+namespace wine_jobs {
+namespace {
+
+using QuietJob = WineJobTest;
+
+TEST_F(QuietJob, ReachesThePrinterWholeAndInOrderAndIsCounted) {
+  // A black cartridge: its ink is judged by the yellow counter alone; all three are stored.
+  sim::Status status;
+  status.cartType = '1';
+  status.yellowSpits = 16;
+  status.magentaSpits = 512;
+  status.cyanSpits = 4294967295u;
+  printer_->SetStatus(status);
+
+  // Spooler buffers that cut labels anywhere: the monitor cuts again at every header.
+  sim::Job job;
+  job.printerName = U16(kPrinterName);
+  job.jobId = 11;
+  job.data = sim::MakeJobData(4, 2500, 11);
+  job.offerSizes = {sim::kJobPreambleSize, 1000, 3333};
+  const sim::JobResult result = spooler_->Print(job);
+
+  EXPECT_TRUE(result.started);
+  EXPECT_FALSE(result.writeFailed);
+  EXPECT_TRUE(result.ended);
+  EXPECT_EQ(printer_->JobData(), job.data);
+  EXPECT_TRUE(printer_->Commands().empty());
+  // One check per label, each one counted.
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), L"4");
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"CyanSpits"), L"4294967295");
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"MagentaSpits"), L"512");
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"YellowSpits"), L"16");
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"WarnLevelBlack"), std::nullopt);
+  EXPECT_EQ(JobControls(JOB_CONTROL_LAST_PAGE_EJECTED), std::vector<DWORD>{11});
+  EXPECT_TRUE(JobControls(JOB_CONTROL_DELETE).empty());
+  EXPECT_EQ(Spooler().OpenHandles(), 0);
+}
+
+TEST_F(QuietJob, LowInkRaisesTheWarnLevelOnceAndPrints) {
+  sim::Status status;
+  status.magentaSpits = 480000000;  // 7 % of the colour limit left
+  printer_->SetStatus(status);
+
+  const sim::JobResult first = Print(2, 600, 1);
+  EXPECT_FALSE(first.writeFailed);
+  EXPECT_EQ(printer_->JobData(), lastJobData_);
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"WarnLevelColor"), L"2");
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"WarnLevelBlack"), std::nullopt);
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), L"2");
+
+  // The model's own limit makes the same counters worse: past it by more than 9.5 %.
+  WriteSetting(ModelIni(), L"ColorSpits", L"400");
+  printer_->ClearEvents();
+  EXPECT_FALSE(Print(1, 600, 2).writeFailed);
+  EXPECT_EQ(printer_->JobData(), lastJobData_);
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"WarnLevelColor"), L"4");
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), L"3");
+  EXPECT_EQ(JobControls(JOB_CONTROL_LAST_PAGE_EJECTED), (std::vector<DWORD>{1, 2}));
+}
+
+TEST_F(QuietJob, FailedCheckDeletesTheJobAndRefusesTheWrite) {
+  sim::Status status;
+  status.errorFlags = 0x08;  // unrecoverable
+  printer_->SetStatus(status);
+
+  const sim::JobResult result = Print(3, 600, 7);
+  EXPECT_TRUE(result.started);
+  EXPECT_TRUE(result.writeFailed);
+  EXPECT_TRUE(result.ended);
+  // Only the unchecked first write went out.
+  const std::vector<BYTE> preamble(sim::kJobPreamble, sim::kJobPreamble + sim::kJobPreambleSize);
+  EXPECT_EQ(printer_->JobData(), preamble);
+  EXPECT_EQ(JobControls(JOB_CONTROL_DELETE), std::vector<DWORD>{7});
+  EXPECT_TRUE(JobControls(JOB_CONTROL_LAST_PAGE_EJECTED).empty());
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), std::nullopt);
+  EXPECT_EQ(Spooler().OpenHandles(), 0);
+
+  // The port is free again for the next job.
+  printer_->SetStatus(sim::Status{});
+  printer_->ClearEvents();
+  EXPECT_FALSE(Print(1, 600, 8).writeFailed);
+  EXPECT_EQ(printer_->JobData(), lastJobData_);
+  EXPECT_EQ(JobControls(JOB_CONTROL_LAST_PAGE_EJECTED), std::vector<DWORD>{8});
+}
+
+TEST_F(QuietJob, StatusQueryBetweenJobsReturnsThePrintersRecord) {
+  sim::Status status;
+  status.cartType = '0';
+  status.yellowSpits = 123456789;
+  printer_->SetStatus(status);
+
+  for (DWORD jobId = 1; jobId <= 2; ++jobId) {
+    std::vector<BYTE> bytes;
+    ASSERT_TRUE(spooler_->QueryStatus(&bytes));
+    ASSERT_EQ(bytes.size(), kStatusRecordSize);
+    StatusRecord record;
+    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<BYTE*>(&record));
+    EXPECT_EQ(record.bStartChar, kStatusStartChar);
+    EXPECT_EQ(record.bEndChar, kStatusEndChar);
+    EXPECT_EQ(record.bChecksum, StatusChecksum(record));
+    EXPECT_EQ(record.bCartType, '0');
+    EXPECT_EQ(YellowSpits(record), 123456789u);
+
+    // A short answer buffer takes the record's first bytes.
+    ASSERT_TRUE(spooler_->QueryStatus(&bytes, 10));
+    EXPECT_EQ(bytes.size(), 10u);
+    EXPECT_EQ(bytes[0], kStatusStartChar);
+
+    EXPECT_FALSE(Print(1, 400, jobId).writeFailed);
+  }
+  EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), L"2");
+}
+
+}  // namespace
+}  // namespace wine_jobs

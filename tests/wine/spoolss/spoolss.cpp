@@ -1,0 +1,256 @@
+// A stand-in spoolss.dll for the Windows test host: the five spooler functions the monitor imports,
+// over printers that the host registers, and a record of the job controls the monitor sends. Wine
+// loads it from the host's folder instead of its builtin one when WINEDLLOVERRIDES has spoolss=n.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/wine/spoolss/control.h"
+
+namespace {
+
+constexpr DWORD kHandleMagic = 0x53504C48;  // "SPLH"
+
+struct Printer {
+  std::wstring name;
+  std::wstring port;
+  std::wstring driverPath;
+};
+
+struct PrinterHandle {
+  DWORD magic;
+  std::wstring name;  // as OpenPrinterW was given it
+};
+
+SRWLOCK lock = SRWLOCK_INIT;
+std::vector<Printer> printers;
+std::vector<PrinterHandle*> handles;
+std::vector<StandInSetJobCall> setJobCalls;
+
+class Locked {
+ public:
+  Locked() { AcquireSRWLockExclusive(&lock); }
+  ~Locked() { ReleaseSRWLockExclusive(&lock); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+};
+
+const Printer* FindPrinterLocked(LPCWSTR name) {
+  for (const Printer& printer : printers) {
+    if (lstrcmpiW(printer.name.c_str(), name) == 0) {
+      return &printer;
+    }
+  }
+  return nullptr;
+}
+
+// The open handle, or null with ERROR_INVALID_HANDLE.
+PrinterHandle* HandleLocked(HANDLE hPrinter) {
+  auto it = std::find(handles.begin(), handles.end(), static_cast<PrinterHandle*>(hPrinter));
+  if (it == handles.end() || (*it)->magic != kHandleMagic) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return *it;
+}
+
+// Lays out a level-2 structure followed by its strings, as the spooler returns them: the strings
+// live in the caller's buffer behind the structure.
+class InfoWriter {
+ public:
+  InfoWriter(DWORD fixedSize, const std::vector<const std::wstring*>& strings)
+      : fixedSize_(fixedSize) {
+    needed_ = fixedSize;
+    for (const std::wstring* text : strings) {
+      needed_ += static_cast<DWORD>((text->size() + 1) * sizeof(wchar_t));
+    }
+  }
+  DWORD Needed() const { return needed_; }
+
+  // Copies the text behind what was placed so far; returns where it now lives.
+  LPWSTR Place(LPBYTE buffer, const std::wstring& text) {
+    auto target = reinterpret_cast<LPWSTR>(buffer + fixedSize_ + used_);
+    std::copy(text.begin(), text.end(), target);
+    target[text.size()] = L'\0';
+    used_ += static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+    return target;
+  }
+
+ private:
+  DWORD fixedSize_;
+  DWORD needed_;
+  DWORD used_ = 0;
+};
+
+// The size check every Get* function makes: FALSE with ERROR_INSUFFICIENT_BUFFER when the
+// caller's buffer cannot take `needed` bytes.
+BOOL Fits(DWORD needed, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded) {
+  if (pcbNeeded == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *pcbNeeded = needed;
+  if (buffer == nullptr || cbBuf < needed) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::wstring DriverName() { return L"Velmora LP250"; }
+
+std::wstring Environment() {
+#ifdef _WIN64
+  return L"Windows x64";
+#else
+  return L"Windows NT x86";
+#endif
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW) {
+  if (phPrinter == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Locked locked;
+  if (pPrinterName == nullptr || FindPrinterLocked(pPrinterName) == nullptr) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  auto* handle = new PrinterHandle{kHandleMagic, pPrinterName};
+  handles.push_back(handle);
+  *phPrinter = handle;
+  return TRUE;
+}
+
+BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
+  Locked locked;
+  PrinterHandle* handle = HandleLocked(hPrinter);
+  if (handle == nullptr) {
+    return FALSE;
+  }
+  std::erase(handles, handle);
+  handle->magic = 0;
+  delete handle;
+  return TRUE;
+}
+
+BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
+                        LPDWORD pcbNeeded) {
+  Locked locked;
+  PrinterHandle* handle = HandleLocked(hPrinter);
+  if (handle == nullptr) {
+    return FALSE;
+  }
+  if (Level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  const Printer* printer = FindPrinterLocked(handle->name.c_str());
+  if (printer == nullptr) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);  // removed since it was opened
+    return FALSE;
+  }
+  const std::wstring driverName = DriverName();
+  InfoWriter writer(sizeof(PRINTER_INFO_2W), {&printer->name, &printer->port, &driverName});
+  if (!Fits(writer.Needed(), pPrinter, cbBuf, pcbNeeded)) {
+    return FALSE;
+  }
+  PRINTER_INFO_2W info{};
+  info.pPrinterName = writer.Place(pPrinter, printer->name);
+  info.pPortName = writer.Place(pPrinter, printer->port);
+  info.pDriverName = writer.Place(pPrinter, driverName);
+  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+  *reinterpret_cast<PRINTER_INFO_2W*>(pPrinter) = info;
+  return TRUE;
+}
+
+BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR, DWORD Level, LPBYTE pDriverInfo, DWORD cbBuf,
+                              LPDWORD pcbNeeded) {
+  Locked locked;
+  PrinterHandle* handle = HandleLocked(hPrinter);
+  if (handle == nullptr) {
+    return FALSE;
+  }
+  if (Level != 2) {
+    SetLastError(ERROR_INVALID_LEVEL);
+    return FALSE;
+  }
+  const Printer* printer = FindPrinterLocked(handle->name.c_str());
+  if (printer == nullptr) {
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+  }
+  const std::wstring driverName = DriverName();
+  const std::wstring environment = Environment();
+  // The driver's UI and data files are of no concern to the monitor: the driver file stands in.
+  InfoWriter writer(sizeof(DRIVER_INFO_2W), {&driverName, &environment, &printer->driverPath,
+                                             &printer->driverPath, &printer->driverPath});
+  if (!Fits(writer.Needed(), pDriverInfo, cbBuf, pcbNeeded)) {
+    return FALSE;
+  }
+  DRIVER_INFO_2W info{};
+  info.cVersion = 3;
+  info.pName = writer.Place(pDriverInfo, driverName);
+  info.pEnvironment = writer.Place(pDriverInfo, environment);
+  info.pDriverPath = writer.Place(pDriverInfo, printer->driverPath);
+  info.pDataFile = writer.Place(pDriverInfo, printer->driverPath);
+  info.pConfigFile = writer.Place(pDriverInfo, printer->driverPath);
+  *reinterpret_cast<DRIVER_INFO_2W*>(pDriverInfo) = info;
+  return TRUE;
+}
+
+BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
+  Locked locked;
+  PrinterHandle* handle = HandleLocked(hPrinter);
+  if (handle == nullptr) {
+    return FALSE;
+  }
+  StandInSetJobCall call{};
+  lstrcpynW(call.printerName, handle->name.c_str(), static_cast<int>(std::size(call.printerName)));
+  call.jobId = JobId;
+  call.level = Level;
+  call.jobData = pJob != nullptr;
+  call.command = Command;
+  setJobCalls.push_back(call);
+  return TRUE;
+}
+
+// ---- The host's entries (tests/wine/spoolss/control.h) ------------------------------------------
+
+void WINAPI StandInReset() {
+  Locked locked;
+  printers.clear();
+  setJobCalls.clear();
+}
+
+BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR driverPath) {
+  if (printerName == nullptr || portName == nullptr || driverPath == nullptr) {
+    return FALSE;
+  }
+  Locked locked;
+  std::erase_if(printers,
+                [&](const Printer& p) { return lstrcmpiW(p.name.c_str(), printerName) == 0; });
+  printers.push_back({printerName, portName, driverPath});
+  return TRUE;
+}
+
+DWORD WINAPI StandInSetJobCalls(StandInSetJobCall* calls, DWORD capacity) {
+  Locked locked;
+  const DWORD count = static_cast<DWORD>(setJobCalls.size());
+  for (DWORD i = 0; calls != nullptr && i < count && i < capacity; ++i) {
+    calls[i] = setJobCalls[i];
+  }
+  return count;
+}
+
+LONG WINAPI StandInOpenHandles() {
+  Locked locked;
+  return static_cast<LONG>(handles.size());
+}
+
+}  // extern "C"
