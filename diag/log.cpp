@@ -83,8 +83,8 @@ void LogToFile(const char* line) {
   DWORD used = AppendCut(logPath, kLogPathSize, 0, tempPath);
   AppendCut(logPath, kLogPathSize, used, kLogFileName);
 
-  HANDLE file = CreateFileA(logPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(logPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return;
   }

@@ -87,8 +87,9 @@ std::vector<Line> SplitLines(const std::string& content) {
       --textEnd;
     }
     // Built in one go: GCC 12 at -O3 misreads piecewise assignment of short strings here.
-    lines.push_back(Line{content.substr(start, textEnd - start),
-                         std::string(last ? "" : crlf ? "\r\n" : "\n")});
+    lines.push_back(Line{content.substr(start, textEnd - start), std::string(last   ? ""
+                                                                             : crlf ? "\r\n"
+                                                                                    : "\n")});
     start = last ? content.size() : newline + 1;
   }
   return lines;

@@ -12,10 +12,13 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The SDK headers build on one another: the order matters.
+// clang-format off
 #include <windows.h>
 #include <winspool.h>
 #include <winsplp.h>
 #include <shlobj.h>
+// clang-format on
 
 #define WSTR(text) L##text
 
@@ -53,13 +56,13 @@ typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
 
 typedef void *PVOID, *LPVOID, *HANDLE, **PHANDLE, **LPHANDLE;
-typedef const void *LPCVOID;
+typedef const void* LPCVOID;
 typedef BOOL *PBOOL, *LPBOOL;
 typedef BYTE *PBYTE, *LPBYTE;
 typedef DWORD *PDWORD, *LPDWORD;
 typedef LONG *PLONG, *LPLONG;
-typedef CHAR *LPSTR;
-typedef const CHAR *LPCSTR;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
 typedef WCHAR *LPWSTR, *PWSTR;
 typedef const WCHAR *LPCWSTR, *PCWSTR;
 
@@ -77,16 +80,17 @@ struct HWND__ {
 struct HKEY__ {
   int unused;
 };
-typedef HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
-typedef HWND__ *HWND;
+typedef HWND__* HWND;
 typedef HKEY__ *HKEY, **PHKEY;
 typedef HANDLE HGLOBAL;
 
 #define TRUE 1
 #define FALSE 0
 
-#define MAKEINTRESOURCEW(id) (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id))))
+#define MAKEINTRESOURCEW(id) \
+  (reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id))))
 #define IS_INTRESOURCE(value) ((reinterpret_cast<ULONG_PTR>(value) >> 16) == 0)
 #define LOWORD(value) (static_cast<WORD>(static_cast<DWORD_PTR>(value) & 0xffff))
 #define HIWORD(value) (static_cast<WORD>((static_cast<DWORD_PTR>(value) >> 16) & 0xffff))
@@ -275,7 +279,7 @@ typedef struct tagMSG {
   POINT pt;
 } MSG, *LPMSG;
 
-typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 typedef struct _DOC_INFO_1W {
   LPWSTR pDocName;
@@ -327,30 +331,30 @@ typedef DRIVER_INFO_2W DRIVER_INFO_2;
 
 // The port monitor function table, entry for entry as the spooler defines it.
 typedef struct _MONITOR {
-  BOOL(WINAPI *pfnEnumPorts)
+  BOOL(WINAPI* pfnEnumPorts)
   (LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned);
-  BOOL(WINAPI *pfnOpenPort)(LPWSTR pName, PHANDLE pHandle);
-  BOOL(WINAPI *pfnOpenPortEx)
-  (LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, struct _MONITOR *pMonitor);
-  BOOL(WINAPI *pfnStartDocPort)
+  BOOL(WINAPI* pfnOpenPort)(LPWSTR pName, PHANDLE pHandle);
+  BOOL(WINAPI* pfnOpenPortEx)
+  (LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle, struct _MONITOR* pMonitor);
+  BOOL(WINAPI* pfnStartDocPort)
   (HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
-  BOOL(WINAPI *pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
-  BOOL(WINAPI *pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
-  BOOL(WINAPI *pfnEndDocPort)(HANDLE hPort);
-  BOOL(WINAPI *pfnClosePort)(HANDLE hPort);
-  BOOL(WINAPI *pfnAddPort)(LPWSTR pName, HWND hWnd, LPWSTR pMonitorName);
-  BOOL(WINAPI *pfnAddPortEx)(LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LPWSTR lpMonitorName);
-  BOOL(WINAPI *pfnConfigurePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
-  BOOL(WINAPI *pfnDeletePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
-  BOOL(WINAPI *pfnGetPrinterDataFromPort)
+  BOOL(WINAPI* pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
+  BOOL(WINAPI* pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
+  BOOL(WINAPI* pfnEndDocPort)(HANDLE hPort);
+  BOOL(WINAPI* pfnClosePort)(HANDLE hPort);
+  BOOL(WINAPI* pfnAddPort)(LPWSTR pName, HWND hWnd, LPWSTR pMonitorName);
+  BOOL(WINAPI* pfnAddPortEx)(LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LPWSTR lpMonitorName);
+  BOOL(WINAPI* pfnConfigurePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
+  BOOL(WINAPI* pfnDeletePort)(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
+  BOOL(WINAPI* pfnGetPrinterDataFromPort)
   (HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
    LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned);
-  BOOL(WINAPI *pfnSetPortTimeOuts)(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved);
-  BOOL(WINAPI *pfnXcvOpenPort)(LPCWSTR pszObject, ACCESS_MASK GrantedAccess, PHANDLE phXcv);
-  DWORD(WINAPI *pfnXcvDataPort)
+  BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved);
+  BOOL(WINAPI* pfnXcvOpenPort)(LPCWSTR pszObject, ACCESS_MASK GrantedAccess, PHANDLE phXcv);
+  DWORD(WINAPI* pfnXcvDataPort)
   (HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
    DWORD cbOutputData, PDWORD pcbOutputNeeded);
-  BOOL(WINAPI *pfnXcvClosePort)(HANDLE hXcv);
+  BOOL(WINAPI* pfnXcvClosePort)(HANDLE hXcv);
 } MONITOR, *LPMONITOR;
 
 typedef struct _MONITOREX {
@@ -426,7 +430,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData);
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
-                              const BYTE *lpData, DWORD cbData);
+                              const BYTE* lpData, DWORD cbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
 // user32
@@ -444,8 +448,8 @@ BOOL WINAPI IsWindow(HWND hWnd);
 BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
                          UINT wRemoveMsg);
 BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
-BOOL WINAPI TranslateMessage(const MSG *lpMsg);
-LRESULT WINAPI DispatchMessageW(const MSG *lpMsg);
+BOOL WINAPI TranslateMessage(const MSG* lpMsg);
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
 
 // shell32
 BOOL WINAPI SHGetSpecialFolderPathW(HWND hwnd, LPWSTR pszPath, int csidl, BOOL fCreate);

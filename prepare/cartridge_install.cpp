@@ -81,7 +81,8 @@ BOOL InstallCartridges(IniPort* pIniPort, IniJob* pIniJob, StatusRecord* pStatus
       return TRUE;
     }
 
-    const UINT uQuestion = cartridges == kCartridgeInvalid ? IDS_INVALID_CARTRIDGE : IDS_NO_CARTRIDGE;
+    const UINT uQuestion =
+        cartridges == kCartridgeInvalid ? IDS_INVALID_CARTRIDGE : IDS_NO_CARTRIDGE;
     const int answer = AskUser(pIniJob, uQuestion, MB_SYSTEMMODAL | MB_ICONHAND | MB_OKCANCEL);
     if (answer == IDCANCEL) {
       LogMessage(LOG_INFORM, " **Check Cartridges user chose to cancel\n");

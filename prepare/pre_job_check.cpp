@@ -90,8 +90,7 @@ bool ReadFirstStatus(CheckState& check) {
       return true;
     }
     LogMessage(LOG_INFORM, " ** PrepareForNextPrint: FAILED to get RoboStatus\n");
-    const int answer =
-        Ask(check, IDS_NO_STATUS, MB_SYSTEMMODAL | MB_ICONEXCLAMATION | MB_OKCANCEL);
+    const int answer = Ask(check, IDS_NO_STATUS, MB_SYSTEMMODAL | MB_ICONEXCLAMATION | MB_OKCANCEL);
     if (answer == IDCANCEL || unanswered.LimitReached(answer)) {
       return false;
     }
@@ -105,8 +104,8 @@ void ReadPrinterSettings(CheckState& check) {
     LogMessage(LOG_INFORM, " ** PrepareForNextPrint: Failed to get printer ini path\n");
     return;
   }
-  check.nWarnLevel = ReadSetting(WarnLevelKey(check.status), kDefaultWarnLevel,
-                                 check.pszPrinterIni);
+  check.nWarnLevel =
+      ReadSetting(WarnLevelKey(check.status), kDefaultWarnLevel, check.pszPrinterIni);
   check.nAlignWarningRequired =
       ReadSetting(kKeyAlignWarningRequired, kDefaultAlignWarningRequired, check.pszPrinterIni);
 }
@@ -172,8 +171,7 @@ bool HandleEmptyCartridge(CheckState& check) {
   check.fGoOn = WritePrinterCommand(check.pIniPort, kCartEmptyCommand, &cbWritten);
   UnansweredQuestions unanswered;
   while (true) {
-    const int answer =
-        Ask(check, IDS_INK_EMPTY, MB_SYSTEMMODAL | MB_ICONEXCLAMATION | MB_YESNO);
+    const int answer = Ask(check, IDS_INK_EMPTY, MB_SYSTEMMODAL | MB_ICONEXCLAMATION | MB_YESNO);
     if (answer == IDYES) {
       LogMessage(LOG_INFORM, "CartEmpty user chose to install cartridges\n");
       return true;

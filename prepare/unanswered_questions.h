@@ -23,8 +23,7 @@ struct UnansweredQuestions {
     if (++count < kMaxUnansweredQuestions) {
       return false;
     }
-    LogMessage(LOG_WARNING, "%d questions went unanswered: giving up\n",
-               static_cast<int>(count));
+    LogMessage(LOG_WARNING, "%d questions went unanswered: giving up\n", static_cast<int>(count));
     return true;
   }
 };

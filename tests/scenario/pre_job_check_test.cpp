@@ -86,8 +86,8 @@ TEST_F(PreJobCheckTest, PrinterErrorsThatStopTheJob) {
     int answer;
     unsigned box;
   };
-  for (const Case& c : {Case{0x08, IDOK, 440u}, Case{0x04, IDCANCEL, 468u},
-                        Case{0x05, IDCANCEL, 436u}}) {
+  for (const Case& c :
+       {Case{0x08, IDOK, 440u}, Case{0x04, IDCANCEL, 468u}, Case{0x05, IDCANCEL, 436u}}) {
     host::ClearMessageBoxes();
     sim::Status status;
     status.errorFlags = c.flags;

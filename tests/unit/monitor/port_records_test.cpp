@@ -43,9 +43,10 @@ TEST_F(PortRecordsTest, OpensThroughThePortMonitorAndCopiesItsTable) {
   EXPECT_EQ(t.ReadTotalTimeoutConstant, 5000u);
   EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(t.WriteTotalTimeoutConstant, 120000u);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
-                                                  Inform("**** PJLMonOpenPortEx Return\n"),
-                                                  Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
+                                      Inform("**** PJLMonOpenPortEx Return\n"),
+                                      Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
 
   EXPECT_TRUE(PJLMonClosePort(handle));
   EXPECT_EQ(pIniFirstPort, nullptr);
@@ -59,22 +60,31 @@ TEST_F(PortRecordsTest, RefusesAPortMonitorWithoutARequiredEntry) {
   for (int missing = 0; missing < 5; ++missing) {
     table_ = full;
     switch (missing) {
-      case 0: table_.pfnOpenPort = nullptr; break;
-      case 1: table_.pfnStartDocPort = nullptr; break;
-      case 2: table_.pfnWritePort = nullptr; break;
-      case 3: table_.pfnReadPort = nullptr; break;
-      case 4: table_.pfnClosePort = nullptr; break;
+      case 0:
+        table_.pfnOpenPort = nullptr;
+        break;
+      case 1:
+        table_.pfnStartDocPort = nullptr;
+        break;
+      case 2:
+        table_.pfnWritePort = nullptr;
+        break;
+      case 3:
+        table_.pfnReadPort = nullptr;
+        break;
+      case 4:
+        table_.pfnClosePort = nullptr;
+        break;
     }
     ClearLog();
     HANDLE handle = nullptr;
     EXPECT_FALSE(Open(u"USB001", &handle));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINT_MONITOR));
     EXPECT_EQ(pIniFirstPort, nullptr);
-    EXPECT_EQ(LogLines(),
-              (std::vector<std::string>{
-                  Inform("**** PJLMonOpenPortEx Called\n"),
-                  Inform("**** PjlMon: Invalid port monitors passed to OpenPortEx\n"),
-                  Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              Inform("**** PJLMonOpenPortEx Called\n"),
+                              Inform("**** PjlMon: Invalid port monitors passed to OpenPortEx\n"),
+                              Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
   }
   HANDLE handle = nullptr;
   EXPECT_FALSE(PJLMonOpenPortEx(const_cast<LPWSTR>(WSTR("USB001")), nullptr, &handle, nullptr));
@@ -96,10 +106,10 @@ TEST_F(PortRecordsTest, FailingTimeoutsAreLoggedButTheOpenSucceeds) {
   TheFakePort().setTimeoutsSucceeds = false;
   HANDLE handle = nullptr;
   EXPECT_TRUE(Open(u"USB001", &handle));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            Inform("**** PJLMonOpenPortEx Called\n"),
-                            Inform("**** PjlMon: OpenPort unable to set timeouts\n"),
-                            Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
+                                      Inform("**** PjlMon: OpenPort unable to set timeouts\n"),
+                                      Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
 }
 
 TEST_F(PortRecordsTest, SecondOpenOfTheSameNameInAnyCaseIsBusy) {
@@ -111,10 +121,10 @@ TEST_F(PortRecordsTest, SecondOpenOfTheSameNameInAnyCaseIsBusy) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
   EXPECT_EQ(second, nullptr);
   EXPECT_EQ(PortCount(), 1u);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            Inform("**** PJLMonOpenPortEx Called\n"),
-                            Inform("**** PjlMon: Couldn't find port OpenPortEx\n"),
-                            Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
+                                      Inform("**** PjlMon: Couldn't find port OpenPortEx\n"),
+                                      Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
   HANDLE other = nullptr;
   EXPECT_TRUE(Open(u"USB002", &other));
   EXPECT_EQ(PortCount(), 2u);
@@ -128,10 +138,11 @@ TEST_F(PortRecordsTest, FailedPortMonitorOpenLeavesNoRecordAndCanBeRetried) {
   EXPECT_FALSE(Open(u"USB001", &handle));
   EXPECT_EQ(GetLastError(), 1167u);
   EXPECT_EQ(pIniFirstPort, nullptr);
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
-                                                  Inform("**** PjlMon: OpenPort USB001 : Failed\n"),
-                                                  Inform("**** PJLMonOpenPortEx Return\n"),
-                                                  Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
+                                      Inform("**** PjlMon: OpenPort USB001 : Failed\n"),
+                                      Inform("**** PJLMonOpenPortEx Return\n"),
+                                      Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
   EXPECT_EQ(LeakedAllocations(), 0);
   EXPECT_EQ(host::OpenEvents(), 0);
 
