@@ -26,6 +26,29 @@ namespace langmon_fuzz {
 #define FUZZ_CHECK(condition) \
   ((condition) ? static_cast<void>(0) : ::langmon_fuzz::Fail(#condition, __FILE__, __LINE__))
 
+// A port monitor whose open, start, end and close always succeed; each target brings the write
+// and read that it fuzzes.
+namespace port_detail {
+inline BOOL WINAPI OpenPort(LPWSTR, PHANDLE pHandle) {
+  *pHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EAD));
+  return TRUE;
+}
+inline BOOL WINAPI StartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
+inline BOOL WINAPI Succeed(HANDLE) { return TRUE; }
+}  // namespace port_detail
+
+inline MONITOR PortMonitorWith(decltype(MONITOR::pfnWritePort) write,
+                               decltype(MONITOR::pfnReadPort) read) {
+  MONITOR table{};
+  table.pfnOpenPort = port_detail::OpenPort;
+  table.pfnStartDocPort = port_detail::StartDocPort;
+  table.pfnWritePort = write;
+  table.pfnReadPort = read;
+  table.pfnEndDocPort = port_detail::Succeed;
+  table.pfnClosePort = port_detail::Succeed;
+  return table;
+}
+
 inline const std::filesystem::path& ScratchFolder() {
   static const std::filesystem::path folder = [] {
     const char* base = std::getenv("TMPDIR");

@@ -33,14 +33,6 @@ void Step() {
   }
 }
 
-BOOL WINAPI FuzzOpenPort(LPWSTR, PHANDLE pHandle) {
-  *pHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EAD));
-  return TRUE;
-}
-BOOL WINAPI FuzzStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
-BOOL WINAPI FuzzEndDocPort(HANDLE) { return TRUE; }
-BOOL WINAPI FuzzClosePort(HANDLE) { return TRUE; }
-
 BOOL WINAPI FuzzWritePort(HANDLE, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbWritten) {
   Step();
   if (buffer >= gJobData && buffer < gJobData + gJobDataSize) {
@@ -95,16 +87,7 @@ BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead)
   return TRUE;
 }
 
-MONITOR FuzzPortMonitor() {
-  MONITOR table{};
-  table.pfnOpenPort = FuzzOpenPort;
-  table.pfnStartDocPort = FuzzStartDocPort;
-  table.pfnWritePort = FuzzWritePort;
-  table.pfnReadPort = FuzzReadPort;
-  table.pfnEndDocPort = FuzzEndDocPort;
-  table.pfnClosePort = FuzzClosePort;
-  return table;
-}
+MONITOR FuzzPortMonitor() { return langmon_fuzz::PortMonitorWith(FuzzWritePort, FuzzReadPort); }
 
 int AnswerFromInput(const host::MessageBoxRecord&) {
   Step();

@@ -73,24 +73,13 @@ BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead)
   return TRUE;
 }
 
-BOOL WINAPI FuzzOpenPort(LPWSTR, PHANDLE pHandle) {
-  *pHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EAD));
-  return TRUE;
-}
-BOOL WINAPI FuzzStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
 BOOL WINAPI FuzzWritePort(HANDLE, LPBYTE, DWORD cbBuf, LPDWORD pcbWritten) {
   *pcbWritten = cbBuf;
   return TRUE;
 }
-BOOL WINAPI FuzzClosePort(HANDLE) { return TRUE; }
 
 IniPort* OpenFuzzPort() {
-  MONITOR table{};
-  table.pfnOpenPort = FuzzOpenPort;
-  table.pfnStartDocPort = FuzzStartDocPort;
-  table.pfnWritePort = FuzzWritePort;
-  table.pfnReadPort = FuzzReadPort;
-  table.pfnClosePort = FuzzClosePort;
+  MONITOR table = langmon_fuzz::PortMonitorWith(FuzzWritePort, FuzzReadPort);
   HANDLE handle = nullptr;
   std::u16string name = u"USB001";
   FUZZ_CHECK(PJLMonOpenPortEx(name.data(), nullptr, &handle, &table));

@@ -29,14 +29,6 @@ unsigned gReads = 0;
 BYTE gRecordNumber = 0;
 BYTE gErrorFlags = 0;
 
-BOOL WINAPI FuzzOpenPort(LPWSTR, PHANDLE pHandle) {
-  *pHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x5EAD));
-  return TRUE;
-}
-BOOL WINAPI FuzzStartDocPort(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) { return TRUE; }
-BOOL WINAPI FuzzEndDocPort(HANDLE) { return TRUE; }
-BOOL WINAPI FuzzClosePort(HANDLE) { return TRUE; }
-
 // Takes all of a write, a part of it, or refuses it.
 BOOL WINAPI FuzzWritePort(HANDLE, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbWritten) {
   gWrites.push_back({buffer, cbBuf});
@@ -74,16 +66,7 @@ BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead)
   return TRUE;
 }
 
-MONITOR FuzzPortMonitor() {
-  MONITOR table{};
-  table.pfnOpenPort = FuzzOpenPort;
-  table.pfnStartDocPort = FuzzStartDocPort;
-  table.pfnWritePort = FuzzWritePort;
-  table.pfnReadPort = FuzzReadPort;
-  table.pfnEndDocPort = FuzzEndDocPort;
-  table.pfnClosePort = FuzzClosePort;
-  return table;
-}
+MONITOR FuzzPortMonitor() { return langmon_fuzz::PortMonitorWith(FuzzWritePort, FuzzReadPort); }
 
 bool IsHeaderAt(const BYTE* data, DWORD at) {
   static const std::vector<BYTE> header = sim::JobHeaderCommand();
