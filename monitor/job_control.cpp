@@ -51,9 +51,9 @@ bool SkipsHeaderScan(const IniPort* pIniPort, const DOC_INFO_1W* pDocInfo) {
 
 // Tells the user once that the printer cannot be reached; later failures stay silent until a
 // job starts again. The flag is set even when quiet mode swallows the box.
-void WarnOnFailedStart(const IniJob* pIniJob) {
+void WarnOnFailedStart(LPCWSTR pszPrinterName) {
   if (!fWarnedOnFailedStart.load()) {
-    OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION), pIniJob->pszPrinterName,
+    OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION), pszPrinterName,
                      kFailedStartBoxType);
     LogMessage(LOG_ERROR, "**** LANGMON: WARN and set fWarnedOnFailedStart\n");
     fWarnedOnFailedStart = TRUE;
@@ -62,12 +62,25 @@ void WarnOnFailedStart(const IniJob* pIniJob) {
   }
 }
 
-// Without a printer of our own to ask, the job is not held up: nothing is listed, the port is
-// given back with the state its previous job left, and the write path sends the data unchecked.
-BOOL StartedWithoutJob(IniPort* pIniPort) {
-  ClearPortStatus(pIniPort, PORT_IN_JOB);
-  LogMessage(LOG_INFORM, "**** PJLStartDocPortEx Return TRUE\n");
-  return TRUE;
+// The job's own record with its printer opened, or NULL when either cannot be had.
+IniJob* CreateJobRecord(LPCWSTR pszPrinterName) {
+  // The record carries its own copy of the printer name right behind it.
+  const DWORD cbName = (static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1) * sizeof(WCHAR);
+  auto* pIniJob = static_cast<IniJob*>(AllocZeroed(sizeof(IniJob) + cbName));
+  if (pIniJob == nullptr) {
+    LogMessage(LOG_INFORM, "**** LANGMON: pIniJob = NULL\n");
+    return nullptr;
+  }
+  pIniJob->pszPrinterName = reinterpret_cast<LPWSTR>(pIniJob + 1);
+  lstrcpyW(pIniJob->pszPrinterName, pszPrinterName);
+
+  if (!OpenPrinterW(pIniJob->pszPrinterName, &pIniJob->hPrinter, nullptr)) {
+    LogMessage(LOG_ERROR, "**** LANGMON: PJLMonStartDocPort failed to open printer\n");
+    pIniJob->hPrinter = nullptr;
+    FreeJobRecord(pIniJob);
+    return nullptr;
+  }
+  return pIniJob;
 }
 
 BOOL StartFailed(DWORD dwError) {
@@ -116,25 +129,11 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     return FALSE;
   }
 
-  // The record carries its own copy of the printer name right behind it.
-  const DWORD cbName = (static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1) * sizeof(WCHAR);
-  auto* pIniJob = static_cast<IniJob*>(AllocZeroed(sizeof(IniJob) + cbName));
-  if (pIniJob == nullptr) {
-    // The job goes on without a record of ours: its data passes through unchecked.
-    LogMessage(LOG_INFORM, "**** LANGMON: pIniJob = NULL\n");
-    return StartedWithoutJob(pIniPort);
-  }
-  pIniJob->pszPrinterName = reinterpret_cast<LPWSTR>(pIniJob + 1);
-  lstrcpyW(pIniJob->pszPrinterName, pszPrinterName);
-
-  if (!OpenPrinterW(pIniJob->pszPrinterName, &pIniJob->hPrinter, nullptr)) {
-    LogMessage(LOG_ERROR, "**** LANGMON: PJLMonStartDocPort failed to open printer\n");
-    pIniJob->hPrinter = nullptr;
-    FreeJobRecord(pIniJob);
-    return StartedWithoutJob(pIniPort);
-  }
-
-  LoadQuietModeSetting(pIniJob->hPrinter);
+  // Without a record of our own the job is not held up: it starts at the port monitor like any
+  // other, but nothing is listed, so the write path sends its data without the check.
+  IniJob* pIniJob = CreateJobRecord(pszPrinterName);
+  // Without a printer to ask, prompts are shown, as when its settings cannot be found.
+  LoadQuietModeSetting(pIniJob != nullptr ? pIniJob->hPrinter : nullptr);
 
   const BOOL fStarted =
       pIniPort->PortMonitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, 1, pDocInfo);
@@ -142,9 +141,11 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     // The port monitor's reason is what the spooler gets, whatever the box and clean-up do.
     const DWORD dwError = GetLastError();
     ClearPortStatus(pIniPort, PORT_IN_JOB);
-    WarnOnFailedStart(pIniJob);
+    WarnOnFailedStart(pszPrinterName);
     LogMessage(LOG_ERROR, "**** LANGMON: pfnStartDocPort FAILED\n");
-    FreeJobRecord(pIniJob);
+    if (pIniJob != nullptr) {
+      FreeJobRecord(pIniJob);
+    }
     return StartFailed(dwError);
   }
 
@@ -159,13 +160,15 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
   pIniPort->HeaderPattern.cbHeader = kJobHeaderLength;
   memcpy(pIniPort->HeaderPattern.bStart, kJobHeaderStart, sizeof(kJobHeaderStart));
 
-  pIniJob->JobId = JobId;
   SetPortStatus(pIniPort, PORT_FIRST_WRITE);
 
-  EnterMonitorLock();
-  pIniJob->pNext = pIniPort->pIniJob;
-  pIniPort->pIniJob = pIniJob;
-  LeaveMonitorLock();
+  if (pIniJob != nullptr) {
+    pIniJob->JobId = JobId;
+    EnterMonitorLock();
+    pIniJob->pNext = pIniPort->pIniJob;
+    pIniPort->pIniJob = pIniJob;
+    LeaveMonitorLock();
+  }
 
   // Passes only when the port's previous job has ended.
   WaitForSingleObject(pIniPort->hEvent, INFINITE);

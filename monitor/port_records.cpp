@@ -13,12 +13,28 @@ bool HasRequiredEntries(const MONITOR* pMonitor) {
          pMonitor->pfnReadPort != nullptr && pMonitor->pfnClosePort != nullptr;
 }
 
-// Port names reach the log as 8-bit text.
+// Room for the port name in the failure line, behind the longest level prefix of a log line.
+constexpr int kLongestLogPrefix = 25;
+constexpr int kLoggedPortNameBytes =
+    static_cast<int>(kLogLineBufferSize) - 1 - kLongestLogPrefix -
+    static_cast<int>(sizeof("**** PjlMon: OpenPort  : Failed\n") - 1);
+
+// Port names reach the log as 8-bit text, as much of the name as the log line holds.
 void LogOpenPortFailed(LPCWSTR pszPortName) {
-  char szName[MAX_PATH] = "";
-  if (pszPortName != nullptr) {
-    WideCharToMultiByte(CP_ACP, 0, pszPortName, -1, szName, sizeof(szName), nullptr, nullptr);
-    szName[sizeof(szName) - 1] = '\0';
+  char szName[kLoggedPortNameBytes + 1] = "";
+  int cchName = pszPortName != nullptr ? lstrlenW(pszPortName) : 0;
+  if (cchName > 0) {
+    int cbName;
+    // Shortened in proportion until the text fits; every round drops a character at least.
+    while (cchName > 0 && (cbName = WideCharToMultiByte(CP_ACP, 0, pszPortName, cchName, nullptr, 0,
+                                                        nullptr, nullptr)) > kLoggedPortNameBytes) {
+      cchName = static_cast<int>(static_cast<long long>(cchName) * kLoggedPortNameBytes / cbName);
+    }
+    if (cchName > 0) {
+      const int cbWritten = WideCharToMultiByte(CP_ACP, 0, pszPortName, cchName, szName,
+                                                kLoggedPortNameBytes, nullptr, nullptr);
+      szName[cbWritten > 0 ? cbWritten : 0] = '\0';
+    }
   }
   LogMessage(LOG_INFORM, "**** PjlMon: OpenPort %s : Failed\n", szName);
 }
@@ -105,11 +121,14 @@ BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR /*pszPrinterName*/, PHAN
         LogOpenPortFailed(pszPortName);
         LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Return\n");
       } else if (!pMonitor->pfnOpenPort(pszPortName, &pIniPort->hPort)) {
+        // The port monitor's reason is what the spooler gets, whatever the clean-up does.
+        const DWORD dwError = GetLastError();
         LogOpenPortFailed(pszPortName);
         EnterMonitorLock();
         DeletePortRecord(pIniPort);
         LeaveMonitorLock();
         LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Return\n");
+        SetLastError(dwError);
       } else {
         *pHandle = pIniPort;
         pIniPort->PortMonitor = *pMonitor;

@@ -82,8 +82,8 @@ DWORD SpitLimitFromSetting(UINT uMillions) {
   return uMillions * kSpitsPerLimitUnit;
 }
 
+// Tries again for as long as nobody cancels: a printer switched on later ends the wait.
 bool ReadFirstStatus(CheckState& check) {
-  UnansweredQuestions unanswered;
   while (true) {
     if (GetRoboStatusUSB(check.pIniPort, &check.status, kFirstStatusTimeoutMs, TRUE)) {
       LogMessage(LOG_INFORM, " PrepareForNextPrint: got status - continue\n");
@@ -91,7 +91,7 @@ bool ReadFirstStatus(CheckState& check) {
     }
     LogMessage(LOG_INFORM, " ** PrepareForNextPrint: FAILED to get RoboStatus\n");
     const int answer = Ask(check, IDS_NO_STATUS, MB_SYSTEMMODAL | MB_ICONEXCLAMATION | MB_OKCANCEL);
-    if (answer == IDCANCEL || unanswered.LimitReached(answer)) {
+    if (answer == IDCANCEL) {
       return false;
     }
   }
@@ -135,9 +135,9 @@ void ReadModelSettings(CheckState& check) {
   GlobalFree(pszModelIni);
 }
 
+// Asks again after every re-read until the operator has fixed the printer or cancels.
 void CheckPrinterErrors(CheckState& check) {
   LogMessage(LOG_INFORM, " ** PrepareForNextPrint: Checking for printer error\n");
-  UnansweredQuestions unanswered;
   while (check.fGoOn && check.status.bErrorFlags != 0) {
     const BYTE bFlags = check.status.bErrorFlags;
     LogMessage(LOG_INFORM, " ** PrepareForNextPrint: Printer Error Found %i \n",
@@ -157,7 +157,7 @@ void CheckPrinterErrors(CheckState& check) {
       check.StopJob();
       return;
     }
-    if (answer == IDCANCEL || unanswered.LimitReached(answer)) {
+    if (answer == IDCANCEL) {
       check.StopJob();
       return;
     }
@@ -182,7 +182,9 @@ bool HandleEmptyCartridge(CheckState& check) {
                  static_cast<unsigned>(check.status.bErrorFlags));
       return false;
     }
-    if (unanswered.LimitReached(answer)) {
+    // Once the command is out, clearing the condition at the printer ends the loop. Without it
+    // only a Yes can, so unanswered questions are bounded there.
+    if (!check.fGoOn && unanswered.LimitReached(answer)) {
       check.StopJob();
       return false;
     }

@@ -1,7 +1,9 @@
-// Questions whose only way out is the user's answer: a box that is not shown (quiet mode, or no
-// desktop to show it on) answers 0, which means "go on", and a printer that never changes would
-// then keep the spooler's thread in the loop for ever. Each such loop therefore gives up after a
-// few unanswered questions and takes the branch that stops the job. Real answers are not counted.
+// Loops that only the user's answer can end: a box that is not shown (quiet mode, or nobody to
+// show it to) answers 0, which means "go on", and such a loop would then keep the spooler's
+// thread for ever. Each of them gives up after a few unanswered questions and takes its branch
+// that ends the loop. Loops that the printer itself ends (stock loaded, condition cleared,
+// printer switched on) have no such bound: they wait for the printer. Real answers are not
+// counted.
 #pragma once
 
 #include "diag/log.h"

@@ -63,7 +63,11 @@ LPWSTR OemPtrGetPrinterName(HANDLE hPrinter) {
   return pszName;
 }
 
-LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
+namespace {
+
+// The path of pszFileName in the printer's settings directory, with room kept behind it for
+// cchSuffix more characters that the caller appends in place.
+LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, DWORD cchSuffix) {
   LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() Called\n");
 
   auto pszPath = static_cast<LPWSTR>(GlobalAlloc(GPTR, kSettingsPathChars * sizeof(WCHAR)));
@@ -84,12 +88,12 @@ LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
     return NoDriverPath(pszPath);
   }
 
-  // Callers append ".ini" in place, so it has to fit too. A name that cannot fit is refused
-  // rather than cut: a cut path would name some other printer's file.
-  const DWORD cchNeeded =
-      static_cast<DWORD>(lstrlenW(pszPath)) + 1 + LengthOf(kVendorFolderName) + 1 +
-      LengthOf(kDriversFolderName) + 1 + static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1 +
-      static_cast<DWORD>(lstrlenW(pszFileName)) + LengthOf(kPrinterSettingsExtension) + 1;
+  // A name that cannot fit is refused rather than cut: a cut path would name some other
+  // printer's file.
+  const DWORD cchNeeded = static_cast<DWORD>(lstrlenW(pszPath)) + 1 + LengthOf(kVendorFolderName) +
+                          1 + LengthOf(kDriversFolderName) + 1 +
+                          static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1 +
+                          static_cast<DWORD>(lstrlenW(pszFileName)) + cchSuffix + 1;
   if (cchNeeded > kSettingsPathChars) {
     LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): path too long!\n");
     GlobalFree(pszPrinterName);
@@ -107,8 +111,14 @@ LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
   return pszPath;
 }
 
+}  // namespace
+
+LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
+  return BuildSettingsPath(hPrinter, pszFileName, 0);
+}
+
 LPWSTR GetPrinterSettingsPath(HANDLE hPrinter, LPCWSTR pszPrinterName) {
-  LPWSTR pszPath = OemPtrGetDriverAppDataPath(hPrinter, pszPrinterName);
+  LPWSTR pszPath = BuildSettingsPath(hPrinter, pszPrinterName, LengthOf(kPrinterSettingsExtension));
   if (pszPath != nullptr) {
     lstrcatW(pszPath, kPrinterSettingsExtension);
   }

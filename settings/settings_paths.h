@@ -3,9 +3,7 @@
 
 #include "platform/win32.h"
 
-// Size, in WCHARs with the terminating NUL, of every path block handed out below. A path is only
-// handed out when the printer settings extension ".ini" still fits behind it, so a caller may
-// append it in place.
+// Size, in WCHARs with the terminating NUL, of every path block handed out below.
 inline constexpr DWORD kSettingsPathChars = MAX_PATH;
 
 // The path of pszFileName in the settings directory of the printer behind hPrinter (named as
@@ -20,7 +18,7 @@ LPWSTR OemPtrGetPrinterName(HANDLE hPrinter);
 
 // The printer settings file of a job: <settings directory>\<pszPrinterName>.ini, where
 // pszPrinterName is the name the job's printer was opened under. Same block and rules as
-// OemPtrGetDriverAppDataPath.
+// OemPtrGetDriverAppDataPath, the extension included.
 LPWSTR GetPrinterSettingsPath(HANDLE hPrinter, LPCWSTR pszPrinterName);
 
 // The model settings file VM_lp250.ini of the printer's settings directory. Same block and rules.

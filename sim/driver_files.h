@@ -14,7 +14,7 @@ namespace sim {
 constexpr char kAlignFileColor[] = "VM_Al250.PRN";
 constexpr char kAlignFileBlack[] = "VMAl250K.PRN";
 // The driver file the spooler reports for the printer (it need not exist).
-constexpr char kDriverFileName[] = "VMLP250.DLL";
+constexpr char kDriverFileName[] = "LABELDRV.DLL";
 
 // An alignment print as the simulated printer recognises it: the begin marker of the family
 // ('C' colour, 'K' black), bodyBytes bytes of printable print data, the end marker.

@@ -3,28 +3,27 @@
 #include <algorithm>
 #include <cstring>
 
-#include "printer/commands.h"
-
 namespace sim {
 
 namespace {
 
-constexpr size_t kCommandCount = 4;
-
+// The printer knows its commands from its own firmware, not from the monitor's headers: a wrong
+// byte on the monitor's side arrives here as plain data and is never taken for a command.
 struct KnownCommand {
   Command command;
-  const PrinterCommand* bytes;
+  std::vector<BYTE> bytes;
 };
-constexpr KnownCommand kKnownCommands[kCommandCount] = {
-    {Command::CartridgeChangeStart, &kCartChangeStartCommand},
-    {Command::CartridgeChangeEnd, &kCartChangeEndCommand},
-    {Command::CartridgeEmpty, &kCartEmptyCommand},
-    {Command::AlignmentFinish, &kAlignFinishCommand},
+const KnownCommand kKnownCommands[] = {
+    {Command::CartridgeChangeStart, {0x1B, 0x2A, 0x05, 0x00}},
+    {Command::CartridgeChangeEnd, {0x1B, 0x2A, 0x05, 0x01}},
+    {Command::CartridgeEmpty, {0x1B, 0x2A, 0x6D, 0x04, 0x04}},
+    {Command::AlignmentFinish, {0x1B, 0x04, 0x01, 0x00, 0x0E, 0x00, 0x00, 0x2E, 0xA5, 0x00, 0x0B,
+                                0x40, 0xE0, 0x81, 0x00, 0x01, 0x00, 0x01, 0x01, 0x02, 0x01, 0x00}},
 };
 
 std::optional<Command> RecogniseCommand(const BYTE* bytes, DWORD count) {
   for (const KnownCommand& known : kKnownCommands) {
-    if (count == known.bytes->cbLength && std::memcmp(bytes, known.bytes->pBytes, count) == 0) {
+    if (count == known.bytes.size() && std::memcmp(bytes, known.bytes.data(), count) == 0) {
       return known.command;
     }
   }

@@ -12,7 +12,7 @@
 namespace sim {
 
 // What a printer driver sends before the first label: a printer reset and the model's name.
-constexpr char kJobPreamble[] = "\x1B@VMLP250 job\r\n";
+constexpr char kJobPreamble[] = "\x1B@LABELS1 job\r\n";
 constexpr DWORD kJobPreambleSize = sizeof(kJobPreamble) - 1;
 
 struct Job {

@@ -5,13 +5,7 @@
 namespace langmon_test {
 namespace {
 
-class JobFlowTest : public ScenarioTest {
- protected:
-  static long Count(const std::string& line) {
-    const std::vector<std::string> lines = LogLines();
-    return std::count(lines.begin(), lines.end(), line);
-  }
-};
+class JobFlowTest : public ScenarioTest {};
 
 TEST_F(JobFlowTest, AnySpoolerBufferSizeDeliversTheJobWholeAndChecksEachHeaderOnce) {
   std::mt19937 random(7);
@@ -91,11 +85,8 @@ TEST_F(JobFlowTest, FilePortsAndCommandDocumentsAreNeverChecked) {
   EXPECT_EQ(Boxes(), std::vector<unsigned>{440});
 }
 
+// The job still starts and ends at the port monitor as any job does; only the check is skipped.
 TEST_F(JobFlowTest, JobWhosePrinterCannotBeOpenedIsSentWithoutTheCheck) {
-  // The port keeps what its previous job set up: the header pattern, scanning on.
-  Print(1);
-  host::ClearSetJobCalls();
-  printer_->ClearEvents();
   sim::Job job;
   job.jobId = 2;
   job.printerName = u"Unknown printer";
@@ -104,9 +95,29 @@ TEST_F(JobFlowTest, JobWhosePrinterCannotBeOpenedIsSentWithoutTheCheck) {
   EXPECT_TRUE(result.started);
   EXPECT_FALSE(result.writeFailed);
   EXPECT_EQ(printer_->JobData(), job.data);
+  std::vector<sim::EventKind> frame;
+  for (const sim::Event& event : printer_->Events()) {
+    if (event.kind == sim::EventKind::StartDoc) {
+      EXPECT_EQ(event.text, u"Unknown printer");
+      EXPECT_EQ(event.value, 2u);
+    }
+    if (event.kind == sim::EventKind::StartDoc || event.kind == sim::EventKind::EndDoc) {
+      frame.push_back(event.kind);
+    }
+  }
+  EXPECT_EQ(frame, (std::vector<sim::EventKind>{sim::EventKind::StartDoc, sim::EventKind::EndDoc}));
   EXPECT_TRUE(Logged(Error("**** LANGMON: PJLMonStartDocPort failed to open printer\n")));
-  EXPECT_GE(Count(Warning("Header found -- no job record, sent without the check\n")), 1);
+  EXPECT_EQ(Count(Warning("Header found -- no job record, sent without the check\n")), 2);
   EXPECT_TRUE(host::SetJobCalls().empty());
+  EXPECT_TRUE(Boxes().empty());
+
+  // A port monitor that refuses such a job is reported like any failed start.
+  printer_->FailStartDocs(true);
+  job.jobId = 3;
+  EXPECT_FALSE(spooler_->Print(job).started);
+  ASSERT_EQ(Boxes(), std::vector<unsigned>{455});
+  EXPECT_EQ(host::MessageBoxes()[0].caption, u"Unknown printer");
+  EXPECT_EQ(host::OpenPrinterHandles(), 0);
 }
 
 TEST_F(JobFlowTest, FailedStartIsReportedOnceUntilAStartSucceeds) {

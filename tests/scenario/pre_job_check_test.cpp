@@ -49,16 +49,6 @@ TEST_F(PreJobCheckTest, SilentPrinterAsksToRetryAndCancelDeletesTheJobs) {
   EXPECT_EQ(printer_->JobData().size(), sim::kJobPreambleSize);
 }
 
-TEST_F(PreJobCheckTest, SilentPrinterInQuietModeGivesUpInsteadOfHangingTheSpooler) {
-  WriteText(ModelIni(), "[settings]\nSHOW_UI=0\n");
-  printer_->SetAutoStatus(false);
-  const sim::JobResult result = Print(1);
-  EXPECT_TRUE(result.writeFailed);
-  EXPECT_TRUE(host::MessageBoxes().empty()) << "quiet mode shows nothing";
-  EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
-  EXPECT_TRUE(Logged(Warning("3 questions went unanswered: giving up\n")));
-}
-
 TEST_F(PreJobCheckTest, OutOfStockIsAskedUntilTheStockIsBack) {
   sim::Status status;
   status.errorFlags = 0x01;
@@ -177,17 +167,6 @@ TEST_F(PreJobCheckTest, EmptyCartridgeClearedByTheUserLetsTheJobGoOn) {
   EXPECT_EQ(printer_->Commands(), std::vector<Command>{Command::CartridgeEmpty});
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), 1);
   EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), -999) << "level 5 is never stored";
-}
-
-TEST_F(PreJobCheckTest, EmptyCartridgeInQuietModeStopsTheJobAfterAFewUnansweredQuestions) {
-  WriteText(ModelIni(), "[settings]\nSHOW_UI=0\n");
-  sim::Status status;
-  status.yellowSpits = 900 * kMillion;
-  status.errorFlags = 0x02;
-  Report(status);
-  const sim::JobResult result = Print(1);
-  EXPECT_TRUE(result.writeFailed);
-  EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
 }
 
 TEST_F(PreJobCheckTest, ChangingAnEmptyCartridgeResetsTheWarnLevelAndAlignsTheNewOne) {
@@ -344,6 +323,84 @@ TEST_F(PreJobCheckTest, InvalidMarksInQuietModeKeepTheDefaultsAfterAFewAttempts)
   EXPECT_TRUE(Print(1).writeFailed);
   EXPECT_EQ(printer_->AlignmentPrints().size(), 3u);
   EXPECT_EQ(printer_->Commands(), std::vector<Command>{Command::AlignmentFinish});
+}
+
+// ---- Quiet mode: nobody is asked, so the printer alone ends each wait -------------------------
+
+class QuietCheckTest : public PreJobCheckTest {
+ protected:
+  void SetUp() override {
+    PreJobCheckTest::SetUp();
+    WriteText(ModelIni(), "[settings]\nSHOW_UI=0\n");
+  }
+
+  // Applies `change` to the printer `ms` after the job starts.
+  void ChangeAfter(DWORD ms, const sim::StateChange& change) {
+    sim::Trigger trigger;
+    trigger.when = sim::When::AfterJobStart;
+    trigger.delayMs = ms;
+    trigger.change = change;
+    printer_->AddTrigger(trigger);
+  }
+
+  // The job printed whole, counted once per label, and nothing was shown.
+  void ExpectPrintedAfter(DWORD ms, unsigned labels) {
+    EXPECT_TRUE(host::MessageBoxes().empty());
+    EXPECT_TRUE(DeletedJobs().empty());
+    EXPECT_EQ(printer_->JobData(), lastJobData_);
+    EXPECT_EQ(PrinterSetting(u"PrintCounter"), static_cast<int>(labels));
+    EXPECT_GE(GetTickCount(), ms) << "the job went on only once the printer was fixed";
+  }
+};
+
+TEST_F(QuietCheckTest, StockLoadedLaterPrintsTheJob) {
+  sim::Status status;
+  status.errorFlags = 0x01;
+  Report(status);
+  sim::StateChange loaded;
+  loaded.errorFlags = 0;
+  ChangeAfter(20000, loaded);
+  EXPECT_FALSE(Print(2).writeFailed);
+  ExpectPrintedAfter(20000, 2);
+  EXPECT_FALSE(Logged(Warning("3 questions went unanswered: giving up\n")));
+}
+
+TEST_F(QuietCheckTest, EmptyCartridgeClearedAtThePrinterPrintsTheJob) {
+  sim::Status status;
+  status.yellowSpits = 900 * kMillion;
+  status.errorFlags = 0x02;
+  Report(status);
+  sim::StateChange cleared;
+  cleared.errorFlags = 0;
+  ChangeAfter(20000, cleared);
+  EXPECT_FALSE(Print(1).writeFailed);
+  ExpectPrintedAfter(20000, 1);
+  // Asked about every job, since level 5 is never stored.
+  EXPECT_EQ(printer_->Commands(), std::vector<Command>{Command::CartridgeEmpty});
+}
+
+TEST_F(QuietCheckTest, PrinterSwitchedOnAfterMinutesPrintsTheJob) {
+  printer_->SetReadMode(sim::ReadOutcome{sim::ReadFault::Empty, 0});
+  sim::StateChange on;
+  on.readMode = sim::ReadOutcome{};
+  ChangeAfter(400000, on);
+  EXPECT_FALSE(Print(1).writeFailed);
+  ExpectPrintedAfter(400000, 1);
+  // Three reads of two minutes each fail; the fourth finds the printer on.
+  EXPECT_EQ(Count(Inform(" ** PrepareForNextPrint: FAILED to get RoboStatus\n")), 3);
+}
+
+// Where nothing but an answer ends a loop, a few unanswered questions end it.
+TEST_F(QuietCheckTest, EmptyCartridgeWhoseCommandIsRefusedStopsTheJob) {
+  sim::Status status;
+  status.yellowSpits = 900 * kMillion;
+  Report(status);
+  // The job's first write goes through; the next write, the cartridge-empty command, is refused.
+  printer_->QueueWrites({sim::WriteOutcome{}, sim::WriteOutcome{sim::WriteFault::Fail, 0}});
+  EXPECT_TRUE(Print(1).writeFailed);
+  EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
+  EXPECT_TRUE(Logged(Warning("3 questions went unanswered: giving up\n")));
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
 }
 
 }  // namespace

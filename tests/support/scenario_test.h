@@ -72,6 +72,12 @@ class ScenarioTest : public MonitorTest {
     return ids;
   }
 
+  // How often a log line was written.
+  static long Count(const std::string& line) {
+    const std::vector<std::string> lines = LogLines();
+    return std::count(lines.begin(), lines.end(), line);
+  }
+
   // Sets what the printer reports.
   void Report(const sim::Status& status) { printer_->SetStatus(status); }
 

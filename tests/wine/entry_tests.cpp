@@ -146,7 +146,7 @@ class PortTest : public testing::Test {
   BOOL Open(const wchar_t* name, HANDLE* handle) { return Open(name, handle, &portMonitor_); }
   BOOL Open(const wchar_t* name, HANDLE* handle, MONITOR* portMonitor) {
     std::wstring portName(name);
-    wchar_t printerName[] = L"Velmora LX910";
+    wchar_t printerName[] = L"Label A";
     return monitor_.pfnOpenPortEx(portName.data(), printerName, handle, portMonitor);
   }
 

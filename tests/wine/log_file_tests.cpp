@@ -62,7 +62,7 @@ TEST(LogFile, RecordsTheEntriesWithLocalTimestampsOneLinePerMessage) {
   ASSERT_NE(table, nullptr);
   MONITOR portMonitor = HostPortMonitorTable();
   wchar_t portName[] = L"USB009";
-  wchar_t printerName[] = L"Velmora LX910";
+  wchar_t printerName[] = L"Label A";
   HANDLE port = nullptr;
   ASSERT_TRUE(table->Monitor.pfnOpenPortEx(portName, printerName, &port, &portMonitor));
   ASSERT_TRUE(table->Monitor.pfnClosePort(port));

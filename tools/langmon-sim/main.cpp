@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
   bool showBuiltIn = false, checkOnly = false;
   int logLevel = 3;
   unsigned maxQuestions = 50;
+  unsigned maxSeconds = 3600;
 
   app.add_option("-s,--scenario", scenarioFile, "Run the scenario in this JSON file")
       ->check(CLI::ExistingFile);
@@ -83,6 +84,10 @@ int main(int argc, char** argv) {
   app.add_option("--max-questions", maxQuestions,
                  "Stop answering as scripted after this many boxes in a run")
       ->check(CLI::Range(1u, 100000u));
+  app.add_option("--max-time", maxSeconds,
+                 "Stop the run when the monitor is still waiting for the printer after this many "
+                 "seconds on the run's clock (default 3600)")
+      ->check(CLI::Range(1u, 4000000u));
   app.add_flag("--no-color", noColor, "No colours (also when NO_COLOR is set)");
   app.add_flag("--ascii", ascii, "Draw with plain ASCII characters only");
   app.add_flag("--check", checkOnly, "Only read and check the scenario, then exit");
@@ -148,6 +153,7 @@ int main(int argc, char** argv) {
 
   options.realTime = realTime;
   options.maxQuestions = maxQuestions;
+  options.maxRunMs = static_cast<DWORD>(maxSeconds) * 1000;
   for (std::string* folder : {&logDir, &settingsDir}) {
     if (folder->empty()) continue;
     std::error_code error;

@@ -25,6 +25,9 @@ constexpr DWORD kFileWriteSize = 4096;
 // While the clock only moves in Sleep, the printer is looked at again after this much of it.
 constexpr DWORD kPollEveryMs = 500;
 
+// Thrown on the job's thread when the run's time is up; caught where the job was sent.
+struct RunOutOfTime {};
+
 std::string Quoted(const std::u16string& text) {
   std::string quoted(1, '"');
   quoted.append(ToUtf8(text)).push_back('"');
@@ -202,6 +205,7 @@ class Run {
   DWORD start_ = 0;
   DWORD lastPoll_ = 0;
   unsigned writeCalls_ = 0;
+  bool outOfTime_ = false;
 
   // Script.
   std::vector<Answer> script_;
@@ -248,6 +252,11 @@ void Run::SetUpHost() {
   host::OnSleep([this](DWORD) {
     if (host::Ticks() - lastPoll_ >= kPollEveryMs) Poll();
     listener_.Tick(Now());
+    if (!outOfTime_ && Now() >= options_.maxRunMs) {
+      // Nothing inside the monitor ends such a wait: leave it from here, on its own thread.
+      outOfTime_ = true;
+      throw RunOutOfTime{};
+    }
   });
 }
 
@@ -447,8 +456,12 @@ JobReport Run::RunJob(const JobSpec& plan) {
   writeCalls_ = 0;
 
   listener_.JobStarting(plan, job.totalBytes);
-  job.result = spooler_->Print(
-      request, [this, &job](DWORD accepted) { listener_.Progress(accepted, job.totalBytes); });
+  try {
+    job.result = spooler_->Print(
+        request, [this, &job](DWORD accepted) { listener_.Progress(accepted, job.totalBytes); });
+  } catch (const RunOutOfTime&) {
+    job.result.started = true;
+  }
   Poll();
 
   const std::vector<host::MessageBoxRecord> boxes = host::MessageBoxes();
@@ -463,7 +476,14 @@ JobReport Run::RunJob(const JobSpec& plan) {
     deleted =
         deleted || (setJobs_[i].jobId == plan.jobId && setJobs_[i].command == JOB_CONTROL_DELETE);
   }
-  if (!job.result.started) {
+  if (outOfTime_) {
+    job.outcome = JobOutcome::Waiting;
+    if (plan.expect.outcome != JobOutcome::Waiting) {
+      report_.mismatches.push_back("the monitor was still waiting for the printer after " +
+                                   std::to_string(options_.maxRunMs / 1000) +
+                                   " s on the run's clock: the run was stopped");
+    }
+  } else if (!job.result.started) {
     job.outcome = JobOutcome::FailedStart;
   } else if (deleted) {
     job.outcome = JobOutcome::Deleted;
@@ -536,7 +556,11 @@ RunReport Run::Execute() {
     wrapped_.Monitor.pfnClosePort = &Run::ClosePort;
     spooler_ = std::make_unique<sim::Spooler>(&wrapped_);
     if (spooler_->OpenPort(ToUtf16(scenario_.printer.port), ToUtf16(scenario_.printer.name))) {
-      for (const JobSpec& job : scenario_.jobs) report_.jobs.push_back(RunJob(job));
+      for (const JobSpec& job : scenario_.jobs) {
+        report_.jobs.push_back(RunJob(job));
+        if (outOfTime_) break;
+      }
+      // Closing the port releases a job that was left waiting as well.
       spooler_->ClosePort();
     } else {
       report_.mismatches.push_back("the port could not be opened: no job was sent");

@@ -24,6 +24,10 @@ struct RunOptions {
   // Past this many questions in a run the runner stops answering as scripted (it cancels, or
   // gives no answer), so a scenario that never lets the monitor go on cannot run for ever.
   unsigned maxQuestions = 50;
+  // The monitor waits for as long as the printer needs (stock loaded, a condition cleared, the
+  // printer switched on). A run whose printer never does so is stopped after this long on the
+  // run's clock, with the job still waiting; no further job is sent.
+  DWORD maxRunMs = 3600000;
   // The jobs are not the ones the answers were written for: answers left over are no mistake.
   bool answersMayRemain = false;
 };

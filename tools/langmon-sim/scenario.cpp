@@ -620,7 +620,8 @@ Expectation ExpectationOf(const Reader& reader, const json& value, const std::st
           std::vector<std::pair<std::string, JobOutcome>>{{"printed", JobOutcome::Printed},
                                                           {"deleted", JobOutcome::Deleted},
                                                           {"failed_start", JobOutcome::FailedStart},
-                                                          {"stopped", JobOutcome::Stopped}});
+                                                          {"stopped", JobOutcome::Stopped},
+                                                          {"waiting", JobOutcome::Waiting}});
     }
   }
   if (const json* v = object.Take("boxes")) {
@@ -753,6 +754,8 @@ const char* JobOutcomeName(JobOutcome outcome) {
       return "failed_start";
     case JobOutcome::Stopped:
       return "stopped";
+    case JobOutcome::Waiting:
+      return "waiting";
   }
   return "unknown";
 }

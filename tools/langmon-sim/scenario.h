@@ -34,6 +34,7 @@ enum class JobOutcome {
   Deleted,      // the monitor deleted it (SetJobW with JOB_CONTROL_DELETE)
   FailedStart,  // StartDocPort refused it
   Stopped,      // a write was refused without the job being deleted
+  Waiting,      // the monitor was still waiting for the printer when the run's time ran out
 };
 const char* JobOutcomeName(JobOutcome outcome);
 

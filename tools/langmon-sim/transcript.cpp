@@ -485,6 +485,10 @@ void Transcript::JobFinished(DWORD ms, const JobReport& job) {
       text = "stopped: a write was refused after " + of;
       style = Style::Warning;
       break;
+    case JobOutcome::Waiting:
+      text = "still waiting for the printer when the run's time ran out, after " + of;
+      style = Style::Warning;
+      break;
   }
   text += "; " + Plural(writes_, "write", "writes") + ", boxes: " + BoxList(job.boxes) +
           ", PrintCounter " + std::to_string(job.printCounter);

@@ -268,9 +268,14 @@ TEST_F(ConcurrencyTest, StartArrivingWhileAnotherStartIsUnderWayIsToldThePortIsB
   ASSERT_TRUE(secondAsked);
   EXPECT_FALSE(secondStarted);
   EXPECT_EQ(secondError, static_cast<DWORD>(ERROR_BUSY));
-  EXPECT_TRUE(printer->Events().empty() ||
-              printer->Events().back().kind != sim::EventKind::StartDoc);
-  // The first start went on without a job and gave the port back: the spooler's retry gets it.
+  // Only the first job was started at the port monitor, without a record of ours.
+  const std::vector<sim::Event> events = printer->Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.back().kind, sim::EventKind::StartDoc);
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const sim::Event& e) { return e.kind == sim::EventKind::StartDoc; }),
+            1);
+  // Once it has ended, the spooler's retry gets the port.
   EXPECT_TRUE(PJLMonEndDocPort(port));
   EXPECT_TRUE(PJLMonStartDocPort(port, known.data(), 2, 1, reinterpret_cast<LPBYTE>(&docInfo)));
   EXPECT_TRUE(PJLMonEndDocPort(port));

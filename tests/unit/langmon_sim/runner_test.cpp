@@ -157,6 +157,26 @@ TEST_F(RunnerTest, AQuestionThatNeverEndsIsStoppedByTheQuestionLimit) {
   EXPECT_EQ(report.jobs[0].outcome, JobOutcome::Deleted);
 }
 
+// In quiet mode nothing but the printer ends the wait; a printer that never recovers is left
+// waiting when the run's time is up, the port is closed and no further job is sent.
+TEST_F(RunnerTest, APrinterThatNeverRecoversIsLeftWaitingWhenTheRunsTimeIsUp) {
+  RunOptions options;
+  options.maxRunMs = 30000;
+  const std::string scenario = R"({"quiet": true, "printer": {"error_flags": ["out_of_stock"]},
+      "jobs": [{"labels": 1, "expect": {"outcome": "%"}}, {"labels": 1}]})";
+  RunReport report = Run(std::string(scenario).replace(scenario.find('%'), 1, "printed"), options);
+  ASSERT_EQ(report.jobs.size(), 1u);
+  EXPECT_EQ(report.jobs[0].outcome, JobOutcome::Waiting);
+  EXPECT_GE(report.elapsedMs, 30000u);
+  EXPECT_EQ(report.mismatches,
+            std::vector<std::string>{"the monitor was still waiting for the printer after 30 s on "
+                                     "the run's clock: the run was stopped"});
+  EXPECT_EQ(recorder_.log.back(), "VMT_LM_10[INFORM] **** PJLMonClosePort Returning\n");
+
+  report = Run(std::string(scenario).replace(scenario.find('%'), 1, "waiting"), options);
+  EXPECT_TRUE(report.Ok());
+}
+
 TEST_F(RunnerTest, ExpectationsThatDoNotHoldAreEachReported) {
   const RunReport report = Run(R"({
     "jobs": [{"labels": 2, "expect": {"outcome": "deleted", "boxes": [440], "print_counter": 5,

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "resources/resource_ids.h"
 #include "tests/support/fake_port_monitor.h"
 #include "tests/support/monitor_test.h"
 
@@ -184,29 +183,52 @@ TEST_F(JobControlTest, SecondStartOnABusyPortIsRefused) {
 
 // Without its record or its printer the job is not held up: nothing is listed, the port monitor is
 // not asked, and the port keeps what its previous job left.
-TEST_F(JobControlTest, JobWithoutARecordOrPrinterStartsUnlistedAndUnchecked) {
-  const std::vector<std::string> returnTrue = {Inform("**** PJLStartDocPortEx Return TRUE\n")};
-  host::FailAllocation(1);
-  EXPECT_TRUE(Start(port_, 1));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{kCalled, Inform("**** LANGMON: pIniJob = NULL\n"),
-                                                  returnTrue[0]}));
-
+// Without a record of ours the job still starts and ends at the port monitor; it is not listed.
+TEST_F(JobControlTest, JobWithoutARecordOrPrinterStartsAtThePortMonitorUnlisted) {
+  const std::vector<std::string> started = {Inform("**** PJLStartDocPortEx Return\n"),
+                                            Inform("**** PJLStartDocPortEx Return TRUE\n")};
   AddPrinter(u"Offline", false);
-  ClearLog();
-  EXPECT_TRUE(Start(port_, 2, u"Invoice", u"Offline"));
-  EXPECT_EQ(LogLines(),
-            (std::vector<std::string>{
-                kCalled, Error("**** LANGMON: PJLMonStartDocPort failed to open printer\n"),
-                returnTrue[0]}));
+  for (int failure = 0; failure < 2; ++failure) {
+    ClearLog();
+    TheFakePort().calls.clear();
+    fShowUI = FALSE;
+    if (failure == 0) {
+      host::FailAllocation(1);
+      EXPECT_TRUE(Start(port_, 1));
+      EXPECT_EQ(LogLines(),
+                (std::vector<std::string>{kCalled, Inform("**** LANGMON: pIniJob = NULL\n"),
+                                          started[0], started[1]}));
+    } else {
+      EXPECT_TRUE(Start(port_, 2, u"Invoice", u"Offline"));
+      EXPECT_EQ(LogLines(),
+                (std::vector<std::string>{
+                    kCalled, Error("**** LANGMON: PJLMonStartDocPort failed to open printer\n"),
+                    started[0], started[1]}));
+    }
+    EXPECT_EQ(TheFakePort().calls, std::vector<std::string>{"StartDocPort"});
+    EXPECT_TRUE(ListedJobs(port_).empty());
+    EXPECT_EQ(PortStatus(port_), PORT_IN_JOB | PORT_FIRST_WRITE);
+    EXPECT_EQ(port_->HeaderPattern.cbHeader, 36u);
+    EXPECT_TRUE(GateTaken(port_));
+    EXPECT_TRUE(fShowUI.load()) << "no printer settings to say otherwise";
 
-  EXPECT_TRUE(TheFakePort().calls.empty()) << "the port monitor is not asked";
-  EXPECT_TRUE(ListedJobs(port_).empty());
-  EXPECT_EQ(PortStatus(port_), 0u);
-  EXPECT_FALSE(GateTaken(port_));
+    ASSERT_TRUE(PJLMonEndDocPort(port_));
+    EXPECT_EQ(TheFakePort().calls.back(), "EndDocPort");
+    EXPECT_EQ(PortStatus(port_), PORT_FIRST_WRITE);
+    EXPECT_TRUE(SetJobs().empty());
+    ExpectJobsReleased();
+  }
+
+  // Refused by the port monitor: a failed start like any other, the port monitor's reason kept.
+  TheFakePort().startSucceeds = false;
+  host::SetFixedAnswer(IDOK);
+  EXPECT_FALSE(Start(port_, 3, u"Invoice", u"Offline"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  ASSERT_EQ(host::MessageBoxes().size(), 1u);
+  EXPECT_EQ(host::MessageBoxes()[0].textId, 455u);
+  EXPECT_EQ(host::MessageBoxes()[0].caption, u"Offline");
+  EXPECT_EQ(PortStatus(port_) & PORT_IN_JOB, 0u);
   ExpectJobsReleased();
-
-  EXPECT_TRUE(Start(port_, 3));
-  EXPECT_EQ(ListedJobs(port_), std::vector<DWORD>{3});
 }
 
 TEST_F(JobControlTest, FailedStartWarnsOnceUntilAStartSucceeds) {
@@ -224,7 +246,7 @@ TEST_F(JobControlTest, FailedStartWarnsOnceUntilAStartSucceeds) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));  // the port monitor's reason
   EXPECT_EQ(LogLines(), warned);
   ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].textId, static_cast<unsigned>(IDS_NO_COMMUNICATION));
+  EXPECT_EQ(host::MessageBoxes()[0].textId, 455u);
   EXPECT_EQ(host::MessageBoxes()[0].caption, u"Label A");
   EXPECT_EQ(host::MessageBoxes()[0].type, 0x1010u);
   EXPECT_TRUE(fWarnedOnFailedStart.load());

@@ -146,9 +146,17 @@ TEST_F(PortRecordsTest, FailedPortMonitorOpenLeavesNoRecordAndCanBeRetried) {
   EXPECT_EQ(LeakedAllocations(), 0);
   EXPECT_EQ(host::OpenEvents(), 0);
 
+  // A name far longer than a path: the spooler still gets the port monitor's reason, and the
+  // line keeps its ending with as much of the name as fits (454 bytes behind the prefix).
+  ClearLog();
+  const std::u16string longName = u"IP_" + std::u16string(600, u'7');
+  EXPECT_FALSE(Open(longName, &handle));
+  EXPECT_EQ(GetLastError(), 1167u);
+  EXPECT_TRUE(Logged(Inform("**** PjlMon: OpenPort IP_" + std::string(451, '7') + " : Failed\n")));
+
   TheFakePort().openSucceeds = true;
   EXPECT_TRUE(Open(u"USB001", &handle));
-  EXPECT_EQ(std::count(TheFakePort().calls.begin(), TheFakePort().calls.end(), "OpenPort"), 2);
+  EXPECT_EQ(std::count(TheFakePort().calls.begin(), TheFakePort().calls.end(), "OpenPort"), 3);
 }
 
 TEST_F(PortRecordsTest, AllocationFailureAtEachStepLeavesNothingBehind) {

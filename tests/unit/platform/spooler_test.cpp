@@ -12,7 +12,7 @@ using ShellTest = PlatformTest;
 host::Printer LabelPrinter() {
   host::Printer printer;
   printer.name = u"Label Printer";
-  printer.driverPath = u"C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\VMLP250.DLL";
+  printer.driverPath = u"C:\\Windows\\System32\\spool\\DRIVERS\\x64\\3\\LABELDRV.DLL";
   return printer;
 }
 

@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PrintFileTest, ADriverPathWithoutABackslashGivesNoPath) {
   host::Printer bare;
   bare.name = u"Bare";
-  bare.driverPath = u"VMLP250.DLL";
+  bare.driverPath = u"LABELDRV.DLL";
   host::AddPrinter(bare);
   HANDLE hBare = nullptr;
   std::u16string name = u"Bare";

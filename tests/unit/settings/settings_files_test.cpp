@@ -69,24 +69,34 @@ TEST_F(SettingsPathTest, NoPathWithoutFolderPrinterOrMemory) {
   EXPECT_TRUE(LogLines().empty());
 }
 
-// A path is handed out only when ".ini" still fits in the block behind it.
-TEST_F(SettingsPathTest, RefusesAPathThatWouldNotFitWithTheExtension) {
+// Every path may use the whole 260-unit block; only the printer settings file keeps room for
+// its ".ini". A model settings path of 256 to 259 units is a path like any other.
+TEST_F(SettingsPathTest, KeepsRoomForTheExtensionOnlyWhereItIsAppended) {
   HANDLE printer = Open(u"Label A");
   const size_t folderLength = (WindowsSettingsFolder("Label A") + u"\\").size();
-  const size_t fits = kSettingsPathChars - 1 - 4 - folderLength;
+  const size_t fits = 259 - folderLength;
 
-  const std::u16string longest(fits, u'f');
-  LPWSTR path = OemPtrGetDriverAppDataPath(printer, longest.c_str());
-  ASSERT_NE(path, nullptr);
-  lstrcatW(path, WSTR(".ini"));
-  EXPECT_EQ(static_cast<DWORD>(lstrlenW(path)), kSettingsPathChars - 1);
-  GlobalFree(path);
-
+  for (size_t length : {fits - 3, fits}) {
+    const std::u16string name(length, u'f');
+    LPWSTR path = OemPtrGetDriverAppDataPath(printer, name.c_str());
+    ASSERT_NE(path, nullptr) << length;
+    EXPECT_EQ(static_cast<size_t>(lstrlenW(path)), folderLength + length);
+    GlobalFree(path);
+  }
   ClearLog();
   const std::u16string tooLong(fits + 1, u'f');
   EXPECT_EQ(OemPtrGetDriverAppDataPath(printer, tooLong.c_str()), nullptr);
   EXPECT_EQ(LogLines(),
             (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): path too long!\n")}));
+
+  const std::u16string longestJobName(fits - 4, u'j');
+  LPWSTR ini = GetPrinterSettingsPath(printer, longestJobName.c_str());
+  ASSERT_NE(ini, nullptr);
+  EXPECT_EQ(static_cast<size_t>(lstrlenW(ini)), 259u);
+  EXPECT_EQ(std::u16string(ini).substr(255), u".ini");
+  GlobalFree(ini);
+  const std::u16string jobNameTooLong(fits - 3, u'j');
+  EXPECT_EQ(GetPrinterSettingsPath(printer, jobNameTooLong.c_str()), nullptr);
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
@@ -193,6 +203,17 @@ TEST_F(QuietModeTest, PromptsStayOnWhenThePathCannotBeBuilt) {
   fShowUI = FALSE;
   LoadQuietModeSetting(printer);
   EXPECT_TRUE(fShowUI.load());
+}
+
+// A model settings path that uses the block to its last unit still carries the setting.
+TEST_F(QuietModeTest, ReadFromAModelSettingsPathOfFullLength) {
+  const size_t baseLength = WindowsSettingsFolder("").size();
+  const std::string name(259 - baseLength - std::string("\\VM_lp250.ini").size(), 'Q');
+  AddPrinter(Wide(name));
+  WriteSettingsFile(name, "VM_lp250.ini", "SHOW_UI=0\r\n");
+  fShowUI = TRUE;
+  LoadQuietModeSetting(Open(Wide(name)));
+  EXPECT_FALSE(fShowUI.load());
 }
 
 // ---- Decimal text ------------------------------------------------------------------------------

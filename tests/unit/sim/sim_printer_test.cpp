@@ -226,7 +226,7 @@ TEST_F(SimPrinterTest, TheRegisteredPrintersDriverLivesInTheDriverFolder) {
   DWORD cbNeeded = 0;
   ASSERT_TRUE(GetPrinterDriverW(hPrinter, nullptr, 2, info, sizeof(info), &cbNeeded));
   const auto* driver = reinterpret_cast<const DRIVER_INFO_2W*>(info);
-  EXPECT_EQ(host::NativePath(std::u16string(driver->pDriverPath)), folder + "/VMLP250.DLL");
+  EXPECT_EQ(host::NativePath(std::u16string(driver->pDriverPath)), folder + "/LABELDRV.DLL");
   ClosePrinter(hPrinter);
 }
 

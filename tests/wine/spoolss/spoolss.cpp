@@ -97,7 +97,7 @@ BOOL Fits(DWORD needed, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded) {
   return TRUE;
 }
 
-std::wstring DriverName() { return L"Velmora LP250"; }
+std::wstring DriverName() { return L"Label A Driver"; }
 
 std::wstring Environment() {
 #ifdef _WIN64
