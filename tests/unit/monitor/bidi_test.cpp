@@ -105,6 +105,13 @@ TEST_F(BidiTest, BlackFamilyCartridgesReportOneBlackInkOnTheYellowCounter) {
 
 TEST_F(BidiTest, LevelsAreUnknownWithoutSettingsOrCartridgeAndEveryInkWithoutStatus) {
   Report(Color(100000000, 0, 0));
+  // The printer cannot be opened for its settings, or reports no name for them, or there is no
+  // application-data folder: no limit, so no level.
+  for (unsigned nth : {1u, 2u}) {
+    host::FailSpoolerCall(nth);
+    EXPECT_EQ(GetAll(u"\\Printer.Consumables.Yellow"), ConsumableAnswers(0, u"Yellow", TRUE, -1));
+  }
+  EXPECT_EQ(host::OpenPrinterHandles(), 0);
   host::SetCommonAppDataFolder("");
   EXPECT_EQ(GetAll(u"\\Printer.Consumables.Yellow"), ConsumableAnswers(0, u"Yellow", TRUE, -1));
 
