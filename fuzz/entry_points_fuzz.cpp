@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_host.h"
+#include "sim/sim_printer.h"
 #include "sim/spooler.h"
 
 namespace {
@@ -140,17 +141,10 @@ MONITOR FuzzPortMonitor(uint8_t entries) {
 
 // The same port monitor in its MONITOR2 form, whose size may cut off its later entries.
 MONITOR2 FuzzPortMonitor2(const MONITOR& entries, uint8_t shape) {
-  MONITOR2 table{};
-  table.cbSize = (shape & 0x10) ? static_cast<DWORD>(offsetof(MONITOR2, pfnAddPort))
-                                : static_cast<DWORD>(sizeof(MONITOR2));
-  table.pfnOpenPort = FuzzOpenPort2;
-  table.pfnStartDocPort = entries.pfnStartDocPort;
-  table.pfnWritePort = entries.pfnWritePort;
-  table.pfnReadPort = entries.pfnReadPort;
-  table.pfnEndDocPort = entries.pfnEndDocPort;
-  table.pfnClosePort = entries.pfnClosePort;
-  table.pfnGetPrinterDataFromPort = entries.pfnGetPrinterDataFromPort;
-  table.pfnSetPortTimeOuts = entries.pfnSetPortTimeOuts;
+  MONITOR2 table = sim::AsMonitor2(entries, FuzzOpenPort2);
+  if (shape & 0x10) {
+    table.cbSize = static_cast<DWORD>(offsetof(MONITOR2, pfnAddPort));
+  }
   if (shape & 0x08) table.pfnSendRecvBidiDataFromPort = FuzzSendRecvBidi;
   return table;
 }

@@ -1031,11 +1031,10 @@ const MONITOR& PortMonitor() {
   return table;
 }
 
-MONITOR2 PortMonitor2(bool bidi) {
-  const MONITOR& entries = PortMonitor();
+MONITOR2 AsMonitor2(const MONITOR& entries, decltype(MONITOR2::pfnOpenPort) open) {
   MONITOR2 table{};
   table.cbSize = sizeof(MONITOR2);
-  table.pfnOpenPort = SimOpenPort2;
+  table.pfnOpenPort = open;
   table.pfnStartDocPort = entries.pfnStartDocPort;
   table.pfnWritePort = entries.pfnWritePort;
   table.pfnReadPort = entries.pfnReadPort;
@@ -1043,6 +1042,11 @@ MONITOR2 PortMonitor2(bool bidi) {
   table.pfnClosePort = entries.pfnClosePort;
   table.pfnGetPrinterDataFromPort = entries.pfnGetPrinterDataFromPort;
   table.pfnSetPortTimeOuts = entries.pfnSetPortTimeOuts;
+  return table;
+}
+
+MONITOR2 PortMonitor2(bool bidi) {
+  MONITOR2 table = AsMonitor2(PortMonitor(), SimOpenPort2);
   if (bidi) {
     table.pfnSendRecvBidiDataFromPort = SimSendRecvBidiDataFromPort;
   }

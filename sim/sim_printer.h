@@ -363,6 +363,10 @@ const MONITOR& PortMonitor();
 MONITOR2 PortMonitor2(bool bidi = true);
 HANDLE PortMonitorHandle();
 
+// A MONITOR table's port entries (start, write, read, end, close, get printer data, set
+// time-outs: one shape in both forms) in a MONITOR2 of the current size, with its own open.
+MONITOR2 AsMonitor2(const MONITOR& entries, decltype(MONITOR2::pfnOpenPort) open);
+
 // The printer behind a handle that pfnOpenPort returned, or null.
 std::shared_ptr<SimPrinter> PrinterOfHandle(HANDLE hPort);
 

@@ -1,5 +1,6 @@
 #include <cstddef>
 
+#include "sim/sim_printer.h"
 #include "tests/support/fake_port_monitor.h"
 #include "tests/support/monitor_test.h"
 
@@ -234,15 +235,7 @@ class Monitor2PortTest : public PortRecordsTest {
   void SetUp() override {
     PortRecordsTest::SetUp();
     gMonitorHandleSeen = nullptr;
-    table2_.cbSize = sizeof(MONITOR2);
-    table2_.pfnOpenPort = OpenPortOfMonitor2;
-    table2_.pfnStartDocPort = table_.pfnStartDocPort;
-    table2_.pfnWritePort = table_.pfnWritePort;
-    table2_.pfnReadPort = table_.pfnReadPort;
-    table2_.pfnEndDocPort = table_.pfnEndDocPort;
-    table2_.pfnClosePort = table_.pfnClosePort;
-    table2_.pfnGetPrinterDataFromPort = table_.pfnGetPrinterDataFromPort;
-    table2_.pfnSetPortTimeOuts = table_.pfnSetPortTimeOuts;
+    table2_ = sim::AsMonitor2(table_, OpenPortOfMonitor2);
   }
 
   BOOL Open2(const std::u16string& printer, HANDLE* handle, LPMONITOR2 table) {
