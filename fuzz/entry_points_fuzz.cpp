@@ -1,13 +1,17 @@
-// The spooler's side of the monitor: arbitrary sequences of the seven table entries on two ports,
-// with arbitrary arguments (names, levels, document information, job ids, buffers and counts,
-// value names, control codes, output sizes), over a port monitor whose every answer comes from
-// the input. Handles are only used between their open and their close, as the spooler does.
+// The spooler's side of the monitor: arbitrary sequences of the table entries on two ports, through
+// MONITOREX or MONITOR2 as the input chooses, with arbitrary arguments (names, levels, document
+// information, job ids, buffers and counts, value names, control codes, output sizes, bidi actions
+// and request containers), over a port monitor whose every answer comes from the input. Handles
+// are only used between their open and their close, as the spooler does.
 //
-// Properties: nothing crashes, hangs or leaks; what the spooler is told was written is exactly
-// what reached the printer, in order; a failed call never reports bytes it did not send.
+// Properties: nothing crashes, hangs or leaks (bidi answers included); what the spooler is told
+// was written is exactly what reached the printer, in order; a failed call never reports bytes it
+// did not send; a bidi answer answers the requests it was asked.
+#include <cstddef>
 #include <cstring>
 
 #include "fuzz/fuzz_host.h"
+#include "sim/sim_printer.h"
 #include "sim/spooler.h"
 
 namespace {
@@ -111,6 +115,16 @@ BOOL WINAPI FuzzGetPrinterDataFromPort(HANDLE hPort, DWORD, LPWSTR, LPWSTR, DWOR
   return FuzzBoolEntry(hPort);
 }
 
+DWORD WINAPI FuzzSendRecvBidi(HANDLE, DWORD, LPCWSTR, PBIDI_REQUEST_CONTAINER,
+                              PBIDI_RESPONSE_CONTAINER*) {
+  Step();
+  return Decide() < 0x80 ? ERROR_NOT_SUPPORTED : ERROR_BIDI_DEVICE_OFFLINE;
+}
+
+BOOL WINAPI FuzzOpenPort2(HANDLE, LPWSTR pName, PHANDLE pHandle) {
+  return FuzzOpenPort(pName, pHandle);
+}
+
 MONITOR FuzzPortMonitor(uint8_t entries) {
   MONITOR table{};
   table.pfnOpenPort = FuzzOpenPort;
@@ -122,6 +136,16 @@ MONITOR FuzzPortMonitor(uint8_t entries) {
   if (entries & 0x01) table.pfnEndDocPort = FuzzBoolEntry;
   if (entries & 0x02) table.pfnGetPrinterDataFromPort = FuzzGetPrinterDataFromPort;
   if (entries & 0x04) table.pfnSetPortTimeOuts = FuzzSetPortTimeOuts;
+  return table;
+}
+
+// The same port monitor in its MONITOR2 form, whose size may cut off its later entries.
+MONITOR2 FuzzPortMonitor2(const MONITOR& entries, uint8_t shape) {
+  MONITOR2 table = sim::AsMonitor2(entries, FuzzOpenPort2);
+  if (shape & 0x10) {
+    table.cbSize = static_cast<DWORD>(offsetof(MONITOR2, pfnAddPort));
+  }
+  if (shape & 0x08) table.pfnSendRecvBidiDataFromPort = FuzzSendRecvBidi;
   return table;
 }
 
@@ -143,6 +167,42 @@ std::u16string TextFromInput(FuzzedDataProvider& input, const char16_t* const (&
   return choices[pick % 4];
 }
 
+// A bidi call with a request container made from the input, checked against what it asked.
+void AskBidi(FuzzedDataProvider& input, HANDLE port, uint8_t call) {
+  static const char16_t* const kActions[] = {u"GetAll", u"Get", u"EnumSchema", u"Set"};
+  static const char16_t* const kSchemas[] = {
+      u"\\Printer.Consumables", u"\\Printer.Consumables.Yellow:Level",
+      u"\\Printer.Consumables.Black", u"\\Printer.Configuration"};
+  std::u16string action = TextFromInput(input, kActions);
+  const DWORD count = input.ConsumeIntegralInRange<DWORD>(0, 6);
+  std::vector<std::u16string> schemas;
+  for (DWORD i = 0; i < count; ++i) schemas.push_back(TextFromInput(input, kSchemas));
+  std::vector<BYTE> storage(sizeof(BIDI_REQUEST_CONTAINER) +
+                            (count == 0 ? 0 : count - 1) * sizeof(BIDI_REQUEST_DATA));
+  auto* requests = reinterpret_cast<PBIDI_REQUEST_CONTAINER>(storage.data());
+  requests->Version = (call & 0x40) ? input.ConsumeIntegral<DWORD>() : 1;
+  requests->Count = count;
+  for (DWORD i = 0; i < count; ++i) {
+    requests->aData[i].dwReqNumber = i;
+    requests->aData[i].pSchema = (call & 0x20) && i == 0 ? nullptr : schemas[i].data();
+  }
+  if (input.ConsumeBool()) host::WithholdSpoolerFunction("RouterAllocBidiMem");
+  if (input.ConsumeBool()) host::FailBidiAllocation(input.ConsumeIntegralInRange<unsigned>(1, 30));
+  PBIDI_RESPONSE_CONTAINER responses = nullptr;
+  const DWORD result = PJLMonSendRecvBidiDataFromPort(
+      port, BIDI_ACCESS_USER, (call & 0x80) ? nullptr : action.data(), requests, &responses);
+  host::WithholdSpoolerFunction("RouterAllocBidiMem", false);
+  host::FailBidiAllocation(0);
+  FUZZ_CHECK((result == ERROR_SUCCESS) == (responses != nullptr));
+  if (responses != nullptr) {
+    FUZZ_CHECK(responses->Count >= count);
+    for (DWORD i = 0; i < responses->Count; ++i) {
+      FUZZ_CHECK(responses->aData[i].dwReqNumber < count);
+    }
+    RouterFreeBidiResponseContainer(responses);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -160,7 +220,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   host::SetAnswerer(AnswerFromInput);
   const langmon_fuzz::LeakCheck leaks;
 
-  MONITOR portMonitor = FuzzPortMonitor(input.ConsumeIntegral<uint8_t>());
+  const long bidiBlocks = host::LiveBidiAllocations();
+  const uint8_t shape = input.ConsumeIntegral<uint8_t>();
+  MONITOR portMonitor = FuzzPortMonitor(shape);
+  // Through MONITOR2 the monitor gets the port monitor's MONITOR2 form.
+  const bool throughMonitor2 = (shape & 0x20) != 0;
+  MONITOR2 portMonitor2 = FuzzPortMonitor2(portMonitor, shape);
+  HANDLE hMonitor = nullptr;
+  MONITORINIT init = {sizeof(MONITORINIT), nullptr, nullptr, nullptr, TRUE, nullptr};
+  if (throughMonitor2) {
+    FUZZ_CHECK(InitializePrintMonitor2(&init, &hMonitor) == &MonitorTable2);
+  }
   HANDLE ports[kPorts] = {nullptr, nullptr};
   std::vector<BYTE> told[kPorts];  // what the spooler was told each port's printer accepted
   static const char16_t* const kPortNames[] = {u"USB1", u"USB2", u"FILE:", u""};
@@ -175,14 +245,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     const uint8_t call = input.ConsumeIntegral<uint8_t>();
     const int p = call & 0x01;
     HANDLE port = ports[p];
-    switch ((call >> 1) % 7) {
+    switch ((call >> 1) % 8) {
       case 0: {  // open
         if (port != nullptr) break;
         std::u16string name = (call & 0x80) ? TextFromInput(input, kPortNames)
                                             : std::u16string(p == 0 ? u"USB1" : u"USB2");
         HANDLE handle = nullptr;
         gOpening = p;
-        if (PJLMonOpenPortEx(name.data(), nullptr, &handle, &portMonitor)) {
+        std::u16string printerName = u"Label A";
+        const BOOL opened =
+            throughMonitor2
+                ? MonitorTable2.pfnOpenPortEx(hMonitor, &portMonitor2, name.data(),
+                                              printerName.data(), &handle, &portMonitor2)
+                : PJLMonOpenPortEx(name.data(), nullptr, &handle, &portMonitor);
+        if (opened) {
           FUZZ_CHECK(handle != nullptr);
           ports[p] = handle;
         }
@@ -249,6 +325,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         }
         break;
       }
+      case 6:  // bidi
+        if (port == nullptr) break;
+        AskBidi(input, port, call);
+        break;
       default:  // close
         if (port == nullptr) break;
         FUZZ_CHECK(PJLMonClosePort(port));
@@ -266,6 +346,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FUZZ_CHECK(gReceived[p] == told[p]);
   }
   FUZZ_CHECK(pIniFirstPort == nullptr);
+  FUZZ_CHECK(host::LiveBidiAllocations() == bidiBlocks);
+  if (throughMonitor2) {
+    MonitorTable2.pfnShutdown(hMonitor);
+  }
   host::SetAnswerer(nullptr);
   leaks.Check();
   gInput = nullptr;

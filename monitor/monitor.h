@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/win32.h"
+#include "printer/status.h"
 
 constexpr DWORD kPortSignature = 0x4F4A;
 
@@ -13,6 +14,8 @@ constexpr DWORD PORT_FIRST_WRITE = 0x0200;
 constexpr DWORD PORT_NO_HEADER_SCAN = 0x0400;
 
 constexpr DWORD kStatusSnapshotSize = 512;
+// Room for the printer name a port was opened for, with its NUL; a longer one is not kept.
+constexpr DWORD kPortPrinterNameChars = MAX_PATH;
 constexpr DWORD kJobHeaderLength = 36;
 constexpr BYTE kJobHeaderStart[4] = {0x1B, 0x2A, 0x12, 0x1C};
 
@@ -21,6 +24,9 @@ struct JobHeaderPattern {
   DWORD cbHeader;
   BYTE bStart[4];
 };
+
+// The bidi entry of a port monitor's MONITOR2 table.
+using SendRecvBidiFn = decltype(MONITOR2::pfnSendRecvBidiDataFromPort);
 
 struct IniJob {
   IniJob* pNext;
@@ -42,6 +48,14 @@ struct IniPort {
   DWORD cbStatusSnapshot;
   BYTE StatusSnapshot[kStatusSnapshotSize];
   JobHeaderPattern HeaderPattern;
+  // The port monitor's own bidi entry: only a MONITOR2 table can bring one.
+  SendRecvBidiFn pfnPortSendRecvBidi;
+  // The printer the port was opened for, to find its settings; empty when none was given.
+  WCHAR szPrinterName[kPortPrinterNameChars];
+  // The newest usable status record read on the port; read and written through the
+  // RememberPortStatus / GetRememberedPortStatus pair only.
+  BOOL fHaveLastStatus;
+  StatusRecord LastStatus;
 };
 
 // The flag word is read by status queries on other spooler threads while the job's thread
@@ -76,10 +90,13 @@ extern HINSTANCE hInst;
 extern std::atomic<BOOL> fWarnedOnFailedStart;
 extern std::atomic<BOOL> fShowUI;
 extern MONITOREX MonitorTable;
+extern MONITOR2 MonitorTable2;
 
 // ---- Entry and global state -----------------------------------------------------------------
 extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved);
 extern "C" LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot);
+extern "C" LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
+VOID WINAPI PJLMonShutdown(HANDLE hMonitor);
 void EnterMonitorLock();
 void LeaveMonitorLock();
 LONG UpdateTimeoutsFromRegistry(LPCWSTR pszRegistryRoot);
@@ -88,7 +105,13 @@ LONG ReadOrCreateDwordValue(HKEY hKey, LPCWSTR pszValueName, DWORD* pdwValue, DW
 // ---- Port and job records -------------------------------------------------------------------
 BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
                              LPMONITOR pMonitor);
+BOOL WINAPI PJLMonOpenPortEx2(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pszPortName,
+                              LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR2 pMonitor2);
 BOOL WINAPI PJLMonClosePort(HANDLE hPort);
+// Keeps a status record read on the port as the port's newest; any thread may read it back.
+void RememberPortStatus(IniPort* pIniPort, const StatusRecord& record);
+// The newest record RememberPortStatus kept for the port; FALSE when there is none yet.
+BOOL GetRememberedPortStatus(IniPort* pIniPort, StatusRecord* pRecord);
 IniPort* CreatePortRecord(LPCWSTR pszPortName);
 IniPort* FindPortRecord(LPCWSTR pszPortName);
 void DeletePortRecord(IniPort* pIniPort);
@@ -115,3 +138,8 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueN
                                    LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
                                    DWORD cbOutBuffer, LPDWORD lpcbReturned);
 BOOL TakeStatusSnapshot(IniPort* pIniPort);
+
+// ---- Bidi answers ---------------------------------------------------------------------------
+DWORD WINAPI PJLMonSendRecvBidiDataFromPort(HANDLE hPort, DWORD dwAccessBit, LPCWSTR pAction,
+                                            PBIDI_REQUEST_CONTAINER pReqData,
+                                            PBIDI_RESPONSE_CONTAINER* ppResData);

@@ -1,4 +1,6 @@
 // Opening and closing ports: the port records and the list that holds them.
+#include <cstddef>
+
 #include "diag/log.h"
 #include "monitor/monitor.h"
 
@@ -97,12 +99,75 @@ void DeletePortRecord(IniPort* pIniPort) {
   GlobalFree(pIniPort);
 }
 
-BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR /*pszPrinterName*/, PHANDLE pHandle,
-                             LPMONITOR pMonitor) {
+namespace {
+
+// A port monitor's table, whichever form it came in, reduced to what a port record keeps: the
+// entries the monitor calls on a port have the same shape in both forms; only the open differs.
+struct PortMonitorEntries {
+  MONITOR Table;
+  BOOL(WINAPI* pfnOpenPort2)(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle);
+  HANDLE hMonitorPort;
+  SendRecvBidiFn pfnSendRecvBidi;
+};
+
+// Whether a MONITOR2 table of cbSize bytes reaches as far as one of its entries.
+#define MONITOR2_HAS(pMonitor2, entry) \
+  ((pMonitor2)->cbSize >= offsetof(MONITOR2, entry) + sizeof((pMonitor2)->entry))
+
+bool HasRequiredEntries2(const MONITOR2* pMonitor2) {
+  return pMonitor2 != nullptr && MONITOR2_HAS(pMonitor2, pfnClosePort) &&
+         pMonitor2->pfnOpenPort != nullptr && pMonitor2->pfnStartDocPort != nullptr &&
+         pMonitor2->pfnWritePort != nullptr && pMonitor2->pfnReadPort != nullptr &&
+         pMonitor2->pfnClosePort != nullptr;
+}
+
+// Entries past the table's own size are never read.
+PortMonitorEntries EntriesOf(HANDLE hMonitorPort, const MONITOR2* pMonitor2) {
+  PortMonitorEntries entries = {};
+  entries.pfnOpenPort2 = pMonitor2->pfnOpenPort;
+  entries.hMonitorPort = hMonitorPort;
+  entries.Table.pfnStartDocPort = pMonitor2->pfnStartDocPort;
+  entries.Table.pfnWritePort = pMonitor2->pfnWritePort;
+  entries.Table.pfnReadPort = pMonitor2->pfnReadPort;
+  entries.Table.pfnEndDocPort = pMonitor2->pfnEndDocPort;
+  entries.Table.pfnClosePort = pMonitor2->pfnClosePort;
+  if (MONITOR2_HAS(pMonitor2, pfnGetPrinterDataFromPort)) {
+    entries.Table.pfnGetPrinterDataFromPort = pMonitor2->pfnGetPrinterDataFromPort;
+  }
+  if (MONITOR2_HAS(pMonitor2, pfnSetPortTimeOuts)) {
+    entries.Table.pfnSetPortTimeOuts = pMonitor2->pfnSetPortTimeOuts;
+  }
+  if (MONITOR2_HAS(pMonitor2, pfnSendRecvBidiDataFromPort)) {
+    entries.pfnSendRecvBidi = pMonitor2->pfnSendRecvBidiDataFromPort;
+  }
+  return entries;
+}
+
+#undef MONITOR2_HAS
+
+BOOL OpenRealPort(const PortMonitorEntries& entries, LPWSTR pszPortName, IniPort* pIniPort) {
+  if (entries.pfnOpenPort2 != nullptr) {
+    return entries.pfnOpenPort2(entries.hMonitorPort, pszPortName, &pIniPort->hPort);
+  }
+  return entries.Table.pfnOpenPort(pszPortName, &pIniPort->hPort);
+}
+
+// The printer name is kept only for finding the printer's settings later; a name that does not
+// fit is not kept, and those answers are then unknown.
+void KeepPrinterName(IniPort* pIniPort, LPCWSTR pszPrinterName) {
+  if (pszPrinterName != nullptr &&
+      static_cast<DWORD>(lstrlenW(pszPrinterName)) < kPortPrinterNameChars) {
+    lstrcpyW(pIniPort->szPrinterName, pszPrinterName);
+  }
+}
+
+// Both tables' open: pEntries is NULL when the port monitor's table failed its check.
+BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
+                    const PortMonitorEntries* pEntries) {
   LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Called\n");
   BOOL bResult = FALSE;
 
-  if (!HasRequiredEntries(pMonitor)) {
+  if (pEntries == nullptr) {
     SetLastError(ERROR_INVALID_PRINT_MONITOR);
     LogMessage(LOG_INFORM, "**** PjlMon: Invalid port monitors passed to OpenPortEx\n");
   } else if (pHandle == nullptr) {
@@ -120,7 +185,7 @@ BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR /*pszPrinterName*/, PHAN
       if (pIniPort == nullptr) {
         LogOpenPortFailed(pszPortName);
         LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Return\n");
-      } else if (!pMonitor->pfnOpenPort(pszPortName, &pIniPort->hPort)) {
+      } else if (!OpenRealPort(*pEntries, pszPortName, pIniPort)) {
         // The port monitor's reason is what the spooler gets, whatever the clean-up does.
         const DWORD dwError = GetLastError();
         LogOpenPortFailed(pszPortName);
@@ -131,7 +196,9 @@ BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR /*pszPrinterName*/, PHAN
         SetLastError(dwError);
       } else {
         *pHandle = pIniPort;
-        pIniPort->PortMonitor = *pMonitor;
+        pIniPort->PortMonitor = pEntries->Table;
+        pIniPort->pfnPortSendRecvBidi = pEntries->pfnSendRecvBidi;
+        KeepPrinterName(pIniPort, pszPrinterName);
         bResult = TRUE;
         COMMTIMEOUTS timeouts = kPortTimeouts;
         if (pIniPort->PortMonitor.pfnSetPortTimeOuts != nullptr &&
@@ -146,6 +213,27 @@ BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR /*pszPrinterName*/, PHAN
 
   LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Return Cleanup\n");
   return bResult;
+}
+
+}  // namespace
+
+BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
+                             LPMONITOR pMonitor) {
+  if (!HasRequiredEntries(pMonitor)) {
+    return OpenPortRecord(pszPortName, pszPrinterName, pHandle, nullptr);
+  }
+  PortMonitorEntries entries = {};
+  entries.Table = *pMonitor;
+  return OpenPortRecord(pszPortName, pszPrinterName, pHandle, &entries);
+}
+
+BOOL WINAPI PJLMonOpenPortEx2(HANDLE /*hMonitor*/, HANDLE hMonitorPort, LPWSTR pszPortName,
+                              LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR2 pMonitor2) {
+  if (!HasRequiredEntries2(pMonitor2)) {
+    return OpenPortRecord(pszPortName, pszPrinterName, pHandle, nullptr);
+  }
+  const PortMonitorEntries entries = EntriesOf(hMonitorPort, pMonitor2);
+  return OpenPortRecord(pszPortName, pszPrinterName, pHandle, &entries);
 }
 
 BOOL WINAPI PJLMonClosePort(HANDLE hPort) {
@@ -164,4 +252,21 @@ BOOL WINAPI PJLMonClosePort(HANDLE hPort) {
   LeaveMonitorLock();
   LogMessage(LOG_INFORM, "**** PJLMonClosePort Returning\n");
   return TRUE;
+}
+
+void RememberPortStatus(IniPort* pIniPort, const StatusRecord& record) {
+  EnterMonitorLock();
+  pIniPort->LastStatus = record;
+  pIniPort->fHaveLastStatus = TRUE;
+  LeaveMonitorLock();
+}
+
+BOOL GetRememberedPortStatus(IniPort* pIniPort, StatusRecord* pRecord) {
+  EnterMonitorLock();
+  const BOOL fHave = pIniPort->fHaveLastStatus;
+  if (fHave) {
+    *pRecord = pIniPort->LastStatus;
+  }
+  LeaveMonitorLock();
+  return fHave;
 }

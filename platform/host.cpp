@@ -29,6 +29,8 @@ void Reset() {
   ResetDialogs();
   ResetShell();
   ResetSpooler();
+  ResetModules();
+  ResetBidiMemory();
   SetLastError(ERROR_SUCCESS);
 }
 

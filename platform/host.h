@@ -175,4 +175,23 @@ void FailSpoolerCall(unsigned nth);
 // Spooler calls since Reset.
 unsigned SpoolerCallCount();
 
+// ---- Run-time lookups and bidi memory --------------------------------------------------------
+// GetModuleHandleW knows "spoolss.dll"; GetProcAddress finds in it the spooler functions that
+// only newer spoolers export: RouterAllocBidiResponseContainer, RouterAllocBidiMem,
+// RouterFreeBidiResponseContainer and RouterFreeBidiMem (declared below). A withheld one is not
+// found (NULL, ERROR_PROC_NOT_FOUND), as on a spooler that lacks it. Reset offers them all.
+void WithholdSpoolerFunction(const std::string& name, bool withhold = true);
+// Containers and blocks of those allocators not yet freed (Reset does not forget them).
+long LiveBidiAllocations();
+// The Nth bidi allocation from now (container or block; 1 = the next one) fails: NULL. 0 disarms.
+void FailBidiAllocation(unsigned nth);
+// Frees of a pointer those allocators did not hand out, or handed out and took back, since Reset.
+unsigned BadBidiFrees();
+
 }  // namespace host
+
+// The spooler's allocators for bidi answers, as spoolss.dll exports them.
+PBIDI_RESPONSE_CONTAINER WINAPI RouterAllocBidiResponseContainer(DWORD Count);
+PVOID WINAPI RouterAllocBidiMem(size_t NumBytes);
+DWORD WINAPI RouterFreeBidiResponseContainer(PBIDI_RESPONSE_CONTAINER pData);
+VOID WINAPI RouterFreeBidiMem(PVOID pMemPointer);

@@ -136,5 +136,7 @@ void ResetMessageBoxes();
 void ResetDialogs();
 void ResetShell();
 void ResetSpooler();
+void ResetModules();
+void ResetBidiMemory();
 
 }  // namespace platform_impl

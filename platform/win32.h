@@ -36,6 +36,7 @@
 #define CONST const
 
 typedef int32_t BOOL;
+typedef float FLOAT;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
@@ -113,8 +114,10 @@ typedef HANDLE HGLOBAL;
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_DISK_FULL 112L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_LEVEL 124L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BUSY 170L
@@ -126,6 +129,14 @@ typedef HANDLE HGLOBAL;
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_INVALID_PRINTER_NAME 1801L
 #define ERROR_INVALID_PRINT_MONITOR 3007L
+#define ERROR_BIDI_STATUS_OK 0
+#define ERROR_BIDI_NOT_SUPPORTED ERROR_NOT_SUPPORTED
+#define ERROR_BIDI_ERROR_BASE 13000
+#define ERROR_BIDI_STATUS_WARNING (ERROR_BIDI_ERROR_BASE + 1)
+#define ERROR_BIDI_SCHEMA_READ_ONLY (ERROR_BIDI_ERROR_BASE + 2)
+#define ERROR_BIDI_SERVER_OFFLINE (ERROR_BIDI_ERROR_BASE + 3)
+#define ERROR_BIDI_DEVICE_OFFLINE (ERROR_BIDI_ERROR_BASE + 4)
+#define ERROR_BIDI_SCHEMA_NOT_SUPPORTED (ERROR_BIDI_ERROR_BASE + 5)
 
 // DllMain reasons
 #define DLL_PROCESS_DETACH 0
@@ -362,6 +373,149 @@ typedef struct _MONITOREX {
   MONITOR Monitor;
 } MONITOREX, *LPMONITOREX;
 
+// Bidirectional requests and answers between the spooler and a port or language monitor.
+#define BIDI_ACTION_ENUM_SCHEMA u"EnumSchema"
+#define BIDI_ACTION_GET u"Get"
+#define BIDI_ACTION_SET u"Set"
+#define BIDI_ACTION_GET_ALL u"GetAll"
+#define BIDI_ACCESS_ADMINISTRATOR 0x1
+#define BIDI_ACCESS_USER 0x2
+
+typedef enum {
+  BIDI_NULL = 0,
+  BIDI_INT = 1,
+  BIDI_FLOAT = 2,
+  BIDI_BOOL = 3,
+  BIDI_STRING = 4,
+  BIDI_TEXT = 5,
+  BIDI_ENUM = 6,
+  BIDI_BLOB = 7
+} BIDI_TYPE;
+
+typedef struct _BINARY_CONTAINER {
+  DWORD cbBuf;
+  LPBYTE pData;
+} BINARY_CONTAINER, *PBINARY_CONTAINER;
+
+typedef struct _BIDI_DATA {
+  DWORD dwBidiType;
+  union {
+    BOOL bData;
+    LONG iData;
+    LPWSTR sData;
+    FLOAT fData;
+    BINARY_CONTAINER biData;
+  } u;
+} BIDI_DATA, *PBIDI_DATA, *LPBIDI_DATA;
+
+typedef struct _BIDI_REQUEST_DATA {
+  DWORD dwReqNumber;
+  LPWSTR pSchema;
+  BIDI_DATA data;
+} BIDI_REQUEST_DATA, *PBIDI_REQUEST_DATA, *LPBIDI_REQUEST_DATA;
+
+typedef struct _BIDI_REQUEST_CONTAINER {
+  DWORD Version;
+  DWORD Flags;
+  DWORD Count;
+  BIDI_REQUEST_DATA aData[1];
+} BIDI_REQUEST_CONTAINER, *PBIDI_REQUEST_CONTAINER, *LPBIDI_REQUEST_CONTAINER;
+
+typedef struct _BIDI_RESPONSE_DATA {
+  DWORD dwResult;
+  DWORD dwReqNumber;
+  LPWSTR pSchema;
+  BIDI_DATA data;
+} BIDI_RESPONSE_DATA, *PBIDI_RESPONSE_DATA, *LPBIDI_RESPONSE_DATA;
+
+typedef struct _BIDI_RESPONSE_CONTAINER {
+  DWORD Version;
+  DWORD Flags;
+  DWORD Count;
+  BIDI_RESPONSE_DATA aData[1];
+} BIDI_RESPONSE_CONTAINER, *PBIDI_RESPONSE_CONTAINER, *LPBIDI_RESPONSE_CONTAINER;
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+// The spooler's registry functions, handed to InitializePrintMonitor2 for the monitor's own key.
+typedef struct _MONITORREG {
+  DWORD cbSize;
+  LONG(WINAPI* fpCreateKey)
+  (HANDLE hcKey, LPCWSTR pszSubKey, DWORD dwOptions, REGSAM samDesired,
+   PSECURITY_ATTRIBUTES pSecurityAttributes, PHANDLE phckResult, PDWORD pdwDisposition,
+   HANDLE hSpooler);
+  LONG(WINAPI* fpOpenKey)
+  (HANDLE hcKey, LPCWSTR pszSubKey, REGSAM samDesired, PHANDLE phkResult, HANDLE hSpooler);
+  LONG(WINAPI* fpCloseKey)(HANDLE hcKey, HANDLE hSpooler);
+  LONG(WINAPI* fpDeleteKey)(HANDLE hcKey, LPCWSTR pszSubKey, HANDLE hSpooler);
+  LONG(WINAPI* fpEnumKey)
+  (HANDLE hcKey, DWORD dwIndex, LPWSTR pszName, PDWORD pcchName, PFILETIME pftLastWriteTime,
+   HANDLE hSpooler);
+  LONG(WINAPI* fpQueryInfoKey)
+  (HANDLE hcKey, PDWORD pcSubKeys, PDWORD pcbKey, PDWORD pcValues, PDWORD pcbValue, PDWORD pcbData,
+   PDWORD pcbSecurityDescriptor, PFILETIME pftLastWriteTime, HANDLE hSpooler);
+  LONG(WINAPI* fpSetValue)
+  (HANDLE hcKey, LPCWSTR pszValue, DWORD dwType, const BYTE* pData, DWORD cbData, HANDLE hSpooler);
+  LONG(WINAPI* fpDeleteValue)(HANDLE hcKey, LPCWSTR pszValue, HANDLE hSpooler);
+  LONG(WINAPI* fpEnumValue)
+  (HANDLE hcKey, DWORD dwIndex, LPWSTR pszValue, PDWORD pcbValue, PDWORD pType, PBYTE pData,
+   PDWORD pcbData, HANDLE hSpooler);
+  LONG(WINAPI* fpQueryValue)
+  (HANDLE hcKey, LPCWSTR pszValue, PDWORD pType, PBYTE pData, PDWORD pcbData, HANDLE hSpooler);
+} MONITORREG, *PMONITORREG;
+
+typedef struct _MONITORINIT {
+  DWORD cbSize;
+  HANDLE hSpooler;
+  HANDLE hckRegistryRoot;
+  PMONITORREG pMonitorReg;
+  BOOL bLocal;
+  LPCWSTR pszServerName;
+} MONITORINIT, *PMONITORINIT;
+
+// The current monitor function table: the entries that concern the monitor as a whole receive
+// its handle first; the port entries have the MONITOR shape.
+typedef struct _MONITOR2 {
+  DWORD cbSize;
+  BOOL(WINAPI* pfnEnumPorts)
+  (HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
+   LPDWORD pcReturned);
+  BOOL(WINAPI* pfnOpenPort)(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle);
+  BOOL(WINAPI* pfnOpenPortEx)
+  (HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pPortName, LPWSTR pPrinterName, PHANDLE pHandle,
+   struct _MONITOR2* pMonitor2);
+  BOOL(WINAPI* pfnStartDocPort)
+  (HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
+  BOOL(WINAPI* pfnWritePort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
+  BOOL(WINAPI* pfnReadPort)(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead);
+  BOOL(WINAPI* pfnEndDocPort)(HANDLE hPort);
+  BOOL(WINAPI* pfnClosePort)(HANDLE hPort);
+  BOOL(WINAPI* pfnAddPort)(HANDLE hMonitor, LPWSTR pName, HWND hWnd, LPWSTR pMonitorName);
+  BOOL(WINAPI* pfnAddPortEx)
+  (HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE lpBuffer, LPWSTR lpMonitorName);
+  BOOL(WINAPI* pfnConfigurePort)(HANDLE hMonitor, LPWSTR pName, HWND hWnd, LPWSTR pPortName);
+  BOOL(WINAPI* pfnDeletePort)(HANDLE hMonitor, LPWSTR pName, HWND hWnd, LPWSTR pPortName);
+  BOOL(WINAPI* pfnGetPrinterDataFromPort)
+  (HANDLE hPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer, DWORD cbInBuffer,
+   LPWSTR lpOutBuffer, DWORD cbOutBuffer, LPDWORD lpcbReturned);
+  BOOL(WINAPI* pfnSetPortTimeOuts)(HANDLE hPort, LPCOMMTIMEOUTS lpCTO, DWORD reserved);
+  BOOL(WINAPI* pfnXcvOpenPort)
+  (HANDLE hMonitor, LPCWSTR pszObject, ACCESS_MASK GrantedAccess, PHANDLE phXcv);
+  DWORD(WINAPI* pfnXcvDataPort)
+  (HANDLE hXcv, LPCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+   DWORD cbOutputData, PDWORD pcbOutputNeeded);
+  BOOL(WINAPI* pfnXcvClosePort)(HANDLE hXcv);
+  VOID(WINAPI* pfnShutdown)(HANDLE hMonitor);
+  DWORD(WINAPI* pfnSendRecvBidiDataFromPort)
+  (HANDLE hPort, DWORD dwAccessBit, LPCWSTR pAction, PBIDI_REQUEST_CONTAINER pReqData,
+   PBIDI_RESPONSE_CONTAINER* ppResData);
+  DWORD(WINAPI* pfnNotifyUsedPorts)(HANDLE hMonitor, DWORD cPorts, PCWSTR* ppszPorts);
+  DWORD(WINAPI* pfnNotifyUnusedPorts)(HANDLE hMonitor, DWORD cPorts, PCWSTR* ppszPorts);
+} MONITOR2, *LPMONITOR2, *PMONITOR2;
+
 // kernel32
 DWORD WINAPI GetLastError();
 VOID WINAPI SetLastError(DWORD dwErrCode);
@@ -372,6 +526,10 @@ VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
+
+typedef INT_PTR(WINAPI* FARPROC)();
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                            BOOL bInitialState, LPCWSTR lpName);

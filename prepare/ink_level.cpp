@@ -21,13 +21,17 @@ LONG AsLogged(DWORD value) { return static_cast<LONG>(value); }
 
 }  // namespace
 
+INT PercentOfLimitLeft(DWORD dwSpits, DWORD dwLimit) {
+  return dwSpits < dwLimit ? RoundedPercent(dwLimit - dwSpits, dwLimit) : 0;
+}
+
 INT CheckInkLevel(DWORD dwSpits, DWORD dwLimit, DWORD dwHardLimit, INT nWarnLevel) {
   if (dwSpits > dwHardLimit) {
     return kWarnLevelFinal;
   }
 
   if (dwSpits <= dwLimit) {
-    const int16_t remaining = RoundedPercent(dwLimit - dwSpits, dwLimit);
+    const INT remaining = PercentOfLimitLeft(dwSpits, dwLimit);
     if (remaining <= 10 && nWarnLevel <= kWarnLevelNone) {
       LogMessage(LOG_INFORM, "CheckInkLevel Passing warn level 1 spits: %ld, max: %ld\n",
                  AsLogged(dwSpits), AsLogged(dwLimit));

@@ -14,3 +14,7 @@ inline constexpr INT kWarnLevelFinal = 5;      // past the hard limit; never sto
 // warned. Returns a higher level only when a new threshold has been crossed, never a lower one,
 // except kWarnLevelFinal, which is returned whenever the count is above the hard limit.
 INT CheckInkLevel(DWORD dwSpits, DWORD dwLimit, DWORD dwHardLimit, INT nWarnLevel);
+
+// What is left of the limit, in per cent rounded half up (0 to 100): the measure CheckInkLevel
+// judges a count within its limit by. 0 once the count has reached or passed the limit.
+INT PercentOfLimitLeft(DWORD dwSpits, DWORD dwLimit);

@@ -4,6 +4,7 @@
 #include "prepare/alignment.h"
 #include "prepare/cartridge_install.h"
 #include "prepare/ink_level.h"
+#include "prepare/ink_limits.h"
 #include "prepare/unanswered_questions.h"
 #include "printer/commands.h"
 #include "printer/status.h"
@@ -17,7 +18,6 @@ namespace {
 
 constexpr DWORD kFirstStatusTimeoutMs = 120000;
 constexpr DWORD kStatusRereadTimeoutMs = 5000;
-constexpr DWORD kSpitsPerLimitUnit = 1000000;
 constexpr DWORD kBlackHardLimit = 909000000;
 constexpr DWORD kColorHardLimit = 828000000;
 constexpr INT kFinalWarnLevel = 5;
@@ -25,9 +25,6 @@ constexpr INT kPrintCounterCap = 32000;
 
 constexpr INT kDefaultWarnLevel = 1;
 constexpr INT kDefaultAlignWarningRequired = 1;
-constexpr INT kDefaultPigBlackSpits = 600;
-constexpr INT kDefaultBlackSpits = 400;
-constexpr INT kDefaultColorSpits = 515;
 constexpr INT kDefaultBypassAlignWarning = 0;
 constexpr INT kDefaultPrintCounter = 0;
 
@@ -72,16 +69,6 @@ INT ReadSetting(LPCWSTR pszKey, INT nDefault, LPCWSTR pszFile) {
   return static_cast<INT>(GetPrivateProfileIntW(kSettingsSection, pszKey, nDefault, pszFile));
 }
 
-// Limits are kept in millions of spits; one too large for 32 bits means "no limit", not a small
-// limit that the wrapped product would give.
-DWORD SpitLimitFromSetting(UINT uMillions) {
-  constexpr DWORD kMaxDword = 0xFFFFFFFF;
-  if (uMillions > kMaxDword / kSpitsPerLimitUnit) {
-    return kMaxDword;
-  }
-  return uMillions * kSpitsPerLimitUnit;
-}
-
 // Tries again for as long as nobody cancels: a printer switched on later ends the wait.
 bool ReadFirstStatus(CheckState& check) {
   while (true) {
@@ -115,19 +102,7 @@ void ReadModelSettings(CheckState& check) {
   if (pszModelIni == nullptr) {
     return;
   }
-  const BYTE bCartType = check.status.bCartType;
-  UINT uMillions;
-  if (bCartType == kPigmentBlackCartType) {
-    uMillions = GetPrivateProfileIntW(kSettingsSection, kKeyPigBlackSpits, kDefaultPigBlackSpits,
-                                      pszModelIni);
-  } else if (IsBlackFamily(bCartType)) {
-    uMillions =
-        GetPrivateProfileIntW(kSettingsSection, kKeyBlackSpits, kDefaultBlackSpits, pszModelIni);
-  } else {
-    uMillions =
-        GetPrivateProfileIntW(kSettingsSection, kKeyColorSpits, kDefaultColorSpits, pszModelIni);
-  }
-  check.dwSpitLimit = SpitLimitFromSetting(uMillions);
+  check.dwSpitLimit = ReadSpitLimit(pszModelIni, check.status.bCartType);
   check.nBypassAlignWarning =
       ReadSetting(kKeyBypassAlignWarning, kDefaultBypassAlignWarning, pszModelIni);
   LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8x\n",
@@ -212,13 +187,8 @@ void ChangeCartridge(CheckState& check, INT nNewWarnLevel) {
 
 void CheckInk(CheckState& check) {
   const StatusRecord& status = check.status;
-  const bool fBlack = IsBlackFamily(status.bCartType);
-  DWORD dwSpits = YellowSpits(status);
-  if (!fBlack) {
-    dwSpits = dwSpits > MagentaSpits(status) ? dwSpits : MagentaSpits(status);
-    dwSpits = dwSpits > CyanSpits(status) ? dwSpits : CyanSpits(status);
-  }
-  const DWORD dwHardLimit = fBlack ? kBlackHardLimit : kColorHardLimit;
+  const DWORD dwSpits = CartridgeSpitCount(status);
+  const DWORD dwHardLimit = IsBlackFamily(status.bCartType) ? kBlackHardLimit : kColorHardLimit;
 
   LogMessage(LOG_INFORM, "Check Ink Level(Spits=%lu, MaxSpits=%lu, Level=%d\n", dwSpits,
              check.dwSpitLimit, check.nWarnLevel);

@@ -80,6 +80,8 @@ BOOL ReadFreshStatus(IniPort* pIniPort, StatusRecord* pRecord, DWORD dwTimeout, 
 
     const bool fValid = fRead && IsValidRecord(*pRecord, cbRead);
     if (fValid && !(fSkipBusy && pRecord->bBusyChar == kStatusBusyChar)) {
+      // Kept for whoever asks about the printer while the port is busy with a job.
+      RememberPortStatus(pIniPort, *pRecord);
       if (!fReferenceSeen) {
         LogMessage(LOG_TRACE, "Got first Status - Record(%d)\n", pRecord->bRecordNumber);
         bReferenceNumber = pRecord->bRecordNumber;

@@ -14,7 +14,8 @@ constexpr DWORD kStatusWaitPause = 100;
 // first valid one of this call arrives (TRUE, the buffer holds it), or until the timeout in
 // milliseconds has passed: then the last attempt alone decides (valid record TRUE, else FALSE).
 // With fSkipBusy, records marked busy are passed over. The record is the caller's; after FALSE it
-// holds whatever the last read left in it.
+// holds whatever the last read left in it. Every record taken (valid, and not passed over) also
+// becomes the port's remembered status (RememberPortStatus).
 BOOL GetRoboStatusUSB(IniPort* pIniPort, StatusRecord* pRecord, DWORD dwTimeout, BOOL fSkipBusy);
 
 // Polls GetRoboStatusUSB (busy records skipped) until it succeeds or the timeout has passed;

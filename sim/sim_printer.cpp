@@ -134,6 +134,9 @@ std::string Describe(const Event& event) {
       return "close port";
     case EventKind::GetPrinterData:
       return "get printer data (control " + std::to_string(event.value) + ")" + failed;
+    case EventKind::Bidi:
+      return "bidi " + Narrow(event.text) + " " + Narrow(event.documentName) + " (" +
+             std::to_string(event.value) + " requests)" + failed;
   }
   return "?";
 }
@@ -795,6 +798,76 @@ BOOL SimPrinter::GetPrinterData(DWORD controlId, LPCWSTR valueName, BYTE* out, D
   return printerDataResult_;
 }
 
+void SimPrinter::SetBidiResult(DWORD result) {
+  std::lock_guard lock(mutex_);
+  bidiResult_ = result;
+}
+
+namespace {
+
+using AllocContainerFn = PBIDI_RESPONSE_CONTAINER(WINAPI*)(DWORD);
+using AllocMemFn = PVOID(WINAPI*)(size_t);
+
+template <class Function>
+Function SpoolerFunction(const char* name) {
+  HMODULE spooler = GetModuleHandleW(reinterpret_cast<LPCWSTR>(u"spoolss.dll"));
+  return spooler == nullptr
+             ? nullptr
+             : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(spooler, name)));
+}
+
+LPWSTR CopyForSpooler(AllocMemFn alloc, const std::u16string& text) {
+  auto copy = static_cast<char16_t*>(alloc((text.size() + 1) * sizeof(char16_t)));
+  if (copy != nullptr) {
+    std::copy(text.begin(), text.end(), copy);
+    copy[text.size()] = 0;
+  }
+  return reinterpret_cast<LPWSTR>(copy);
+}
+
+}  // namespace
+
+DWORD SimPrinter::SendRecvBidi(LPCWSTR action, const BIDI_REQUEST_CONTAINER* requests,
+                               PBIDI_RESPONSE_CONTAINER* responses) {
+  std::lock_guard lock(mutex_);
+  RunTriggersLocked();
+  Event event;
+  event.kind = EventKind::Bidi;
+  event.text = ToU16(action);
+  if (requests != nullptr && requests->Count != 0) {
+    event.documentName = ToU16(requests->aData[0].pSchema);
+    event.value = requests->Count;
+  }
+  DWORD result = bidiResult_;
+  const auto allocContainer = SpoolerFunction<AllocContainerFn>("RouterAllocBidiResponseContainer");
+  const auto allocMem = SpoolerFunction<AllocMemFn>("RouterAllocBidiMem");
+  if (result == ERROR_SUCCESS && (allocContainer == nullptr || allocMem == nullptr ||
+                                  requests == nullptr || responses == nullptr)) {
+    result = ERROR_NOT_SUPPORTED;
+  }
+  if (result == ERROR_SUCCESS) {
+    PBIDI_RESPONSE_CONTAINER container = allocContainer(requests->Count);
+    if (container == nullptr) {
+      result = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
+      container->Version = 1;
+      container->Count = requests->Count;
+      for (DWORD i = 0; i < requests->Count; ++i) {
+        BIDI_RESPONSE_DATA& response = container->aData[i];
+        response = {};
+        response.dwReqNumber = requests->aData[i].dwReqNumber;
+        response.pSchema = CopyForSpooler(allocMem, ToU16(requests->aData[i].pSchema));
+        response.data.dwBidiType = BIDI_STRING;
+        response.data.u.sData = CopyForSpooler(allocMem, portName_);
+      }
+      *responses = container;
+    }
+  }
+  event.result = result == ERROR_SUCCESS;
+  RecordLocked(event);
+  return result;
+}
+
 // ---- Printers on ports and their port monitor
 // ----------------------------------------------------
 
@@ -892,6 +965,24 @@ BOOL WINAPI SimGetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pVal
              : FALSE;
 }
 
+// Only the address matters: it is what the MONITOR2 form's open expects as its monitor handle.
+int gMonitorToken;
+
+BOOL WINAPI SimOpenPort2(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
+  if (hMonitor != PortMonitorHandle()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return SimOpenPort(pName, pHandle);
+}
+
+DWORD WINAPI SimSendRecvBidiDataFromPort(HANDLE hPort, DWORD, LPCWSTR pAction,
+                                         PBIDI_REQUEST_CONTAINER pReqData,
+                                         PBIDI_RESPONSE_CONTAINER* ppResData) {
+  auto printer = PrinterOrFail(hPort);
+  return printer ? printer->SendRecvBidi(pAction, pReqData, ppResData) : ERROR_INVALID_HANDLE;
+}
+
 MONITOR MakePortMonitor() {
   MONITOR table{};
   table.pfnOpenPort = SimOpenPort;
@@ -938,6 +1029,30 @@ const MONITOR& PortMonitor() {
   static const MONITOR table = MakePortMonitor();
   return table;
 }
+
+MONITOR2 AsMonitor2(const MONITOR& entries, decltype(MONITOR2::pfnOpenPort) open) {
+  MONITOR2 table{};
+  table.cbSize = sizeof(MONITOR2);
+  table.pfnOpenPort = open;
+  table.pfnStartDocPort = entries.pfnStartDocPort;
+  table.pfnWritePort = entries.pfnWritePort;
+  table.pfnReadPort = entries.pfnReadPort;
+  table.pfnEndDocPort = entries.pfnEndDocPort;
+  table.pfnClosePort = entries.pfnClosePort;
+  table.pfnGetPrinterDataFromPort = entries.pfnGetPrinterDataFromPort;
+  table.pfnSetPortTimeOuts = entries.pfnSetPortTimeOuts;
+  return table;
+}
+
+MONITOR2 PortMonitor2(bool bidi) {
+  MONITOR2 table = AsMonitor2(PortMonitor(), SimOpenPort2);
+  if (bidi) {
+    table.pfnSendRecvBidiDataFromPort = SimSendRecvBidiDataFromPort;
+  }
+  return table;
+}
+
+HANDLE PortMonitorHandle() { return &gMonitorToken; }
 
 std::shared_ptr<SimPrinter> PrinterOfHandle(HANDLE hPort) {
   std::lock_guard lock(gRegistryMutex);

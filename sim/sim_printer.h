@@ -156,7 +156,17 @@ struct Trigger {
 };
 
 // One call the port monitor received, in order.
-enum class EventKind { Open, SetTimeOuts, StartDoc, Write, Read, EndDoc, Close, GetPrinterData };
+enum class EventKind {
+  Open,
+  SetTimeOuts,
+  StartDoc,
+  Write,
+  Read,
+  EndDoc,
+  Close,
+  GetPrinterData,
+  Bidi
+};
 enum class DataKind { None, Command, JobData, AlignmentPrint };
 struct Event {
   EventKind kind = EventKind::Open;
@@ -171,6 +181,7 @@ struct Event {
   BYTE recordNumber = 0;  // Read: the record number of a delivered status record
   bool statusRecord = false;
   // StartDoc: printer name, job id, document name. GetPrinterData: value name, control id.
+  // Bidi: the action, the first request's schema, the number of requests.
   std::u16string text;
   std::u16string documentName;
   DWORD value = 0;
@@ -220,6 +231,10 @@ class SimPrinter {
   void FailSetTimeOuts(bool fail);
   // Answer to GetPrinterDataFromPort with a control code.
   void SetPrinterDataAnswer(BOOL result, const std::vector<BYTE>& data, DWORD error = 0);
+  // What the bidi entry of the MONITOR2 form returns: by default ERROR_SUCCESS, each request
+  // answered with its own schema and the port's name as a BIDI_STRING; any other code is
+  // returned with no answer.
+  void SetBidiResult(DWORD result);
   // The Nth port-monitor call on this printer from now (any entry; 1 = the next one) fails and
   // changes nothing: FALSE, nothing accepted or delivered, last error ERROR_WRITE_FAULT for a
   // write, ERROR_READ_FAULT for a read, ERROR_ACCESS_DENIED for any other entry. 0 disarms.
@@ -251,6 +266,8 @@ class SimPrinter {
   BOOL Close();
   BOOL GetPrinterData(DWORD controlId, LPCWSTR valueName, BYTE* out, DWORD cbOut,
                       LPDWORD pcbReturned);
+  DWORD SendRecvBidi(LPCWSTR action, const BIDI_REQUEST_CONTAINER* requests,
+                     PBIDI_RESPONSE_CONTAINER* responses);
 
  private:
   struct ArmedTrigger {
@@ -304,6 +321,7 @@ class SimPrinter {
   BOOL printerDataResult_ = FALSE;
   std::vector<BYTE> printerData_;
   DWORD printerDataError_ = ERROR_NOT_SUPPORTED;
+  DWORD bidiResult_ = ERROR_SUCCESS;
 
   unsigned calls_ = 0;
   unsigned failCallAt_ = 0;  // the value of calls_ whose call fails; 0: none
@@ -337,6 +355,17 @@ void RemovePrinters();
 // The port monitor: open, set time-outs, start, write, read, end, close, get printer data.
 // pfnOpenPort fails with ERROR_FILE_NOT_FOUND for a port without a printer.
 const MONITOR& PortMonitor();
+
+// The same port monitor in its MONITOR2 form, as InitializePrintMonitor2 hands it out: its
+// pfnOpenPort takes PortMonitorHandle() first (another handle: ERROR_INVALID_HANDLE), and with
+// `bidi` it has a pfnSendRecvBidiDataFromPort, which answers through the spooler's allocators
+// (looked up in spoolss.dll; ERROR_NOT_SUPPORTED without them).
+MONITOR2 PortMonitor2(bool bidi = true);
+HANDLE PortMonitorHandle();
+
+// A MONITOR table's port entries (start, write, read, end, close, get printer data, set
+// time-outs: one shape in both forms) in a MONITOR2 of the current size, with its own open.
+MONITOR2 AsMonitor2(const MONITOR& entries, decltype(MONITOR2::pfnOpenPort) open);
 
 // The printer behind a handle that pfnOpenPort returned, or null.
 std::shared_ptr<SimPrinter> PrinterOfHandle(HANDLE hPort);

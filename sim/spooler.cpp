@@ -16,7 +16,17 @@ LPWSTR Wide(std::u16string& text) { return reinterpret_cast<LPWSTR>(text.data())
 
 }  // namespace
 
-Spooler::Spooler(LPMONITOREX monitor) : monitor_(monitor) {}
+Spooler::Spooler(LPMONITOREX monitor) : monitor_(monitor), entries_(monitor->Monitor) {}
+
+Spooler::Spooler(LPMONITOR2 monitor, HANDLE hMonitor, bool portMonitorBidi)
+    : monitor2_(monitor), hMonitor_(hMonitor), portMonitorBidi_(portMonitorBidi) {
+  entries_.pfnStartDocPort = monitor->pfnStartDocPort;
+  entries_.pfnWritePort = monitor->pfnWritePort;
+  entries_.pfnReadPort = monitor->pfnReadPort;
+  entries_.pfnEndDocPort = monitor->pfnEndDocPort;
+  entries_.pfnClosePort = monitor->pfnClosePort;
+  entries_.pfnGetPrinterDataFromPort = monitor->pfnGetPrinterDataFromPort;
+}
 
 Spooler::~Spooler() {
   if (port_ != nullptr) {
@@ -27,10 +37,16 @@ Spooler::~Spooler() {
 BOOL Spooler::OpenPort(const std::u16string& portName, const std::u16string& printerName) {
   std::u16string port = portName;
   std::u16string printer = printerName;
-  MONITOR portMonitor = PortMonitor();
   HANDLE handle = nullptr;
-  const BOOL opened =
-      monitor_->Monitor.pfnOpenPortEx(Wide(port), Wide(printer), &handle, &portMonitor);
+  BOOL opened = FALSE;
+  if (monitor2_ != nullptr) {
+    MONITOR2 portMonitor = PortMonitor2(portMonitorBidi_);
+    opened = monitor2_->pfnOpenPortEx(hMonitor_, PortMonitorHandle(), Wide(port), Wide(printer),
+                                      &handle, &portMonitor);
+  } else {
+    MONITOR portMonitor = PortMonitor();
+    opened = monitor_->Monitor.pfnOpenPortEx(Wide(port), Wide(printer), &handle, &portMonitor);
+  }
   if (opened) {
     port_ = handle;
   }
@@ -38,7 +54,7 @@ BOOL Spooler::OpenPort(const std::u16string& portName, const std::u16string& pri
 }
 
 BOOL Spooler::ClosePort() {
-  const BOOL closed = monitor_->Monitor.pfnClosePort(port_);
+  const BOOL closed = entries_.pfnClosePort(port_);
   port_ = nullptr;
   return closed;
 }
@@ -49,8 +65,8 @@ JobResult Spooler::Print(const Job& job, const std::function<void(DWORD accepted
   std::u16string documentName = job.documentName;
   DOC_INFO_1W docInfo = {Wide(documentName), nullptr, nullptr};
   SetLastError(0);
-  result.started = monitor_->Monitor.pfnStartDocPort(port_, Wide(printerName), job.jobId, 1,
-                                                     reinterpret_cast<LPBYTE>(&docInfo));
+  result.started = entries_.pfnStartDocPort(port_, Wide(printerName), job.jobId, 1,
+                                            reinterpret_cast<LPBYTE>(&docInfo));
   if (!result.started) {
     result.startError = GetLastError();
     return result;
@@ -69,8 +85,7 @@ JobResult Spooler::Print(const Job& job, const std::function<void(DWORD accepted
     }
     DWORD written = 0;
     ++result.writeCalls;
-    if (!monitor_->Monitor.pfnWritePort(port_, data.data() + result.bytesAccepted, offer,
-                                        &written)) {
+    if (!entries_.pfnWritePort(port_, data.data() + result.bytesAccepted, offer, &written)) {
       result.writeFailed = TRUE;
       result.writeError = GetLastError();
       break;
@@ -87,7 +102,7 @@ JobResult Spooler::Print(const Job& job, const std::function<void(DWORD accepted
     }
   }
 
-  result.ended = monitor_->Monitor.pfnEndDocPort(port_);
+  result.ended = entries_.pfnEndDocPort(port_);
   return result;
 }
 
@@ -95,13 +110,35 @@ BOOL Spooler::QueryStatus(std::vector<BYTE>* bytes, DWORD cbOut) {
   std::vector<BYTE> out(cbOut);
   DWORD returned = 0;
   std::u16string name = u"VELMORA";
-  const BOOL ok = monitor_->Monitor.pfnGetPrinterDataFromPort(
+  const BOOL ok = entries_.pfnGetPrinterDataFromPort(
       port_, 0, Wide(name), nullptr, 0, reinterpret_cast<LPWSTR>(out.data()), cbOut, &returned);
   if (ok && bytes != nullptr) {
     out.resize(returned < cbOut ? returned : cbOut);
     *bytes = out;
   }
   return ok;
+}
+
+DWORD Spooler::Bidi(const std::u16string& action, const std::vector<std::u16string>& schemas,
+                    PBIDI_RESPONSE_CONTAINER* responses) {
+  if (monitor2_ == nullptr || schemas.empty()) {
+    return ERROR_NOT_SUPPORTED;
+  }
+  std::vector<std::u16string> texts = schemas;
+  std::u16string actionText = action;
+  // The container holds one request inline; the others follow it.
+  std::vector<BYTE> storage(sizeof(BIDI_REQUEST_CONTAINER) +
+                            (schemas.size() - 1) * sizeof(BIDI_REQUEST_DATA));
+  auto* requests = reinterpret_cast<PBIDI_REQUEST_CONTAINER>(storage.data());
+  requests->Version = 1;
+  requests->Count = static_cast<DWORD>(schemas.size());
+  for (DWORD i = 0; i < requests->Count; ++i) {
+    requests->aData[i].dwReqNumber = i;
+    requests->aData[i].pSchema = Wide(texts[i]);
+    requests->aData[i].data.dwBidiType = BIDI_NULL;
+  }
+  return monitor2_->pfnSendRecvBidiDataFromPort(port_, BIDI_ACCESS_USER, Wide(actionText), requests,
+                                                responses);
 }
 
 std::vector<BYTE> JobHeaderCommand() {

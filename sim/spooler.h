@@ -1,6 +1,7 @@
-// The stand-in spooler: drives the monitor's MONITOREX table through whole jobs the way the print
-// spooler does — open the port with the port monitor's table, start the document, offer the job
-// data in writes and offer again whatever was not written, end the document, close the port.
+// The stand-in spooler: drives the monitor's MONITOREX or MONITOR2 table through whole jobs the way
+// the print spooler does — open the port with the port monitor's table, start the document, offer
+// the job data in writes and offer again whatever was not written, end the document, close the
+// port — and asks it bidi questions through MONITOR2.
 #pragma once
 
 #include <functional>
@@ -38,8 +39,11 @@ struct JobResult {
 
 class Spooler {
  public:
-  // The table InitializePrintMonitor returned.
+  // The table InitializePrintMonitor returned; ports open over the simulated printers' MONITOR.
   explicit Spooler(LPMONITOREX monitor);
+  // The table InitializePrintMonitor2 returned and the monitor handle it gave; ports open over the
+  // simulated printers' MONITOR2 form, with or without its own bidi entry.
+  Spooler(LPMONITOR2 monitor, HANDLE hMonitor, bool portMonitorBidi = true);
   ~Spooler();
   Spooler(const Spooler&) = delete;
   Spooler& operator=(const Spooler&) = delete;
@@ -56,8 +60,17 @@ class Spooler {
   // The vendor status query: the printer's newest raw back-channel bytes.
   BOOL QueryStatus(std::vector<BYTE>* bytes, DWORD cbOut = 512);
 
+  // A bidi call through MONITOR2 (ERROR_NOT_SUPPORTED through MONITOREX): one request per
+  // schema, numbered from 0, in a container of version 1. The answer is the caller's to free.
+  DWORD Bidi(const std::u16string& action, const std::vector<std::u16string>& schemas,
+             PBIDI_RESPONSE_CONTAINER* responses);
+
  private:
-  LPMONITOREX monitor_;
+  LPMONITOREX monitor_ = nullptr;
+  LPMONITOR2 monitor2_ = nullptr;
+  HANDLE hMonitor_ = nullptr;
+  bool portMonitorBidi_ = true;
+  MONITOR entries_{};  // the port entries, which have one shape in both tables
   HANDLE port_ = nullptr;
 };
 

@@ -3,13 +3,13 @@
 #  - it imports from system DLLs only, so the spooler can load it with nothing beside it;
 #    msvcrt.dll is the C runtime every mingw-built module uses and ships with Windows;
 #  - the spooler's own functions come from spoolss.dll, not from winspool.drv;
-#  - it exports exactly InitializePrintMonitor and DllMain, undecorated;
+#  - it exports exactly InitializePrintMonitor, InitializePrintMonitor2 and DllMain, undecorated;
 #  - it is built for the architecture of its preset.
 # Usage: cmake -DOBJDUMP=<objdump> -DDLL=<dll> -DEXPECT_PE32_PLUS=<ON|OFF> -P check-dll-interface.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_imports advapi32.dll kernel32.dll msvcrt.dll shell32.dll spoolss.dll user32.dll)
-set(expected_exports DllMain InitializePrintMonitor)
+set(expected_exports DllMain InitializePrintMonitor InitializePrintMonitor2)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

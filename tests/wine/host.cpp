@@ -69,8 +69,12 @@ bool LoadMonitor() {
   }
   loaded.InitializePrintMonitor = reinterpret_cast<InitializePrintMonitorFn>(
       reinterpret_cast<void*>(GetProcAddress(loaded.module, "InitializePrintMonitor")));
-  if (loaded.InitializePrintMonitor == nullptr) {
-    std::fprintf(stderr, "languagemonitor.dll does not export InitializePrintMonitor\n");
+  loaded.InitializePrintMonitor2 = reinterpret_cast<InitializePrintMonitor2Fn>(
+      reinterpret_cast<void*>(GetProcAddress(loaded.module, "InitializePrintMonitor2")));
+  if (loaded.InitializePrintMonitor == nullptr || loaded.InitializePrintMonitor2 == nullptr) {
+    std::fprintf(stderr,
+                 "languagemonitor.dll does not export both InitializePrintMonitor and "
+                 "InitializePrintMonitor2\n");
     return false;
   }
   return true;
@@ -94,7 +98,10 @@ bool FindStandInSpooler() {
   if (!Resolve(spooler.module, "StandInReset", &spooler.Reset) ||
       !Resolve(spooler.module, "StandInAddPrinter", &spooler.AddPrinter) ||
       !Resolve(spooler.module, "StandInSetJobCalls", &spooler.SetJobCalls) ||
-      !Resolve(spooler.module, "StandInOpenHandles", &spooler.OpenHandles)) {
+      !Resolve(spooler.module, "StandInOpenHandles", &spooler.OpenHandles) ||
+      !Resolve(spooler.module, "StandInLiveBidiBlocks", &spooler.LiveBidiBlocks) ||
+      !Resolve(spooler.module, "RouterFreeBidiResponseContainer",
+               &spooler.FreeBidiResponseContainer)) {
     std::fprintf(stderr,
                  "the loaded spoolss.dll (%ls) is not the stand-in beside the test host: run with "
                  "WINEDLLOVERRIDES including spoolss=n\n",

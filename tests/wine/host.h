@@ -9,12 +9,14 @@
 #include "tests/wine/spoolss/control.h"
 
 using InitializePrintMonitorFn = LPMONITOREX(WINAPI*)(LPWSTR pszRegistryRoot);
+using InitializePrintMonitor2Fn = LPMONITOR2(WINAPI*)(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
 
 // The DLL as the system loader mapped it (LoadLibraryW, so DllMain ran for process attach).
 struct LoadedMonitor {
   HMODULE module;
   std::wstring path;
   InitializePrintMonitorFn InitializePrintMonitor;
+  InitializePrintMonitor2Fn InitializePrintMonitor2;
 };
 const LoadedMonitor& Monitor();
 
@@ -26,6 +28,8 @@ struct StandInSpooler {
   StandInAddPrinterFn AddPrinter;
   StandInSetJobCallsFn SetJobCalls;
   StandInOpenHandlesFn OpenHandles;
+  StandInLiveBidiBlocksFn LiveBidiBlocks;
+  DWORD(WINAPI* FreeBidiResponseContainer)(PBIDI_RESPONSE_CONTAINER pData);
 };
 const StandInSpooler& Spooler();
 

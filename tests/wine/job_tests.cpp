@@ -118,5 +118,67 @@ TEST_F(QuietJob, StatusQueryBetweenJobsReturnsThePrintersRecord) {
   EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), L"2");
 }
 
+// Ink levels through the DLL's MONITOR2 table: the stand-in spoolss.dll offers the allocators
+// the DLL looks up at run time, and the levels are the simulated printer's against the model's
+// limit.
+TEST_F(QuietJob, BidiGetAllThroughMonitor2ReturnsThePrintersInkLevels) {
+  WriteSetting(ModelIni(), L"ColorSpits", L"200");
+  sim::Status status;
+  status.yellowSpits = 20000000;    // 90 % of 200 M left
+  status.magentaSpits = 101000000;  // 49.5 %: 50
+  status.cyanSpits = 250000000;     // over the limit
+  printer_->SetStatus(status);
+
+  MONITORINIT init = {sizeof(MONITORINIT), nullptr, nullptr, nullptr, TRUE, nullptr};
+  HANDLE hMonitor = nullptr;
+  LPMONITOR2 table = Monitor().InitializePrintMonitor2(&init, &hMonitor);
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(table->cbSize, sizeof(MONITOR2));
+  spooler_ = std::make_unique<sim::Spooler>(table, hMonitor);
+  ASSERT_TRUE(spooler_->OpenPort(U16(kPortName), U16(kPrinterName)));
+
+  const LONG blocksBefore = Spooler().LiveBidiBlocks();
+  PBIDI_RESPONSE_CONTAINER responses = nullptr;
+  ASSERT_EQ(spooler_->Bidi(u"GetAll", {u"\\Printer.Consumables"}, &responses),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(responses, nullptr);
+  std::vector<std::wstring> lines;
+  for (DWORD i = 0; i < responses->Count; ++i) {
+    const BIDI_RESPONSE_DATA& answer = responses->aData[i];
+    std::wstring line = std::to_wstring(answer.dwResult) + L" " + answer.pSchema + L" = ";
+    switch (answer.data.dwBidiType) {
+      case BIDI_ENUM:
+      case BIDI_STRING:
+        line += answer.data.u.sData;
+        break;
+      case BIDI_BOOL:
+        line += answer.data.u.bData ? L"true" : L"false";
+        break;
+      case BIDI_INT:
+        line += std::to_wstring(answer.data.u.iData);
+        break;
+      default:
+        line += L"?";
+        break;
+    }
+    lines.push_back(line);
+  }
+  EXPECT_EQ(lines, (std::vector<std::wstring>{L"0 \\Printer.Consumables.Yellow:Type = Ink",
+                                              L"0 \\Printer.Consumables.Yellow:Color = Yellow",
+                                              L"0 \\Printer.Consumables.Yellow:Installed = true",
+                                              L"0 \\Printer.Consumables.Yellow:Level = 90",
+                                              L"0 \\Printer.Consumables.Magenta:Type = Ink",
+                                              L"0 \\Printer.Consumables.Magenta:Color = Magenta",
+                                              L"0 \\Printer.Consumables.Magenta:Installed = true",
+                                              L"0 \\Printer.Consumables.Magenta:Level = 50",
+                                              L"0 \\Printer.Consumables.Cyan:Type = Ink",
+                                              L"0 \\Printer.Consumables.Cyan:Color = Cyan",
+                                              L"0 \\Printer.Consumables.Cyan:Installed = true",
+                                              L"0 \\Printer.Consumables.Cyan:Level = 0"}));
+  EXPECT_EQ(Spooler().FreeBidiResponseContainer(responses), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(Spooler().LiveBidiBlocks(), blocksBefore);
+  EXPECT_EQ(Spooler().OpenHandles(), 0) << "the printer opened for its settings is closed again";
+}
+
 }  // namespace
 }  // namespace wine_jobs

@@ -157,11 +157,25 @@ TEST_F(ConcurrencyTest, SixteenPortsPrintWhileOthersQueryAndOpenAndClosePorts) {
   for (int q = 0; q < 2; ++q) {
     threads.emplace_back([&, q] {
       std::u16string name = u"VELMORA";
+      std::u16string schema = u"\\Printer.Consumables";
+      BIDI_REQUEST_CONTAINER consumables = {1, 0, 1, {{0, schema.data(), {}}}};
       while (printing.load() > 0) {
         for (int k = 0; k < kPorts; ++k) {
           const HANDLE port = handles[(k + q * 5) % kPorts].load();
           if (port == nullptr) {
             continue;
+          }
+          // Ink levels are asked too: during a job they come from the record the job last
+          // read, which its thread keeps up meanwhile. Between jobs the other query thread may
+          // have taken the fresh records: then the four inks are answered as unknown.
+          PBIDI_RESPONSE_CONTAINER levels = nullptr;
+          if (PJLMonSendRecvBidiDataFromPort(port, BIDI_ACCESS_USER, u"GetAll", &consumables,
+                                             &levels) != ERROR_SUCCESS ||
+              levels == nullptr || (levels->Count != 12 && levels->Count != 16)) {
+            ++badAnswers;
+          }
+          if (levels != nullptr) {
+            RouterFreeBidiResponseContainer(levels);
           }
           BYTE out[512];
           DWORD returned = 0;

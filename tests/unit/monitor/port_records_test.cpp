@@ -1,3 +1,6 @@
+#include <cstddef>
+
+#include "sim/sim_printer.h"
 #include "tests/support/fake_port_monitor.h"
 #include "tests/support/monitor_test.h"
 
@@ -224,6 +227,103 @@ TEST_F(PortRecordsTest, DeletingARecordThatIsNotListedChangesNothing) {
   LeaveMonitorLock();
   EXPECT_EQ(pIniFirstPort, handle);
   EXPECT_EQ(pIniFirstPort->pNext, nullptr);
+}
+
+// ---- The port monitor's MONITOR2 form ------------------------------------------------------
+
+HANDLE gMonitorHandleSeen = nullptr;
+
+BOOL WINAPI OpenPortOfMonitor2(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle) {
+  gMonitorHandleSeen = hMonitor;
+  return fake_port_detail::OpenPort(pName, pHandle);
+}
+
+class Monitor2PortTest : public PortRecordsTest {
+ protected:
+  void SetUp() override {
+    PortRecordsTest::SetUp();
+    gMonitorHandleSeen = nullptr;
+    table2_ = sim::AsMonitor2(table_, OpenPortOfMonitor2);
+  }
+
+  BOOL Open2(const std::u16string& printer, HANDLE* handle, LPMONITOR2 table) {
+    std::u16string port = u"USB001";
+    std::u16string printerCopy = printer;
+    return PJLMonOpenPortEx2(&MonitorTable2, portMonitorHandle_, port.data(), printerCopy.data(),
+                             handle, table);
+  }
+
+  MONITOR2 table2_ = {};
+  int token_ = 0;
+  HANDLE portMonitorHandle_ = &token_;
+};
+
+TEST_F(Monitor2PortTest, OpensWithThePortMonitorsOwnHandleAndServesThePortAsTheOtherForm) {
+  HANDLE handle = nullptr;
+  ASSERT_TRUE(Open2(u"Label A", &handle, &table2_));
+  EXPECT_EQ(gMonitorHandleSeen, portMonitorHandle_);
+  IniPort* port = static_cast<IniPort*>(handle);
+  EXPECT_EQ(port->hPort, FakePortHandle());
+  EXPECT_EQ(std::u16string(port->szPrinterName), u"Label A");
+  EXPECT_EQ(TheFakePort().timeouts.WriteTotalTimeoutConstant, 120000u);
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Inform("**** PJLMonOpenPortEx Called\n"),
+                                      Inform("**** PJLMonOpenPortEx Return\n"),
+                                      Inform("**** PJLMonOpenPortEx Return Cleanup\n")}));
+
+  // Reads, writes and the status query reach the port monitor on its own handle.
+  TheFakePort().pendingReads.push_back({1, 2, 3});
+  BYTE buffer[8] = {};
+  DWORD count = 0;
+  EXPECT_TRUE(MonitorTable2.pfnReadPort(handle, buffer, sizeof(buffer), &count));
+  EXPECT_EQ(count, 3u);
+  EXPECT_TRUE(
+      MonitorTable2.pfnGetPrinterDataFromPort(handle, 5, nullptr, nullptr, 0, nullptr, 0, &count));
+  EXPECT_EQ(TheFakePort().lastControlId, 5u);
+  EXPECT_TRUE(MonitorTable2.pfnClosePort(handle));
+  EXPECT_EQ(TheFakePort().calls,
+            (std::vector<std::string>{"OpenPort", "SetPortTimeOuts", "ReadPort",
+                                      "GetPrinterDataFromPort", "ClosePort"}));
+  EXPECT_EQ(LeakedAllocations(), 0);
+
+  // A printer name too long to keep leaves the port without one; the open is not disturbed.
+  ASSERT_TRUE(Open2(std::u16string(300, u'P'), &handle, &table2_));
+  EXPECT_EQ(static_cast<IniPort*>(handle)->szPrinterName[0], 0);
+}
+
+TEST_F(Monitor2PortTest, TheTableCheckAppliesAndNoEntryPastTheTablesSizeIsRead) {
+  HANDLE handle = nullptr;
+  SetLastError(0);
+  EXPECT_FALSE(Open2(u"Label A", &handle, nullptr));
+  EXPECT_EQ(GetLastError(), 3007u);
+  MONITOR2 incomplete[5] = {table2_, table2_, table2_, table2_, table2_};
+  incomplete[0].pfnOpenPort = nullptr;
+  incomplete[1].pfnStartDocPort = nullptr;
+  incomplete[2].pfnWritePort = nullptr;
+  incomplete[3].pfnReadPort = nullptr;
+  incomplete[4].pfnClosePort = nullptr;
+  for (MONITOR2& table : incomplete) {
+    SetLastError(0);
+    EXPECT_FALSE(Open2(u"Label A", &handle, &table));
+    EXPECT_EQ(GetLastError(), 3007u);
+  }
+  // A table that ends before its pfnClosePort lacks a required entry, whatever lies behind it.
+  MONITOR2 shortTable = table2_;
+  shortTable.cbSize = offsetof(MONITOR2, pfnClosePort);
+  SetLastError(0);
+  EXPECT_FALSE(Open2(u"Label A", &handle, &shortTable));
+  EXPECT_EQ(GetLastError(), 3007u);
+  EXPECT_TRUE(TheFakePort().calls.empty()) << "a refused table is never called";
+  EXPECT_EQ(pIniFirstPort, nullptr);
+
+  // One that ends right after it: the optional entries behind are not taken, even when set.
+  shortTable.cbSize = offsetof(MONITOR2, pfnAddPort);
+  ASSERT_TRUE(Open2(u"Label A", &handle, &shortTable));
+  IniPort* port = static_cast<IniPort*>(handle);
+  EXPECT_EQ(port->PortMonitor.pfnGetPrinterDataFromPort, nullptr);
+  EXPECT_EQ(port->PortMonitor.pfnSetPortTimeOuts, nullptr);
+  EXPECT_EQ(port->pfnPortSendRecvBidi, nullptr);
+  EXPECT_EQ(TheFakePort().calls, (std::vector<std::string>{"OpenPort"}));
 }
 
 }  // namespace

@@ -230,4 +230,37 @@ TEST_F(SimPrinterTest, TheRegisteredPrintersDriverLivesInTheDriverFolder) {
   ClosePrinter(hPrinter);
 }
 
+TEST_F(SimPrinterTest, Monitor2FormOpensWithItsMonitorHandleAndAnswersBidiThroughTheSpooler) {
+  const MONITOR2 table = sim::PortMonitor2();
+  EXPECT_EQ(table.cbSize, sizeof(MONITOR2));
+  std::u16string name = u"USB001";
+  HANDLE second = nullptr;
+  int other = 0;
+  EXPECT_FALSE(table.pfnOpenPort(&other, name.data(), &second));
+  EXPECT_EQ(GetLastError(), 6u);
+  ASSERT_TRUE(table.pfnOpenPort(sim::PortMonitorHandle(), name.data(), &second));
+  EXPECT_EQ(sim::PrinterOfHandle(second), printer_);
+
+  std::u16string schema = u"\\Printer.Sim";
+  std::u16string action = u"GetAll";
+  BIDI_REQUEST_CONTAINER requests = {1, 0, 1, {{4, schema.data(), {}}}};
+  PBIDI_RESPONSE_CONTAINER responses = nullptr;
+  ASSERT_EQ(table.pfnSendRecvBidiDataFromPort(second, 0, action.data(), &requests, &responses), 0u);
+  ASSERT_NE(responses, nullptr);
+  ASSERT_EQ(responses->Count, 1u);
+  EXPECT_EQ(responses->aData[0].dwReqNumber, 4u);
+  EXPECT_EQ(std::u16string(responses->aData[0].pSchema), schema);
+  EXPECT_EQ(std::u16string(responses->aData[0].data.u.sData), u"USB001");
+  EXPECT_EQ(RouterFreeBidiResponseContainer(responses), 0u);
+  EXPECT_EQ(sim::Describe(printer_->Events().back()), "bidi GetAll \\Printer.Sim (1 requests)");
+
+  printer_->SetBidiResult(13004);
+  responses = nullptr;
+  EXPECT_EQ(table.pfnSendRecvBidiDataFromPort(second, 0, action.data(), &requests, &responses),
+            13004u);
+  EXPECT_EQ(responses, nullptr);
+  EXPECT_EQ(sim::PortMonitor2(false).pfnSendRecvBidiDataFromPort, nullptr);
+  EXPECT_TRUE(table.pfnClosePort(second));
+}
+
 }  // namespace

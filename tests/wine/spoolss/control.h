@@ -24,3 +24,6 @@ using StandInAddPrinterFn = BOOL(WINAPI*)(LPCWSTR printerName, LPCWSTR portName,
 using StandInSetJobCallsFn = DWORD(WINAPI*)(StandInSetJobCall* calls, DWORD capacity);
 // Printer handles handed out by OpenPrinterW and not yet closed.
 using StandInOpenHandlesFn = LONG(WINAPI*)();
+// Blocks of the bidi allocators (RouterAllocBidiResponseContainer, RouterAllocBidiMem) not yet
+// freed.
+using StandInLiveBidiBlocksFn = LONG(WINAPI*)();

@@ -1,7 +1,10 @@
 // A stand-in spoolss.dll for the Windows test host: the five spooler functions the monitor imports,
-// over printers that the host registers, and a record of the job controls the monitor sends. Wine
-// loads it from the host's folder instead of its builtin one when WINEDLLOVERRIDES has spoolss=n.
+// over printers that the host registers, and a record of the job controls the monitor sends; and
+// the allocators for bidi answers that the monitor looks up at run time, with a count of the
+// blocks not yet freed. Wine loads it from the host's folder instead of its builtin one when
+// WINEDLLOVERRIDES has spoolss=n.
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ SRWLOCK lock = SRWLOCK_INIT;
 std::vector<Printer> printers;
 std::vector<PrinterHandle*> handles;
 std::vector<StandInSetJobCall> setJobCalls;
+std::vector<void*> bidiBlocks;
 
 class Locked {
  public:
@@ -220,6 +224,61 @@ BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
   return TRUE;
 }
 
+// ---- Bidi answers: what newer spoolers export for the monitors' answers ----------------------
+
+PVOID WINAPI RouterAllocBidiMem(size_t NumBytes) {
+  void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, NumBytes == 0 ? 1 : NumBytes);
+  if (block != nullptr) {
+    Locked locked;
+    bidiBlocks.push_back(block);
+  }
+  return block;
+}
+
+PBIDI_RESPONSE_CONTAINER WINAPI RouterAllocBidiResponseContainer(DWORD Count) {
+  const size_t size = offsetof(BIDI_RESPONSE_CONTAINER, aData) +
+                      (Count == 0 ? 1 : static_cast<size_t>(Count)) * sizeof(BIDI_RESPONSE_DATA);
+  auto* container = static_cast<PBIDI_RESPONSE_CONTAINER>(RouterAllocBidiMem(size));
+  if (container != nullptr) {
+    container->Version = 1;
+    container->Count = Count;
+  }
+  return container;
+}
+
+VOID WINAPI RouterFreeBidiMem(PVOID pMemPointer) {
+  if (pMemPointer == nullptr) {
+    return;
+  }
+  {
+    Locked locked;
+    auto it = std::find(bidiBlocks.begin(), bidiBlocks.end(), pMemPointer);
+    if (it == bidiBlocks.end()) {
+      return;  // not ours, or freed already
+    }
+    bidiBlocks.erase(it);
+  }
+  HeapFree(GetProcessHeap(), 0, pMemPointer);
+}
+
+DWORD WINAPI RouterFreeBidiResponseContainer(PBIDI_RESPONSE_CONTAINER pData) {
+  if (pData == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  for (DWORD i = 0; i < pData->Count; ++i) {
+    BIDI_RESPONSE_DATA& response = pData->aData[i];
+    RouterFreeBidiMem(response.pSchema);
+    const DWORD type = response.data.dwBidiType;
+    if (type == BIDI_STRING || type == BIDI_TEXT || type == BIDI_ENUM) {
+      RouterFreeBidiMem(response.data.u.sData);
+    } else if (type == BIDI_BLOB) {
+      RouterFreeBidiMem(response.data.u.biData.pData);
+    }
+  }
+  RouterFreeBidiMem(pData);
+  return ERROR_SUCCESS;
+}
+
 // ---- The host's entries (tests/wine/spoolss/control.h) ------------------------------------------
 
 void WINAPI StandInReset() {
@@ -251,6 +310,11 @@ DWORD WINAPI StandInSetJobCalls(StandInSetJobCall* calls, DWORD capacity) {
 LONG WINAPI StandInOpenHandles() {
   Locked locked;
   return static_cast<LONG>(handles.size());
+}
+
+LONG WINAPI StandInLiveBidiBlocks() {
+  Locked locked;
+  return static_cast<LONG>(bidiBlocks.size());
 }
 
 }  // extern "C"

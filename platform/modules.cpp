@@ -1,0 +1,95 @@
+// GetModuleHandleW and GetProcAddress over the one module the monitor looks into at run time:
+// the spooler's spoolss.dll, whose newer functions a host may withhold as an older spooler would.
+#include <set>
+#include <string>
+
+#include "platform/host.h"
+#include "platform/host_state.h"
+
+namespace {
+
+struct ModulesState {
+  std::mutex mutex;
+  std::set<std::string> withheld;
+};
+
+ModulesState& State() {
+  static ModulesState* state = new ModulesState;
+  return *state;
+}
+
+// Never dereferenced: a module handle is only a name for GetProcAddress.
+HINSTANCE__ spoolerModule{};
+
+bool IsSpoolerName(std::u16string_view name) {
+  return platform_impl::EqualNoCase(name, u"spoolss.dll") ||
+         platform_impl::EqualNoCase(name, u"spoolss");
+}
+
+struct Export {
+  const char* name;
+  FARPROC function;
+};
+
+template <class Function>
+FARPROC AsProc(Function function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+
+}  // namespace
+
+namespace platform_impl {
+
+void ResetModules() {
+  ModulesState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.withheld.clear();
+}
+
+}  // namespace platform_impl
+
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
+  if (lpModuleName == nullptr) {
+    return host::MonitorModule();
+  }
+  if (IsSpoolerName(platform_impl::WideView(lpModuleName))) {
+    return &spoolerModule;
+  }
+  SetLastError(ERROR_FILE_NOT_FOUND);  // as Windows reports a module that is not loaded
+  return nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  static const Export kSpoolerExports[] = {
+      {"RouterAllocBidiResponseContainer", AsProc(RouterAllocBidiResponseContainer)},
+      {"RouterAllocBidiMem", AsProc(RouterAllocBidiMem)},
+      {"RouterFreeBidiResponseContainer", AsProc(RouterFreeBidiResponseContainer)},
+      {"RouterFreeBidiMem", AsProc(RouterFreeBidiMem)},
+  };
+  if (hModule == &spoolerModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName)) {
+    const std::string name = lpProcName;
+    ModulesState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    for (const Export& entry : kSpoolerExports) {
+      if (name == entry.name && state.withheld.count(name) == 0) {
+        return entry.function;
+      }
+    }
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+namespace host {
+
+void WithholdSpoolerFunction(const std::string& name, bool withhold) {
+  ModulesState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (withhold) {
+    state.withheld.insert(name);
+  } else {
+    state.withheld.erase(name);
+  }
+}
+
+}  // namespace host
