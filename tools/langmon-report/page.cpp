@@ -21,7 +21,8 @@ body { margin: 0 auto; max-width: 1040px; padding: 24px 28px 48px; background: v
   sans-serif; }
 h1 { font-size: 26px; margin: 0 0 4px; }
 h2 { font-size: 20px; margin: 32px 0 10px; padding-bottom: 4px; border-bottom: 2px solid var(--line); }
-h3 { font-size: 16px; margin: 0; }
+h3 { font-size: 16px; margin: 18px 0 6px; }
+article.job h3 { margin: 0; }
 p.source, p.meta, .dim { color: var(--dim); }
 p.source { margin: 0 0 6px; }
 nav a { margin-right: 14px; color: var(--accent); }
@@ -29,6 +30,7 @@ table { border-collapse: collapse; width: 100%; background: #fff; }
 th, td { text-align: left; vertical-align: top; padding: 5px 10px; border-bottom: 1px solid var(--line); }
 th { font-weight: 600; color: var(--dim); background: #f1f3f6; }
 table.summary th { width: 34%; color: var(--ink); background: #fff; }
+td.time { white-space: nowrap; }
 td.num { text-align: right; font-variant-numeric: tabular-nums; }
 ul.notes li { margin-bottom: 4px; }
 .badge { display: inline-block; padding: 1px 9px; border-radius: 10px; font-size: 13px;
@@ -363,9 +365,9 @@ std::string QuestionsTable(const Report& report) {
     for (const Question& question : job.questions) {
       rows += "<tr data-job=\"" + std::to_string(job.number) + "\" data-question=\"" +
               std::to_string(question.id) + "\"><td class=\"num\"><a href=\"#job-" +
-              std::to_string(job.number) + "\">" + std::to_string(job.number) + "</a></td><td>" +
-              Html(question.when.text) + "</td><td class=\"num\">" + std::to_string(question.id) +
-              "</td><td>" +
+              std::to_string(job.number) + "\">" + std::to_string(job.number) +
+              "</a></td><td class=\"time\">" + Html(question.when.text) +
+              "</td><td class=\"num\">" + std::to_string(question.id) + "</td><td>" +
               Html(QuestionText(question.id).empty() ? QuestionTopic(question.id)
                                                      : QuestionText(question.id)) +
               "</td><td>" +
@@ -392,7 +394,7 @@ std::string ErrorsTable(const Report& report, bool printer) {
               "\">" + std::to_string(job) + "</a>";
     }
     rows += "<tr><td>" + Html(tally.what) + "</td><td class=\"num\">" + Thousands(tally.count) +
-            "</td><td>" + Html(tally.first.text) +
+            "</td><td class=\"time\">" + Html(tally.first.text) +
             (tally.count > 1 ? " &ndash; " + Html(tally.last.text) : "") + "</td><td>" +
             (jobs.empty() ? "&mdash;" : jobs) + "</td></tr>\n";
   }
