@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 
@@ -40,6 +41,38 @@ bool Allows(const std::string& inferred, const std::string& given) {
   return words.find("|" + given + "|") != std::string::npos;
 }
 
+// The log, read back, against the run: jobs, outcomes, boxes (except `instead`, what the log shows
+// where it cannot show the run's boxes) and answers; the run's own page knows every box.
+void ExpectLogAgreesWithRun(const langmon_sim::Scenario& scenario,
+                            const std::vector<std::vector<unsigned>>* instead = nullptr) {
+  const ScenarioRun result = RunAndRead(scenario);
+  ASSERT_TRUE(result.readable);
+  ASSERT_EQ(result.fromLog.jobs.size(), result.run.jobs.size());
+  ASSERT_EQ(result.fromRun.jobs.size(), result.run.jobs.size());
+  EXPECT_EQ(result.fromLog.unknownCount, 0u);
+  for (size_t i = 0; i < result.run.jobs.size(); ++i) {
+    SCOPED_TRACE("job " + std::to_string(i + 1));
+    const langmon_sim::JobReport& job = result.run.jobs[i];
+    const char* outcome = langmon_sim::JobOutcomeName(job.outcome);
+    EXPECT_STREQ(OutcomeName(result.fromLog.jobs[i].outcome), outcome);
+    EXPECT_STREQ(OutcomeName(result.fromRun.jobs[i].outcome), outcome);
+    EXPECT_EQ(result.fromRun.jobs[i].name, job.plan->name);
+    EXPECT_EQ(Ids(result.fromRun.jobs[i]), job.boxes);
+    const Job& read = result.fromLog.jobs[i];
+    EXPECT_EQ(Ids(read), instead != nullptr ? (*instead)[i] : job.boxes);
+    if (instead != nullptr || read.questions.size() != job.boxes.size()) continue;
+    for (size_t k = 0; k < read.questions.size(); ++k) {
+      EXPECT_TRUE(Allows(read.questions[k].answer, result.fromRun.jobs[i].questions[k].answer))
+          << "box " << read.questions[k].id << ": the log says \"" << read.questions[k].answer
+          << "\", the run answered " << result.fromRun.jobs[i].questions[k].answer;
+    }
+  }
+  // The page carries the same count.
+  EXPECT_NE(RenderPage(result.fromLog)
+                .find("data-jobs=\"" + std::to_string(result.run.jobs.size()) + "\""),
+            std::string::npos);
+}
+
 TEST(ScenarioLogTest, EachShippedScenariosLogAgreesWithItsRun) {
   std::vector<std::pair<std::string, langmon_sim::Scenario>> scenarios = {
       {"built-in", langmon_sim::BuiltInScenario()}};
@@ -51,35 +84,37 @@ TEST(ScenarioLogTest, EachShippedScenariosLogAgreesWithItsRun) {
   ASSERT_GE(scenarios.size(), 11u);
   for (const auto& [name, scenario] : scenarios) {
     SCOPED_TRACE(name);
-    const ScenarioRun result = RunAndRead(scenario);
-    ASSERT_TRUE(result.readable);
-    ASSERT_EQ(result.fromLog.jobs.size(), result.run.jobs.size());
-    ASSERT_EQ(result.fromRun.jobs.size(), result.run.jobs.size());
-    EXPECT_EQ(result.fromLog.unknownCount, 0u);
     const auto instead = kLogShowsInstead.find(name);
-    for (size_t i = 0; i < result.run.jobs.size(); ++i) {
-      SCOPED_TRACE("job " + std::to_string(i + 1));
-      const langmon_sim::JobReport& job = result.run.jobs[i];
-      const char* outcome = langmon_sim::JobOutcomeName(job.outcome);
-      EXPECT_STREQ(OutcomeName(result.fromLog.jobs[i].outcome), outcome);
-      EXPECT_STREQ(OutcomeName(result.fromRun.jobs[i].outcome), outcome);
-      EXPECT_EQ(result.fromRun.jobs[i].name, job.plan->name);
-      // The run knows each box; the log shows each one the flow's own lines imply.
-      EXPECT_EQ(Ids(result.fromRun.jobs[i]), job.boxes);
-      const Job& read = result.fromLog.jobs[i];
-      EXPECT_EQ(Ids(read), instead != kLogShowsInstead.end() ? instead->second[i] : job.boxes);
-      if (instead != kLogShowsInstead.end() || Ids(read) != job.boxes) continue;
-      for (size_t k = 0; k < read.questions.size(); ++k) {
-        EXPECT_TRUE(Allows(read.questions[k].answer, result.fromRun.jobs[i].questions[k].answer))
-            << "box " << read.questions[k].id << ": the log says \"" << read.questions[k].answer
-            << "\", the run answered " << result.fromRun.jobs[i].questions[k].answer;
-      }
-    }
-    // The page carries the same counts.
-    const std::string page = RenderPage(result.fromLog);
-    EXPECT_NE(page.find("data-jobs=\"" + std::to_string(result.run.jobs.size()) + "\""),
-              std::string::npos);
+    ExpectLogAgreesWithRun(scenario,
+                           instead != kLogShowsInstead.end() ? &instead->second : nullptr);
   }
+}
+
+TEST(ScenarioLogTest, FlowsNoShippedScenarioShowsAgreeToo) {
+  // An invalid cartridge goes in and the user cancels at 445.
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"yellow_spits": "480M"}, "new_cartridges": [{"state": "invalid"}]},
+    "answers": ["yes", "ok", "cancel"], "jobs": [{"labels": 2}]})",
+                                                    "invalid.json"));
+  // No cartridge information after the change: Retry at 464 once the printer answers again.
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"yellow_spits": "480M"},
+                "changes": [{"after_command": "cartridge_change_end", "set": {"responds": false}}]},
+    "answers": ["yes", "ok", {"answer": "retry", "box": 464, "printer": {"responds": true}}, "ok"],
+    "jobs": [{"labels": 2}]})",
+                                                    "no_information.json"));
+  // A write fails: the job stops.
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"changes": [{"after_job_start": 1, "set": {"write_fault": "fail"}}]},
+    "jobs": [{"labels": 2}]})",
+                                                    "write_fault.json"));
+  // The alignment print file is missing: the alignment fails, and box 422 has no text to show.
+  const std::vector<std::vector<unsigned>> shown = {{400, 443}};
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"new": true}, "alignment_files": false},
+    "answers": ["yes", "ok"], "jobs": [{"labels": 1}]})",
+                                                    "no_alignment_file.json"),
+                         &shown);
 }
 
 TEST(ScenarioLogTest, BuiltInScenarioShowsInkWarningsChangeAndAlignment) {
@@ -220,6 +255,23 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
   EXPECT_EQ(file.records[1].text, "something");
 }
 
+TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
+  const std::string log =
+      "03/02 09:05:03:007  VMT_LM_10[INFORM] **** LANGMON: Initialize Print Monitor Called\n"
+      "03/02 09:05:03:008  VMT_LM_10[INFORM] <script>alert(1)</script> \xff\x01\n"
+      "<img src=x onerror=alert(2)>\n";
+  std::string error;
+  const std::optional<Report> report = ReadLog(log, "<b>x</b>.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_EQ(report->unknownCount, 2u);
+  const std::string page = RenderPage(*report);
+  EXPECT_EQ(page.find("<script>alert"), std::string::npos);
+  EXPECT_EQ(page.find("<img"), std::string::npos);
+  EXPECT_EQ(page.find("<b>x"), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; \xC3\xBF\xEF\xBF\xBD"),
+            std::string::npos);
+}
+
 // ---- The program ----------------------------------------------------------------------------
 
 struct Program {
@@ -272,6 +324,18 @@ TEST(ProgramTest, ALogGivesAPageAndAnythingElseExitsWithTwo) {
   EXPECT_EQ(RunReportProgram("'" + folder + "/no-such-file'").status, 2);
   EXPECT_EQ(RunReportProgram("'" + log + "' -o '" + folder + "/no/such/folder/page.html'").status,
             1);
+  std::filesystem::remove_all(folder);
+}
+
+TEST(ProgramTest, LangmonSimWritesTheRunsPageWithItsAnswersAndSettings) {
+  const std::string folder = langmon_sim::MakeWorkFolder();
+  const std::string command = "TMPDIR='" + folder + "' '" + LANGMON_SIM_PROGRAM + "' --report '" +
+                              folder + "/run.html' </dev/null >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  const std::string page = langmon_sim::ReadWholeFile(folder + "/run.html");
+  EXPECT_NE(page.find("data-question=\"469\" data-answer=\"No\""), std::string::npos);
+  EXPECT_NE(page.find("Settings files at the end"), std::string::npos);
+  EXPECT_NE(page.find("PrintCounter="), std::string::npos);
   std::filesystem::remove_all(folder);
 }
 
