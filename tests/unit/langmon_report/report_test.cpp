@@ -145,6 +145,28 @@ TEST(ScenarioLogTest, BuiltInScenarioShowsInkWarningsChangeAndAlignment) {
   EXPECT_EQ(report.sessions, 1u);
 }
 
+TEST(ScenarioLogTest, UnansweredQuestionsAndTheCartridgeKindAreReadFromTheirFlows) {
+  // Quiet mode: three cartridge-empty questions nobody answers, then the monitor gives up.
+  ScenarioRun result = RunAndRead(
+      langmon_sim::LoadScenarioFile(LANGMON_SIM_SCENARIOS "/quiet_mode_empty_cartridge.json"));
+  ASSERT_EQ(result.fromLog.jobs.size(), 1u);
+  const Job& quiet = result.fromLog.jobs[0];
+  ASSERT_EQ(quiet.questions.size(), 3u);
+  for (const Question& question : quiet.questions) EXPECT_EQ(question.answer, "no answer");
+  const std::vector<Event>& events = quiet.checks.at(0).events;
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const Event& e) { return e.kind == EventKind::Command; }),
+            1);
+
+  // A pigment black cartridge: its alignment print file says black, its limit says pigment.
+  result = RunAndRead(
+      langmon_sim::LoadScenarioFile(LANGMON_SIM_SCENARIOS "/black_cartridge_unload_stock.json"));
+  ASSERT_EQ(result.fromLog.ink.size(), 1u);
+  EXPECT_EQ(result.fromLog.ink[0].family, Family::PigmentBlack);
+  EXPECT_FALSE(result.fromLog.ink[0].familyFromLimit);
+  EXPECT_NE(RenderPage(result.fromLog).find("data-series=\"pigment-black\""), std::string::npos);
+}
+
 TEST(CutLogTest, ALogThatStartsInsideAJobIsReadFromThere) {
   const ScenarioRun result = RunAndRead(langmon_sim::BuiltInScenario());
   const std::vector<std::string> lines = LinesOf(result.log);
