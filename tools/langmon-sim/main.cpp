@@ -13,6 +13,7 @@
 
 #include "tools/langmon-sim/builtin_scenario.h"
 #include "tools/langmon-sim/console.h"
+#include "tools/langmon-sim/report_page.h"
 #include "tools/langmon-sim/runner.h"
 #include "tools/langmon-sim/scenario.h"
 #include "tools/langmon-sim/transcript.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
 
   std::string scenarioFile;
   std::vector<std::string> jobFiles;
-  std::string answers, answerAll, logDir, settingsDir;
+  std::string answers, answerAll, logDir, settingsDir, reportFile;
   bool realTime = false, verbose = false, noColor = false, ascii = false, batch = false;
   bool showBuiltIn = false, checkOnly = false;
   int logLevel = 3;
@@ -90,6 +91,9 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1u, 4000000u));
   app.add_flag("--no-color", noColor, "No colours (also when NO_COLOR is set)");
   app.add_flag("--ascii", ascii, "Draw with plain ASCII characters only");
+  app.add_option("--report", reportFile,
+                 "Also write the run as an HTML page (langmon-report's page, with each box's "
+                 "answer and the settings files)");
   app.add_flag("--check", checkOnly, "Only read and check the scenario, then exit");
   app.add_flag("--show-builtin", showBuiltIn,
                "Print the built-in scenario as a scenario file and exit");
@@ -180,6 +184,17 @@ int main(int argc, char** argv) {
   transcriptOptions.keys = interactive ? &keys : nullptr;
   Transcript transcript(console, transcriptOptions);
 
-  const RunReport report = RunScenario(scenario, options, work, transcript);
+  ReportRecorder recorder;
+  BothListeners both(transcript, recorder);
+  const RunReport report = RunScenario(
+      scenario, options, work, reportFile.empty() ? static_cast<RunListener&>(transcript) : both);
+  if (!reportFile.empty()) {
+    std::string error;
+    if (!WriteReportPage(recorder, reportFile, &error)) {
+      std::cerr << "langmon-sim: " << error << "\n";
+      return kExitNotExpected;
+    }
+    std::cout << "  report: " << reportFile << "\n";
+  }
   return report.Ok() ? kExitExpected : kExitNotExpected;
 }

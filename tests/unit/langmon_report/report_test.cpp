@@ -1,0 +1,365 @@
+// langmon-report against what really happened: every shipped scenario's log read back and held
+// against its run; logs cut at the size cap, written by two processes, or not logs at all.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "tests/unit/langmon_report/report_fixture.h"
+#include "tools/langmon-report/log_texts.h"
+#include "tools/langmon-report/page.h"
+#include "tools/langmon-sim/builtin_scenario.h"
+
+namespace langmon_report {
+namespace {
+
+// Boxes the log file provably cannot show: for these scenarios the page lists, job by job, what
+// the log does show instead of the run's boxes.
+const std::map<std::string, std::vector<std::vector<unsigned>>> kLogShowsInstead = {
+    // No at question 400 shows the notice 472 first; the log has the same lines for Yes.
+    {"black_cartridge_unload_stock", {{400, 443}}},
+    // Quiet mode puts the questions but shows none, and the log does not say it was on.
+    {"quiet_mode_low_ink", {{469}}},
+    {"quiet_mode_empty_cartridge", {{470, 470, 470}}},
+    {"silent_printer_quiet", {{454, 454, 454}}},
+};
+
+// Whether an answer the log allows ("Yes or No, or no answer") takes in the one given.
+bool Allows(const std::string& inferred, const std::string& given) {
+  if (inferred.empty()) return true;  // a notice: OK only
+  std::string words = inferred;
+  for (const std::string separator : {", or ", " or "}) {
+    for (size_t at; (at = words.find(separator)) != std::string::npos;) {
+      words.replace(at, separator.size(), "|");
+    }
+  }
+  words = "|" + words + "|";
+  return words.find("|" + given + "|") != std::string::npos;
+}
+
+// The log, read back, against the run: jobs, outcomes, boxes (except `instead`, what the log shows
+// where it cannot show the run's boxes) and answers; the run's own page knows every box.
+void ExpectLogAgreesWithRun(const langmon_sim::Scenario& scenario,
+                            const std::vector<std::vector<unsigned>>* instead = nullptr) {
+  const ScenarioRun result = RunAndRead(scenario);
+  ASSERT_TRUE(result.readable);
+  ASSERT_EQ(result.fromLog.jobs.size(), result.run.jobs.size());
+  ASSERT_EQ(result.fromRun.jobs.size(), result.run.jobs.size());
+  EXPECT_EQ(result.fromLog.unknownCount, 0u);
+  for (size_t i = 0; i < result.run.jobs.size(); ++i) {
+    SCOPED_TRACE("job " + std::to_string(i + 1));
+    const langmon_sim::JobReport& job = result.run.jobs[i];
+    const char* outcome = langmon_sim::JobOutcomeName(job.outcome);
+    EXPECT_STREQ(OutcomeName(result.fromLog.jobs[i].outcome), outcome);
+    EXPECT_STREQ(OutcomeName(result.fromRun.jobs[i].outcome), outcome);
+    EXPECT_EQ(result.fromRun.jobs[i].name, job.plan->name);
+    EXPECT_EQ(Ids(result.fromRun.jobs[i]), job.boxes);
+    const Job& read = result.fromLog.jobs[i];
+    EXPECT_EQ(Ids(read), instead != nullptr ? (*instead)[i] : job.boxes);
+    if (instead != nullptr || read.questions.size() != job.boxes.size()) continue;
+    for (size_t k = 0; k < read.questions.size(); ++k) {
+      EXPECT_TRUE(Allows(read.questions[k].answer, result.fromRun.jobs[i].questions[k].answer))
+          << "box " << read.questions[k].id << ": the log says \"" << read.questions[k].answer
+          << "\", the run answered " << result.fromRun.jobs[i].questions[k].answer;
+    }
+  }
+  // The page carries the same count.
+  EXPECT_NE(RenderPage(result.fromLog)
+                .find("data-jobs=\"" + std::to_string(result.run.jobs.size()) + "\""),
+            std::string::npos);
+}
+
+TEST(ScenarioLogTest, EachShippedScenariosLogAgreesWithItsRun) {
+  std::vector<std::pair<std::string, langmon_sim::Scenario>> scenarios = {
+      {"built-in", langmon_sim::BuiltInScenario()}};
+  for (const auto& entry : std::filesystem::directory_iterator(LANGMON_SIM_SCENARIOS)) {
+    if (entry.path().extension() != ".json") continue;
+    scenarios.emplace_back(entry.path().stem().string(),
+                           langmon_sim::LoadScenarioFile(entry.path().string()));
+  }
+  ASSERT_GE(scenarios.size(), 11u);
+  for (const auto& [name, scenario] : scenarios) {
+    SCOPED_TRACE(name);
+    const auto instead = kLogShowsInstead.find(name);
+    ExpectLogAgreesWithRun(scenario,
+                           instead != kLogShowsInstead.end() ? &instead->second : nullptr);
+  }
+}
+
+TEST(ScenarioLogTest, FlowsNoShippedScenarioShowsAgreeToo) {
+  // An invalid cartridge goes in and the user cancels at 445.
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"yellow_spits": "480M"}, "new_cartridges": [{"state": "invalid"}]},
+    "answers": ["yes", "ok", "cancel"], "jobs": [{"labels": 2}]})",
+                                                    "invalid.json"));
+  // No cartridge information after the change: Retry at 464 once the printer answers again.
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"yellow_spits": "480M"},
+                "changes": [{"after_command": "cartridge_change_end", "set": {"responds": false}}]},
+    "answers": ["yes", "ok", {"answer": "retry", "box": 464, "printer": {"responds": true}}, "ok"],
+    "jobs": [{"labels": 2}]})",
+                                                    "no_information.json"));
+  // A write fails: the job stops.
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"changes": [{"after_job_start": 1, "set": {"write_fault": "fail"}}]},
+    "jobs": [{"labels": 2}]})",
+                                                    "write_fault.json"));
+  // The alignment print file is missing: the alignment fails, and box 422 has no text to show.
+  const std::vector<std::vector<unsigned>> shown = {{400, 443}};
+  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"new": true}, "alignment_files": false},
+    "answers": ["yes", "ok"], "jobs": [{"labels": 1}]})",
+                                                    "no_alignment_file.json"),
+                         &shown);
+}
+
+TEST(ScenarioLogTest, BuiltInScenarioShowsInkWarningsChangeAndAlignment) {
+  const ScenarioRun result = RunAndRead(langmon_sim::BuiltInScenario());
+  ASSERT_TRUE(result.readable);
+  const Report& report = result.fromLog;
+  ASSERT_EQ(report.ink.size(), 10u);
+  EXPECT_EQ(report.ink.front().spits, 430300000u);
+  EXPECT_EQ(report.ink.front().limit, 515000000u);
+  EXPECT_EQ(report.ink[3].levelBefore, 1);  // job 2's first check warns
+  EXPECT_EQ(report.ink[3].levelAfter, 2);
+  for (const InkPoint& point : report.ink) EXPECT_EQ(point.family, Family::Colour);
+  // The change is seen in job 3; job 4's counts belong to the new cartridge, told by the log.
+  EXPECT_EQ(report.ink.back().cartridge, 1u);
+  EXPECT_FALSE(report.ink.back().familyFromLimit);
+  EXPECT_TRUE(report.ink.front().familyFromLimit);
+
+  ASSERT_EQ(report.jobs.size(), 4u);
+  EXPECT_EQ(report.jobs[1].questions[0].answer, "No, or no answer");
+  EXPECT_EQ(report.jobs[2].questions[0].answer, "Yes");
+  EXPECT_EQ(report.jobs[2].questions[2].answer, "Yes or No, or no answer");
+  const std::vector<Event>& check = report.jobs[2].checks[0].events;
+  EXPECT_EQ(std::count_if(check.begin(), check.end(),
+                          [](const Event& e) { return e.kind == EventKind::AlignmentPrint; }),
+            1);
+  EXPECT_TRUE(report.errors.empty());
+  EXPECT_FALSE(report.startsMidway);
+  EXPECT_EQ(report.sessions, 1u);
+}
+
+TEST(ScenarioLogTest, UnansweredQuestionsAndTheCartridgeKindAreReadFromTheirFlows) {
+  // Quiet mode: three cartridge-empty questions nobody answers, then the monitor gives up.
+  ScenarioRun result = RunAndRead(
+      langmon_sim::LoadScenarioFile(LANGMON_SIM_SCENARIOS "/quiet_mode_empty_cartridge.json"));
+  ASSERT_EQ(result.fromLog.jobs.size(), 1u);
+  const Job& quiet = result.fromLog.jobs[0];
+  ASSERT_EQ(quiet.questions.size(), 3u);
+  for (const Question& question : quiet.questions) EXPECT_EQ(question.answer, "no answer");
+  const std::vector<Event>& events = quiet.checks.at(0).events;
+  EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                          [](const Event& e) { return e.kind == EventKind::Command; }),
+            1);
+
+  // A pigment black cartridge: its alignment print file says black, its limit says pigment.
+  result = RunAndRead(
+      langmon_sim::LoadScenarioFile(LANGMON_SIM_SCENARIOS "/black_cartridge_unload_stock.json"));
+  ASSERT_EQ(result.fromLog.ink.size(), 1u);
+  EXPECT_EQ(result.fromLog.ink[0].family, Family::PigmentBlack);
+  EXPECT_FALSE(result.fromLog.ink[0].familyFromLimit);
+  EXPECT_NE(RenderPage(result.fromLog).find("data-series=\"pigment-black\""), std::string::npos);
+}
+
+TEST(CutLogTest, ALogThatStartsInsideAJobIsReadFromThere) {
+  const ScenarioRun result = RunAndRead(langmon_sim::BuiltInScenario());
+  const std::vector<std::string> lines = LinesOf(result.log);
+  const auto from = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("Check Ink Level(Spits=519940000") != std::string::npos;
+  });
+  ASSERT_NE(from, lines.end());
+  // What is left of a line that was copied half, then the log from job 3's ink check on; two of
+  // its lines lost their line end between them.
+  std::string cut = "Status Data\n";
+  for (auto line = from; line != lines.end(); ++line) cut += *line;
+  const size_t joined = cut.find("\n", cut.find("Label terminating cart install"));
+  cut.erase(joined, 1);
+
+  std::string error;
+  const std::optional<Report> report = ReadLog(cut, "cut.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_TRUE(report->startsMidway);
+  EXPECT_EQ(report->unknownCount, 1u);
+  ASSERT_EQ(report->unknown.size(), 1u);
+  EXPECT_TRUE(report->unknown[0].badFormat);
+  ASSERT_EQ(report->jobs.size(), 2u);
+  const Job& job = report->jobs[0];
+  EXPECT_FALSE(job.startSeen);
+  EXPECT_EQ(job.outcome, Outcome::Deleted);
+  EXPECT_EQ(Ids(job), (std::vector<unsigned>{469, 427, 400, 443}));
+  EXPECT_EQ(report->jobs[1].outcome, Outcome::Printed);
+  EXPECT_TRUE(report->jobs[1].startSeen);
+  ASSERT_EQ(report->ink.size(), 3u);
+  EXPECT_EQ(report->ink[0].spits, 519940000u);
+  EXPECT_NE(RenderPage(*report).find("The log begins after the monitor started"),
+            std::string::npos);
+}
+
+TEST(CutLogTest, ASecondProcessInsideAJobGetsItsOwnJobAndTheFirstCarriesOn) {
+  const ScenarioRun outer = RunAndRead(langmon_sim::BuiltInScenario());
+  const ScenarioRun inner =
+      RunAndRead(langmon_sim::LoadScenarioFile(LANGMON_SIM_SCENARIOS "/out_of_stock.json"));
+  const std::vector<std::string> lines = LinesOf(outer.log);
+  // Job 2 of the outer process has passed its first check when the other process starts.
+  size_t split = 0;
+  for (size_t passed = 0; split < lines.size() && passed < 5; ++split) {
+    if (lines[split].find("PrepareForNextPrint( ) successful!") != std::string::npos) ++passed;
+  }
+  std::string merged;
+  for (size_t i = 0; i < split; ++i) merged += lines[i];
+  merged += inner.log;
+  for (size_t i = split; i < lines.size(); ++i) merged += lines[i];
+
+  std::string error;
+  const std::optional<Report> report = ReadLog(merged, "two.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_EQ(report->sessions, 2u);
+  EXPECT_TRUE(report->overlapping);
+  ASSERT_EQ(report->jobs.size(), 5u);
+  const std::vector<Outcome> outcomes = {Outcome::Printed, Outcome::Printed, Outcome::Printed,
+                                         Outcome::Deleted, Outcome::Printed};
+  const std::vector<std::vector<unsigned>> boxes = {
+      {}, {469}, {436, 436}, {469, 427, 400, 443}, {}};
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(report->jobs[i].outcome, outcomes[i]) << "job " << i + 1;
+    EXPECT_EQ(Ids(report->jobs[i]), boxes[i]) << "job " << i + 1;
+  }
+  EXPECT_EQ(report->jobs[1].checks.size(), 4u);
+  EXPECT_EQ(report->jobs[1].overlaps, std::set<unsigned>{3});
+
+  // Interleaved line by line the story is lost, but every job is still found and nothing breaks.
+  const std::vector<std::string> other = LinesOf(inner.log);
+  std::string shuffled;
+  for (size_t i = 0; i < std::max(lines.size(), other.size()); ++i) {
+    if (i < lines.size()) shuffled += lines[i];
+    if (i < other.size()) shuffled += other[i];
+  }
+  const std::optional<Report> garbled = ReadLog(shuffled, "shuffled.dbg", &error);
+  ASSERT_TRUE(garbled);
+  EXPECT_EQ(std::count_if(garbled->jobs.begin(), garbled->jobs.end(),
+                          [](const Job& job) { return job.startSeen; }),
+            5);
+  EXPECT_FALSE(RenderPage(*garbled).empty());
+}
+
+TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
+  EXPECT_EQ(ParseStamp("03/02 09:05:03:007  "), 5303103007LL);
+  EXPECT_FALSE(ParseStamp("13/02 09:05:03:007  "));
+  EXPECT_FALSE(ParseStamp("03/02 09:05:03:007 x"));
+  EXPECT_FALSE(ParseStamp("03/02 24:05:03:007  "));
+
+  Matched matched =
+      MatchLogText("Check Ink Level(Spits=4294967295, MaxSpits=515000000, Level=-1\n");
+  EXPECT_EQ(matched.text, Text::InkCheck);
+  EXPECT_EQ(matched.numbers, (std::vector<long long>{4294967295LL, 515000000, -1}));
+  EXPECT_EQ(MatchLogText(" --> Cartridge Spits = 430300000 \n").text, Text::InkSpits);
+  matched = MatchLogText("**** PjlMon: OpenPort USB001 : Failed\n");
+  EXPECT_EQ(matched.text, Text::OpenPortFailed);
+  EXPECT_EQ(matched.string, "USB001");
+  EXPECT_EQ(MatchLogText("CartEmpty condition (1f) cleared by user we can continue").numbers,
+            std::vector<long long>{0x1f});
+  EXPECT_EQ(MatchLogText("**** PJLMonOpenPortEx Return Cleanup").text, Text::OpenPortCleanup);
+  EXPECT_EQ(MatchLogText("Check Ink Level(Spits=, MaxSpits=1, Level=1").text, Text::Unknown);
+
+  // A log kept over New Year: the times go on; an unknown level word is still a record.
+  const LogFile file = ReadLogBytes(
+      "12/31 23:59:59:990  VMT_LM_10[INFORM] **** PJLMonClosePort Called\n"
+      "01/01 00:00:00:010  VMT_LM_10[UNKNOWN] something\r\n");
+  ASSERT_EQ(file.records.size(), 2u);
+  EXPECT_EQ(file.records[1].ms - file.records[0].ms, 20);
+  EXPECT_EQ(file.records[1].level, 0);
+  EXPECT_EQ(file.records[1].text, "something");
+}
+
+TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
+  const std::string log =
+      "03/02 09:05:03:007  VMT_LM_10[INFORM] **** LANGMON: Initialize Print Monitor Called\n"
+      "03/02 09:05:03:008  VMT_LM_10[INFORM] <script>alert(1)</script> \xff\x01\n"
+      "<img src=x onerror=alert(2)>\n";
+  std::string error;
+  const std::optional<Report> report = ReadLog(log, "<b>x</b>.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_EQ(report->unknownCount, 2u);
+  const std::string page = RenderPage(*report);
+  EXPECT_EQ(page.find("<script>alert"), std::string::npos);
+  EXPECT_EQ(page.find("<img"), std::string::npos);
+  EXPECT_EQ(page.find("<b>x"), std::string::npos);
+  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; \xC3\xBF\xEF\xBF\xBD"),
+            std::string::npos);
+}
+
+// ---- The program ----------------------------------------------------------------------------
+
+struct Program {
+  int status = -1;
+  std::string output;
+};
+
+Program RunReportProgram(const std::string& arguments) {
+  Program result;
+  const std::string command =
+      std::string("'") + LANGMON_REPORT_PROGRAM + "' " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (size_t count; (count = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) {
+    result.output.append(buffer, count);
+  }
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+TEST(ProgramTest, ALogGivesAPageAndAnythingElseExitsWithTwo) {
+  const std::string folder = langmon_sim::MakeWorkFolder();
+  const auto write = [&folder](const std::string& name, const std::string& bytes) {
+    const std::string path = folder + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  };
+  const ScenarioRun result = RunAndRead(langmon_sim::BuiltInScenario());
+  const std::string log = write("VelmoraLMDrv.dbg", result.log);
+  Program program = RunReportProgram("'" + log + "' -o '" + folder + "/page.html'");
+  EXPECT_EQ(program.status, 0) << program.output;
+  EXPECT_NE(program.output.find("4 job(s)"), std::string::npos) << program.output;
+  EXPECT_EQ(langmon_sim::ReadWholeFile(folder + "/page.html").rfind("<!DOCTYPE html>", 0), 0u);
+
+  const std::string text = write("notes.txt", "Dear support,\nthe printer stopped.\n");
+  program = RunReportProgram("'" + text + "' -o '" + folder + "/notes.html'");
+  EXPECT_EQ(program.status, 2);
+  EXPECT_NE(program.output.find("notes.txt: not a monitor log"), std::string::npos)
+      << program.output;
+  EXPECT_FALSE(std::filesystem::exists(folder + "/notes.html"));
+
+  EXPECT_EQ(RunReportProgram("'" + write("empty.dbg", "") + "'").status, 2);
+  EXPECT_EQ(
+      RunReportProgram("'" + write("bytes.bin", std::string("\x89PNG\r\n\x1a\n\0\0\xff", 11)) +
+                       "' -o '" + folder + "/b.html'")
+          .status,
+      2);
+  EXPECT_EQ(RunReportProgram("'" + folder + "/no-such-file'").status, 2);
+  EXPECT_EQ(RunReportProgram("'" + log + "' -o '" + folder + "/no/such/folder/page.html'").status,
+            1);
+  std::filesystem::remove_all(folder);
+}
+
+TEST(ProgramTest, LangmonSimWritesTheRunsPageWithItsAnswersAndSettings) {
+  const std::string folder = langmon_sim::MakeWorkFolder();
+  const std::string command = "TMPDIR='" + folder + "' '" + LANGMON_SIM_PROGRAM + "' --report '" +
+                              folder + "/run.html' </dev/null >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  const std::string page = langmon_sim::ReadWholeFile(folder + "/run.html");
+  EXPECT_NE(page.find("data-question=\"469\" data-answer=\"No\""), std::string::npos);
+  EXPECT_NE(page.find("Settings files at the end"), std::string::npos);
+  EXPECT_NE(page.find("PrintCounter="), std::string::npos);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace langmon_report

@@ -1,0 +1,21 @@
+// Small pieces of HTML: escaped text, numbers for people.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace langmon_report {
+
+// Text made safe inside an element or a quoted attribute. The log's text is 8-bit: bytes that are
+// not UTF-8 are read as Latin-1, and control characters are shown as U+FFFD.
+std::string Html(std::string_view text);
+
+// 1234567 -> "1,234,567"
+std::string Thousands(uint64_t number);
+// Spits in millions with one decimal: 469760000 -> "469.8 M".
+std::string Millions(uint64_t spits);
+// A duration: "0.213 s", "4 min 12 s", "3 h 5 min", "2 d 4 h".
+std::string Duration(int64_t ms);
+
+}  // namespace langmon_report

@@ -1,0 +1,118 @@
+#include "tools/langmon-report/log_file.h"
+
+#include <cctype>
+
+namespace langmon_report {
+
+namespace {
+
+constexpr size_t kStampLength = 20;
+constexpr std::string_view kPrefixStart = "VMT_LM_10[";
+constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
+constexpr int64_t kYearMs = 366 * kDayMs;
+
+struct LevelWord {
+  std::string_view word;
+  int level;
+};
+constexpr LevelWord kLevels[] = {{"TRACE", 1},       {"DUMP", 2},        {"INFORM", 3},
+                                 {"* WARNING *", 4}, {"** ERROR **", 5}, {"*** FATAL ***", 6},
+                                 {"UNKNOWN", 0}};
+
+int Digits(std::string_view text, size_t at, size_t count) {
+  int value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+bool StartsRecord(std::string_view text) {
+  return text.size() >= kStampLength + kPrefixStart.size() &&
+         text.substr(kStampLength, kPrefixStart.size()) == kPrefixStart &&
+         ParseStamp(text.substr(0, kStampLength)).has_value();
+}
+
+// Where a record starts inside a line that lost its line end, or npos.
+size_t NextRecordIn(std::string_view line) {
+  for (size_t at = line.find(kPrefixStart, kStampLength + 1); at != std::string_view::npos;
+       at = line.find(kPrefixStart, at + 1)) {
+    if (StartsRecord(line.substr(at - kStampLength))) return at - kStampLength;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+bool SplitLevelPrefix(std::string_view line, int* level, std::string* text) {
+  if (line.substr(0, kPrefixStart.size()) != kPrefixStart) return false;
+  const std::string_view rest = line.substr(kPrefixStart.size());
+  for (const LevelWord& word : kLevels) {
+    if (rest.size() > word.word.size() + 1 && rest.substr(0, word.word.size()) == word.word &&
+        rest.substr(word.word.size(), 2) == "] ") {
+      std::string_view body = rest.substr(word.word.size() + 2);
+      while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+      *level = word.level;
+      *text = std::string(body);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<int64_t> ParseStamp(std::string_view stamp) {
+  if (stamp.size() != kStampLength || stamp[2] != '/' || stamp[5] != ' ' || stamp[8] != ':' ||
+      stamp[11] != ':' || stamp[14] != ':' || stamp[18] != ' ' || stamp[19] != ' ') {
+    return std::nullopt;
+  }
+  const int month = Digits(stamp, 0, 2), day = Digits(stamp, 3, 2), hour = Digits(stamp, 6, 2);
+  const int minute = Digits(stamp, 9, 2), second = Digits(stamp, 12, 2);
+  const int ms = Digits(stamp, 15, 3);
+  static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || hour < 0 || hour > 23 ||
+      minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0) {
+    return std::nullopt;
+  }
+  int64_t days = day - 1;
+  for (int m = 1; m < month; ++m) days += kMonthDays[m - 1];
+  return days * kDayMs + ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
+}
+
+LogFile ReadLogBytes(std::string_view bytes) {
+  LogFile file;
+  file.bytes = bytes.size();
+  int64_t yearOffset = 0, previous = -1;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    std::string_view line = bytes.substr(start, end - start);
+    start = end + 1;
+    ++file.lines;
+    while (!line.empty()) {
+      const size_t next = NextRecordIn(line);
+      const std::string_view piece = line.substr(0, next);
+      line = next == std::string_view::npos ? std::string_view() : line.substr(next);
+      Record record;
+      record.line = file.lines;
+      if (!StartsRecord(piece) ||
+          !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
+        std::string_view shown = piece;
+        while (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
+        if (!shown.empty()) file.bad.push_back({file.lines, std::string(shown)});
+        continue;
+      }
+      int64_t ms = *ParseStamp(piece.substr(0, kStampLength));
+      if (previous >= 0 && ms + yearOffset + kYearMs / 2 < previous) yearOffset += kYearMs;
+      ms += yearOffset;
+      previous = ms;
+      record.ms = ms;
+      record.when = std::string(piece.substr(0, kStampLength - 2));
+      file.records.push_back(std::move(record));
+    }
+  }
+  return file;
+}
+
+}  // namespace langmon_report

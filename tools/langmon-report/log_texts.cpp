@@ -1,0 +1,213 @@
+#include "tools/langmon-report/log_texts.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <iterator>
+
+namespace langmon_report {
+
+namespace {
+
+struct Known {
+  Text text;
+  const char* format;
+};
+
+// Each text as the monitor formats it, without the line feed it ends with.
+constexpr Known kKnown[] = {
+    {Text::InitCalled, "**** LANGMON: Initialize Print Monitor Called"},
+    {Text::InitNoRoot, "**** LANGMON: Initialize Print Monitor pszRegistryRoot = null"},
+    {Text::InitTimeoutsFailed, "**** LANGMON: UpdateTimeoutsFromRegistry failed"},
+    {Text::OpenPortFailed, "**** PjlMon: OpenPort %s : Failed"},
+    {Text::OpenPortCalled, "**** PJLMonOpenPortEx Called"},
+    {Text::OpenPortInvalid, "**** PjlMon: Invalid port monitors passed to OpenPortEx"},
+    {Text::OpenPortNotFound, "**** PjlMon: Couldn't find port OpenPortEx"},
+    {Text::OpenPortReturn, "**** PJLMonOpenPortEx Return"},
+    {Text::OpenPortNoTimeouts, "**** PjlMon: OpenPort unable to set timeouts"},
+    {Text::OpenPortCleanup, "**** PJLMonOpenPortEx Return Cleanup"},
+    {Text::ClosePortCalled, "**** PJLMonClosePort Called"},
+    {Text::ClosePortReturning, "**** PJLMonClosePort Returning"},
+    {Text::StartCalled, "**** LANGMON: PJLMonStartDocPort Called. Ver=%i"},
+    {Text::StartInvalid, "**** LANGMON: PJLMonStartDocPort params Invalid"},
+    {Text::StartBadLevel, "**** LANGMON: Error dwLevel = %i"},
+    {Text::StartBusy, "**** LANGMON: PJLMonStartDocPort port busy"},
+    {Text::StartNoRecord, "**** LANGMON: pIniJob = NULL"},
+    {Text::StartNoPrinter, "**** LANGMON: PJLMonStartDocPort failed to open printer"},
+    {Text::StartWarned, "**** LANGMON: WARN and set fWarnedOnFailedStart"},
+    {Text::StartNotWarned, "**** LANGMON: DO NOT WARN"},
+    {Text::StartPortFailed, "**** LANGMON: pfnStartDocPort FAILED"},
+    {Text::StartReturn, "**** PJLStartDocPortEx Return"},
+    {Text::StartReturnTrue, "**** PJLStartDocPortEx Return TRUE"},
+    {Text::StartReturnFalse, "**** PJLStartDocPortEx Return FALSE"},
+    {Text::EndCalled, "**** PJLMonEndDocPort Called"},
+    {Text::EndReturning, "**** PJLMonEndDocPort Returning"},
+    {Text::AbortBegin, "Deleting the print job(s) in AbortJobs()"},
+    {Text::AbortSetJobFailed, "SetJob failed with last error %lu"},
+    {Text::AbortEnd, "Leaving AbortJobs()"},
+    {Text::FirstWrite, "**** First Write - Do not look for Header"},
+    {Text::HeaderWithoutJob, "Header found -- no job record, sent without the check"},
+    {Text::HeaderFound, "Header found -- Prepare for next print"},
+    {Text::CheckFailed, "PrepareForNextPrint( ) failed!  Jobs Aborted"},
+    {Text::CheckPassed, "PrepareForNextPrint( ) successful!"},
+    {Text::EmptyWrite, "**** cbBuf==0"},
+    {Text::WriteFailed, "**** WritePort failed"},
+    {Text::StatusWrongSize, "GetRoboStatusUSB: Wrong number of status bytes: %ld"},
+    {Text::StatusRightSize, "GetRoboStatusUSB: Correct number status bytes: %ld"},
+    {Text::StatusWrongFrame, "GetRoboStatusUSB: Wrong Start or End Character."},
+    {Text::StatusCountTooLarge, "GetRoboStatusUSB: bNumMesgBytes too large: %ld"},
+    {Text::StatusChecksum, "CHECKSUM ERROR!! TRY AGAIN."},
+    {Text::StatusTimedOut, "GetRoboStatusUSB: TIMED OUT."},
+    {Text::StatusReturnFalse, "OemPtrGetRoboStatus() returning (FALSE)"},
+    {Text::StatusWaitTimedOut, "**** TIMED OUT Waiting for Status update"},
+    {Text::ProgressDialog, "OemDlgProcAlignProgress(WM_INITDIALOG) Called"},
+    {Text::DriverNoFileName, "OemPtrGetDriverPathName(): failed to load filename!"},
+    {Text::DriverBufferSize, "OemPtrGetDriverPathName: unknown buffer size(0x%lX)!"},
+    {Text::DriverNoBuffer, "OemPtrGetDriverPathName(): failed to allocate DI2 buffer(0x%lX)!"},
+    {Text::DriverNoPath, "OemPtrGetDriverPathName(): failed to retrieve pathname(0x%lX)!"},
+    {Text::DriverNoBackslash, "OemPtrGetDriverPathName(): missing backslash!"},
+    {Text::DriverNoMemory, "OemPtrGetDriverPathName(): failed to allocate memory!"},
+    {Text::PrintFileNoPath, "OemPtrOutputFileUSB(): failed to get pathname(0x%lX)!"},
+    {Text::PrintFileName, "DEBUG: Filename: %s"},
+    {Text::PrintFileNameUnreadable, "DEBUG: Failed WideCharToMultiByte"},
+    {Text::PrintFileOpenFailed, "OemPtrOutputFile(): failed to open input file(0x%lX)!"},
+    {Text::PrintFileSizeFailed, "OemPtrOutputFile(): failed to get file size(0x%lX)!"},
+    {Text::PrintFileReadFailed, "OemPtrOutputFile(): read failure(0x%lX)!"},
+    {Text::PrintFileWriteFailed, "OemPtrOutputFile(): write failure1(0x%lX)!"},
+    {Text::PrintFileShortWrite, "OemPtrOutputFile(): wrote %ld of %ld bytes!"},
+    {Text::SaveCyanFailed, "Set CyanSpits FAILED"},
+    {Text::SaveMagentaFailed, "Set MagentaSpits FAILED"},
+    {Text::SaveYellowFailed, "Set YellowSpits FAILED"},
+    {Text::SaveNoPath, "Failed to save off printer data"},
+    {Text::AppDataNoMemory, "OemPtrGetDriverAppDataPath(): failed to allocate memory!"},
+    {Text::AppDataTooLong, "OemPtrGetDriverAppDataPath(): path too long!"},
+    {Text::BoxNotShown, "OemPtrMessageBox() unable to display MessageBox()"},
+    {Text::BoxNoText, "OemPtrMessageBox(): NULL pointer!"},
+    {Text::BoxNoString, "OemPtrMessageBox(): failed to load string!"},
+    {Text::BoxNoTitle, "OemPtrMessageBox(): failed to load title string!"},
+    {Text::CheckBegin, "** PrepareForNextPrint **"},
+    {Text::CheckGettingStatus, "** PrepareForNextPrint: Getting Status Data"},
+    {Text::CheckGotStatus, "PrepareForNextPrint: got status - continue"},
+    {Text::CheckNoStatus, "** PrepareForNextPrint: FAILED to get RoboStatus"},
+    {Text::CheckNoIniPath, "** PrepareForNextPrint: Failed to get printer ini path"},
+    {Text::CheckSaved, "** Alignment Values successfully saved"},
+    {Text::CheckSaveFailed, "** Failed to save Alignment Values"},
+    {Text::CheckErrors, "** PrepareForNextPrint: Checking for printer error"},
+    {Text::CheckErrorFound, "** PrepareForNextPrint: Printer Error Found %i"},
+    {Text::OutOfStock, "-->OUT OF STOCK!!"},
+    {Text::TofSensor, "-->TOF sensor error!!"},
+    {Text::Unrecoverable, "Unrecoverable ERROR (%i)"},
+    {Text::Unanswered, "%d questions went unanswered: giving up"},
+    {Text::EmptyInstall, "CartEmpty user chose to install cartridges"},
+    {Text::EmptyCleared, "CartEmpty condition (%x) cleared by user we can continue"},
+    {Text::AfterInstall, "Getting VORNEX Data after cart install..."},
+    {Text::AfterInstallSaveFailed, "** JOB FAILED: failed to save VORNEX Data"},
+    {Text::SameCartridge, "** JOB FAILED: User changed to same cart in FinalWarnLevel"},
+    {Text::InkCheck, "Check Ink Level(Spits=%lu, MaxSpits=%lu, Level=%d"},
+    {Text::InkLow, "** Cartridge is low on ink, warning the user"},
+    {Text::InkSpits, "--> Cartridge Spits = %lu"},
+    {Text::InkLimit, "--> Spits LIMIT = %lu"},
+    {Text::InkOriginalLevel, "--> Orig Ink Level = %i"},
+    {Text::InkNewLevel, "--> New Ink Level = %i"},
+    {Text::InkPassedLevel1, "CheckInkLevel Passing warn level 1 spits: %ld, max: %ld"},
+    {Text::InkPassedLevel2, "CheckInkLevel Passing warn level 2 spits: %ld, max: %ld"},
+    {Text::InkPassedLevel3, "CheckInkLevel Passing warn level 3 spits: %ld, max: %ld"},
+    {Text::InkNegative, "CheckInkLevel Negspits but not yet at warn level3 spits: %ld, max: %ld"},
+    {Text::AlignBypassed, "** PrepareForNextPrint: Cartridge alignment check bypassed"},
+    {Text::AlignCheck, "** PrepareForNextPrint: Check for cartridge alignment"},
+    {Text::AlignNotNeeded, "PrepareForNextPrint: Cartridge does not need alignment"},
+    {Text::AlignNeeded, "PrepareForNextPrint: Cartridge needs alignment"},
+    {Text::AlignCalling, "PrepareForNextPrint: calling OutputFileUSB"},
+    {Text::AlignCancelled, "** JOB FAILED: USER CANCELLED ON ALIGN"},
+    {Text::AlignFailed, "** JOB FAILED: Failed to align carts"},
+    {Text::CartridgesCheck, "In CheckCartridges"},
+    {Text::CartridgeInvalid, "Invalid cartridge installed = %d"},
+    {Text::CartridgeMissing, "No cartridge installed"},
+    {Text::CartridgesOk, "** Cartridges are ok"},
+    {Text::InstallBegin, "In InstallCartridges"},
+    {Text::InstallPrompted, "Label terminating cart install"},
+    {Text::InstallChecking, "Checking cartridges"},
+    {Text::InstallNoStatus, "Failed to get updated cartridge information"},
+    {Text::InstallResult, "**Check Cartridges %i"},
+    {Text::InstallCancelled, "**Check Cartridges user chose to cancel"},
+    {Text::ResetBlack, "Resetting Black WarnLevel"},
+    {Text::ResetColour, "Resetting Color WarnLevel"},
+    {Text::AlignUnableToSend, "UNABLE TO SEND ALIGNMENT PRINT"},
+    {Text::AlignNoValues, "UNABLE TO GET ALIGNMENT VALUES"},
+    {Text::AlignStatusArrived, "ALIGNMENT SUCCESSFUL"},
+};
+
+std::string_view Trimmed(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool MatchFrom(std::string_view format, std::string_view text, Matched* out) {
+  while (!format.empty()) {
+    if (format.front() != '%') {
+      if (text.empty() || text.front() != format.front()) return false;
+      format.remove_prefix(1);
+      text.remove_prefix(1);
+      continue;
+    }
+    // A conversion: flags, width, precision and size prefixes are skipped.
+    size_t at = 1;
+    while (at < format.size() &&
+           std::string_view("-+ #0123456789.lh").find(format[at]) != std::string_view::npos) {
+      ++at;
+    }
+    if (at >= format.size()) return false;
+    const char conversion = format[at];
+    format.remove_prefix(at + 1);
+    if (conversion == 's') {
+      // As short as the rest of the format allows.
+      for (size_t length = 0; length <= text.size(); ++length) {
+        Matched rest = *out;
+        if (MatchFrom(format, text.substr(length), &rest)) {
+          *out = std::move(rest);
+          out->string = std::string(text.substr(0, length));
+          return true;
+        }
+      }
+      return false;
+    }
+    const bool hex = conversion == 'x' || conversion == 'X';
+    const bool sign = conversion == 'd' || conversion == 'i';
+    if (!hex && !sign && conversion != 'u') return false;
+    size_t length = sign && !text.empty() && text.front() == '-' ? 1 : 0;
+    const size_t digitsFrom = length;
+    while (length < text.size() && (hex ? std::isxdigit(static_cast<unsigned char>(text[length]))
+                                        : std::isdigit(static_cast<unsigned char>(text[length])))) {
+      ++length;
+    }
+    if (length == digitsFrom || length - digitsFrom > 16) return false;
+    out->numbers.push_back(
+        std::strtoll(std::string(text.substr(0, length)).c_str(), nullptr, hex ? 16 : 10));
+    text.remove_prefix(length);
+  }
+  return text.empty();
+}
+
+}  // namespace
+
+bool MatchFormat(std::string_view format, std::string_view text, Matched* out) {
+  Matched found;
+  if (!MatchFrom(Trimmed(format), Trimmed(text), &found)) return false;
+  found.text = out->text;
+  *out = std::move(found);
+  return true;
+}
+
+Matched MatchLogText(std::string_view text) {
+  Matched matched;
+  for (const Known& known : kKnown) {
+    if (MatchFormat(known.format, text, &matched)) {
+      matched.text = known.text;
+      return matched;
+    }
+  }
+  return Matched{};
+}
+
+}  // namespace langmon_report

@@ -1,0 +1,517 @@
+#include "tools/langmon-report/page.h"
+
+#include <map>
+
+#include "tools/langmon-report/html.h"
+#include "tools/langmon-report/ink_chart.h"
+#include "tools/langmon-report/questions.h"
+
+namespace langmon_report {
+
+namespace {
+
+constexpr size_t kFoldFrom = 3;  // uneventful checks in a row shown as one line
+
+constexpr char kStyle[] = R"(
+:root { --ink: #1d2430; --dim: #5b6575; --line: #d9dee6; --bg: #fbfcfd; --good: #1b7f3b;
+  --bad: #b3261e; --warn: #a15c00; --accent: #2f5da8; }
+* { box-sizing: border-box; }
+body { margin: 0 auto; max-width: 1040px; padding: 24px 28px 48px; background: var(--bg);
+  color: var(--ink); font: 15px/1.45 system-ui, -apple-system, "Segoe UI", Roboto, Arial,
+  sans-serif; }
+h1 { font-size: 26px; margin: 0 0 4px; }
+h2 { font-size: 20px; margin: 32px 0 10px; padding-bottom: 4px; border-bottom: 2px solid var(--line); }
+h3 { font-size: 16px; margin: 18px 0 6px; }
+article.job h3 { margin: 0; }
+p.source, p.meta, .dim { color: var(--dim); }
+p.source { margin: 0 0 6px; }
+nav a { margin-right: 14px; color: var(--accent); }
+table { border-collapse: collapse; width: 100%; background: #fff; }
+th, td { text-align: left; vertical-align: top; padding: 5px 10px; border-bottom: 1px solid var(--line); }
+th { font-weight: 600; color: var(--dim); background: #f1f3f6; }
+table.summary th { width: 34%; color: var(--ink); background: #fff; }
+td.time { white-space: nowrap; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
+ul.notes li { margin-bottom: 4px; }
+.badge { display: inline-block; padding: 1px 9px; border-radius: 10px; font-size: 13px;
+  font-weight: 600; color: #fff; background: var(--dim); vertical-align: 1px; }
+.badge.printed { background: var(--good); } .badge.deleted { background: var(--bad); }
+.badge.failed_start, .badge.stopped { background: var(--warn); }
+article.job { background: #fff; border: 1px solid var(--line); border-left: 6px solid var(--dim);
+  border-radius: 6px; padding: 10px 14px; margin: 0 0 12px; }
+article.job[data-outcome="printed"] { border-left-color: var(--good); }
+article.job[data-outcome="deleted"] { border-left-color: var(--bad); }
+article.job[data-outcome="failed_start"], article.job[data-outcome="stopped"] { border-left-color: var(--warn); }
+article.job .name { font-weight: 400; color: var(--dim); }
+p.meta { margin: 2px 0 6px; font-size: 13px; }
+ol.events { list-style: none; margin: 0; padding: 0; }
+ol.events ol.events { margin: 4px 0 6px 18px; padding-left: 10px; border-left: 2px solid var(--line); }
+li.event, li.check > details > summary, li.folded > details > summary { padding: 2px 0; }
+time { display: inline-block; min-width: 150px; color: var(--dim); font-size: 13px;
+  font-variant-numeric: tabular-nums; }
+.tag { display: inline-block; min-width: 84px; font-size: 12px; font-weight: 600; color: var(--dim);
+  text-transform: uppercase; letter-spacing: .03em; }
+summary { cursor: pointer; }
+li.check.failed > details > summary .result { color: var(--bad); font-weight: 600; }
+li.check.passed > details > summary .result { color: var(--good); }
+li.kind-question .tag, li.kind-question b { color: var(--accent); }
+li.kind-printer .tag, li.kind-status .tag { color: var(--warn); }
+li.kind-failure .tag, li.kind-failure { color: var(--bad); }
+li.kind-outcome { font-weight: 600; }
+li.kind-command .tag, li.kind-alignment .tag { color: #6a3fa0; }
+li.kind-cartridge .tag, li.kind-ink .tag { color: #b0287a; }
+li.inferred .why { color: var(--dim); font-size: 12px; font-style: italic; }
+li.session { margin: 10px 0; color: var(--dim); font-style: italic; }
+q { color: var(--dim); }
+.count { color: var(--dim); font-weight: 600; }
+figure.chart { margin: 0; background: #fff; border: 1px solid var(--line); border-radius: 6px; padding: 8px; }
+svg.ink-chart { width: 100%; height: auto; display: block; font: 12px system-ui, Arial, sans-serif; }
+svg .grid { stroke: #d5dae2; stroke-width: 1; }
+svg .tick, svg .band-label, svg .change-label, svg .limit-label { fill: #5b6575; stroke: none; font-size: 11px; }
+svg .axis { fill: #3b4350; stroke: none; font-size: 12px; }
+svg .spits { stroke-width: 2.2; }
+svg .limit { stroke-width: 2; stroke-dasharray: 5 4; opacity: .75; }
+svg .hard-limit { stroke-width: 1.4; stroke-dasharray: 2 3; }
+svg .cartridge-change { stroke: #8a93a3; stroke-width: 1.2; stroke-dasharray: 4 3; }
+svg circle.point { stroke: #fff; stroke-width: 1; }
+svg circle.warned { stroke: #ffb300; stroke-width: 3; }
+ul.legend { list-style: none; margin: 6px 0 0; padding: 0 0 0 62px; font-size: 13px; color: var(--dim); }
+ul.legend li { display: inline-block; margin-right: 18px; }
+.swatch { display: inline-block; width: 22px; height: 4px; margin-right: 6px; vertical-align: 3px; }
+.swatch.dashed { border-top: 2px dashed #7a7a7a; height: 0; }
+.swatch.ring { width: 12px; height: 12px; border-radius: 6px; border: 3px solid #ffb300; vertical-align: -1px; }
+pre { background: #f4f6f9; border: 1px solid var(--line); padding: 8px 10px; overflow-x: auto; font-size: 13px; }
+button { font: inherit; padding: 3px 12px; }
+footer { margin-top: 36px; color: var(--dim); font-size: 12px; }
+)";
+
+// Opens or closes every check at once; and tells a browser check that the page's script ran.
+constexpr char kScript[] = R"(
+(function () {
+  var button = document.getElementById('open-all');
+  if (button) {
+    button.hidden = false;
+    button.addEventListener('click', function () {
+      var open = button.getAttribute('aria-pressed') !== 'true';
+      var all = document.querySelectorAll('#jobs details');
+      for (var i = 0; i < all.length; i++) all[i].open = open;
+      button.setAttribute('aria-pressed', String(open));
+      button.textContent = open ? 'Close every check' : 'Open every check';
+    });
+  }
+  document.documentElement.setAttribute('data-script', 'ran');
+})();
+)";
+
+constexpr char kErrorGuard[] =
+    "window.onerror = function () { var root = document.documentElement; "
+    "root.setAttribute('data-script-errors', String(Number(root.getAttribute("
+    "'data-script-errors') || 0) + 1)); };";
+
+std::string Plural(size_t count, const std::string& one, const std::string& many) {
+  return Thousands(count) + " " + (count == 1 ? one : many);
+}
+
+std::string Time(const When& when) { return "<time>" + Html(when.text) + "</time>"; }
+
+std::string QuestionLine(const Question& question) {
+  std::string text = std::string(question.notice ? "notice " : "question ") +
+                     std::to_string(question.id) + " (" + Html(QuestionTopic(question.id)) + ")";
+  const std::string words = QuestionText(question.id);
+  if (!words.empty()) {
+    std::string shortened = words.substr(0, words.find('\n'));
+    if (shortened.size() > 110) shortened = shortened.substr(0, 107) + "...";
+    text += " <q>" + Html(shortened) + "</q>";
+  }
+  if (question.atLeast) text += " <span class=\"count\">(at least once)</span>";
+  if (!question.notice && !question.answer.empty()) {
+    text += " &rarr; <b>" + Html(question.answer) + "</b>";
+  }
+  if (!question.shown) text += " <span class=\"dim\">(nothing was shown)</span>";
+  if (!question.note.empty())
+    text += " <span class=\"dim\">&mdash; " + Html(question.note) + "</span>";
+  return text;
+}
+
+std::string InkLine(const InkPoint& point) {
+  std::string text = "ink check: " + Millions(point.spits) + " spits";
+  if (point.limit != 0) text += " of a " + Millions(point.limit) + " limit";
+  text += std::string(" (") + FamilyWords(point.family) + (point.familyFromLimit ? "?" : "") +
+          "); warn level " + std::to_string(point.levelBefore);
+  if (point.levelAfter && *point.levelAfter != point.levelBefore) {
+    text += " &rarr; <b>" + std::to_string(*point.levelAfter) + "</b> (" +
+            Html(WarnLevelWords(*point.levelAfter)) + ")";
+  }
+  return text;
+}
+
+std::string EventItem(const Report& report, const Job& job, const Event& event) {
+  std::string classes = std::string("event kind-") + EventKindName(event.kind);
+  if (event.inferred) classes += " inferred";
+  std::string attributes;
+  std::string text;
+  switch (event.kind) {
+    case EventKind::Question: {
+      const Question& question = job.questions[event.index];
+      attributes = " data-question=\"" + std::to_string(question.id) + "\" data-answer=\"" +
+                   Html(question.answer) + "\"";
+      text = QuestionLine(question);
+      break;
+    }
+    case EventKind::Ink:
+      text = event.index < report.ink.size() ? InkLine(report.ink[event.index]) : "ink check";
+      break;
+    default:
+      text = Html(event.text);
+      break;
+  }
+  if (event.count > 1)
+    text += " <span class=\"count\">&times;" + Thousands(event.count) + "</span>";
+  if (event.inferred && event.kind != EventKind::Question) {
+    text += " <span class=\"why\">(not in the log: implied by the lines around it)</span>";
+  }
+  const std::string tag = event.kind == EventKind::Question && job.questions[event.index].notice
+                              ? "notice"
+                              : EventKindName(event.kind);
+  return "<li class=\"" + classes + "\"" + attributes + ">" + Time(event.when) +
+         "<span class=\"tag\">" + tag + "</span> " + text + "</li>\n";
+}
+
+const char* ResultWords(CheckResult result) {
+  switch (result) {
+    case CheckResult::Passed:
+      return "passed";
+    case CheckResult::Failed:
+      return "failed";
+    case CheckResult::Running:
+      break;
+  }
+  return "end not in the log";
+}
+
+std::string CheckItem(const Report& report, const Job& job, const Check& check) {
+  const char* result = ResultWords(check.result);
+  std::string summary = Time(check.when) + "<span class=\"tag\">check " +
+                        std::to_string(check.number) + "</span> <span class=\"result\">" + result +
+                        "</span>";
+  if (check.ink) {
+    const InkPoint& point = report.ink[*check.ink];
+    summary += " &middot; ink " + Millions(point.spits);
+    if (point.limit != 0) summary += " of " + Millions(point.limit);
+    if (point.levelAfter && *point.levelAfter != point.levelBefore) {
+      summary += ", warn level " + std::to_string(point.levelBefore) + " &rarr; " +
+                 std::to_string(*point.levelAfter);
+    }
+  }
+  std::string ids;
+  for (const Event& event : check.events) {
+    if (event.kind == EventKind::Question)
+      ids += " " + std::to_string(job.questions[event.index].id);
+  }
+  if (!ids.empty()) summary += " &middot; boxes" + ids;
+  std::string item = "<li class=\"check " +
+                     std::string(check.result == CheckResult::Passed   ? "passed"
+                                 : check.result == CheckResult::Failed ? "failed"
+                                                                       : "running") +
+                     "\" data-check=\"" + std::to_string(check.number) + "\"><details" +
+                     (check.eventful ? " open" : "") + "><summary>" + summary +
+                     "</summary>\n<ol class=\"events\">\n";
+  for (const Event& event : check.events) item += EventItem(report, job, event);
+  if (check.events.empty()) {
+    item += "<li class=\"event dim\">nothing but a status read</li>\n";
+  }
+  return item + "</ol></details></li>\n";
+}
+
+std::string FoldedChecks(const Report& report, const Job& job, size_t from, size_t to) {
+  const Check& first = job.checks[from];
+  const Check& last = job.checks[to];
+  std::string summary = Time(first.when) + "<span class=\"tag\">checks " +
+                        std::to_string(first.number) + "&ndash;" + std::to_string(last.number) +
+                        "</span> " + Thousands(to - from + 1) +
+                        " checks passed with nothing to report";
+  if (first.ink && last.ink) {
+    summary += " &middot; ink " + Millions(report.ink[*first.ink].spits) + " &rarr; " +
+               Millions(report.ink[*last.ink].spits);
+  }
+  std::string item = "<li class=\"folded\" data-checks=\"" + std::to_string(to - from + 1) +
+                     "\"><details><summary>" + summary + "</summary>\n<ol class=\"events\">\n";
+  for (size_t i = from; i <= to; ++i) item += CheckItem(report, job, job.checks[i]);
+  return item + "</ol></details></li>\n";
+}
+
+std::string JobArticle(const Report& report, const Job& job) {
+  const std::string outcome = OutcomeName(job.outcome);
+  std::string html = "<article class=\"job\" id=\"job-" + std::to_string(job.number) +
+                     "\" data-job=\"" + std::to_string(job.number) + "\" data-outcome=\"" +
+                     outcome + "\" data-questions=\"" + QuestionIds(job) + "\">\n<h3>Job " +
+                     std::to_string(job.number);
+  if (!job.name.empty())
+    html += " <span class=\"name\">&ldquo;" + Html(job.name) + "&rdquo;</span>";
+  html += " <span class=\"badge " + outcome + "\">" + OutcomeWords(job.outcome) + "</span></h3>\n";
+
+  std::string meta = Html(job.start.text);
+  if (job.end.ms != job.start.ms) meta += " &ndash; " + Html(job.end.text);
+  meta += " (" + Duration(job.end.ms - job.start.ms) + ") &middot; " +
+          Plural(job.checks.size(), "pre-job check", "pre-job checks") + " &middot; " +
+          Plural(job.questions.size(), "box", "boxes");
+  if (job.start.line != 0)
+    meta +=
+        " &middot; log lines " + Thousands(job.start.line) + "&ndash;" + Thousands(job.end.line);
+  if (!job.outcomeNote.empty()) meta += " &middot; " + Html(job.outcomeNote);
+  if (!job.overlaps.empty()) {
+    meta += " &middot; open at the same time as job";
+    for (unsigned other : job.overlaps) meta += " " + std::to_string(other);
+  }
+  html += "<p class=\"meta\">" + meta + "</p>\n<ol class=\"events\">\n";
+
+  for (size_t i = 0; i < job.events.size(); ++i) {
+    const Event& event = job.events[i];
+    if (event.kind != EventKind::Check) {
+      html += EventItem(report, job, event);
+      continue;
+    }
+    // A run of plain checks is one line.
+    size_t j = i;
+    while (j + 1 < job.events.size() && job.events[j + 1].kind == EventKind::Check &&
+           !job.checks[job.events[j + 1].index].eventful && !job.checks[event.index].eventful) {
+      ++j;
+    }
+    if (j - i + 1 >= kFoldFrom) {
+      html += FoldedChecks(report, job, event.index, job.events[j].index);
+      i = j;
+    } else {
+      html += CheckItem(report, job, job.checks[event.index]);
+    }
+  }
+  return html + "</ol>\n</article>\n";
+}
+
+std::string SummaryTable(const Report& report) {
+  std::map<Outcome, size_t> outcomes;
+  size_t checks = 0, failedChecks = 0, questions = 0, cartridges = 0, prints = 0;
+  std::map<unsigned, size_t> byId;
+  for (const Job& job : report.jobs) {
+    ++outcomes[job.outcome];
+    for (const Check& check : job.checks) {
+      ++checks;
+      if (check.result == CheckResult::Failed) ++failedChecks;
+      for (const Event& event : check.events) {
+        if (event.kind == EventKind::AlignmentPrint) ++prints;
+        if (event.kind == EventKind::Cartridge && event.text == "cartridge change") ++cartridges;
+      }
+    }
+    for (const Question& question : job.questions) {
+      if (!question.shown) continue;
+      ++questions;
+      ++byId[question.id];
+    }
+  }
+  size_t printerErrors = 0, failures = 0;
+  for (const Tally& tally : report.errors)
+    (tally.printer ? printerErrors : failures) += tally.count;
+
+  std::string rows;
+  const auto row = [&rows](const std::string& name, const std::string& value) {
+    rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>\n";
+  };
+  std::string jobs = "<b>" + Thousands(report.jobs.size()) + "</b>";
+  std::string split;
+  for (Outcome outcome : {Outcome::Printed, Outcome::Deleted, Outcome::FailedStart,
+                          Outcome::Stopped, Outcome::Unknown}) {
+    if (outcomes[outcome] == 0) continue;
+    split +=
+        (split.empty() ? "" : ", ") + Thousands(outcomes[outcome]) + " " + OutcomeWords(outcome);
+  }
+  if (!split.empty()) jobs += ": " + split;
+  row("Jobs", jobs);
+  row("Jobs printed", "<b>" + Thousands(outcomes[Outcome::Printed]) + "</b>");
+  row("Jobs deleted", "<b>" + Thousands(outcomes[Outcome::Deleted]) + "</b>");
+  row("Pre-job checks",
+      Thousands(checks) + (failedChecks ? " (" + Thousands(failedChecks) + " failed)" : ""));
+  std::string asked = "<b>" + Thousands(questions) + "</b>";
+  std::string ids;
+  for (const auto& [id, count] : byId) {
+    ids += (ids.empty() ? "" : ", ") + std::to_string(id) + " " + Html(QuestionTopic(id)) +
+           (count > 1 ? " &times;" + std::to_string(count) : "");
+  }
+  if (!ids.empty()) asked += ": " + ids;
+  if (!report.simulated && questions > 0)
+    asked += " <span class=\"dim\">(inferred from the log)</span>";
+  row("Questions asked", asked);
+  row("Cartridge changes", Thousands(cartridges));
+  row("Alignment prints", Thousands(prints));
+  row("Printer errors",
+      Thousands(printerErrors) +
+          (failures ? " (and " + Plural(failures, "other failure", "other failures") + ")" : ""));
+  row("Time covered", Html(report.first.text) + " &ndash; " + Html(report.last.text) + " (" +
+                          Duration(report.last.ms - report.first.ms) + ")");
+  if (!report.simulated) {
+    row("Log", Plural(report.lines, "line", "lines") + ", " + Thousands(report.bytes) + " bytes; " +
+                   Thousands(report.unknownCount) + " not recognised");
+  }
+  row("Monitor starts",
+      Thousands(report.sessions) + (report.startsMidway ? " (and one before the log begins)" : ""));
+
+  return "<table class=\"summary\" data-jobs=\"" + std::to_string(report.jobs.size()) +
+         "\" data-printed=\"" + std::to_string(outcomes[Outcome::Printed]) + "\" data-deleted=\"" +
+         std::to_string(outcomes[Outcome::Deleted]) + "\" data-questions=\"" +
+         std::to_string(questions) + "\">\n" + rows + "</table>\n";
+}
+
+std::string QuestionsTable(const Report& report) {
+  std::string rows;
+  for (const Job& job : report.jobs) {
+    for (const Question& question : job.questions) {
+      rows += "<tr data-job=\"" + std::to_string(job.number) + "\" data-question=\"" +
+              std::to_string(question.id) + "\"><td class=\"num\"><a href=\"#job-" +
+              std::to_string(job.number) + "\">" + std::to_string(job.number) +
+              "</a></td><td class=\"time\">" + Html(question.when.text) +
+              "</td><td class=\"num\">" + std::to_string(question.id) + "</td><td>" +
+              Html(QuestionText(question.id).empty() ? QuestionTopic(question.id)
+                                                     : QuestionText(question.id)) +
+              "</td><td>" +
+              (question.notice ? std::string("<span class=\"dim\">OK only</span>")
+                               : Html(question.answer)) +
+              (question.atLeast ? " <span class=\"dim\">(at least once)</span>" : "") +
+              (question.shown ? "" : " <span class=\"dim\">(not shown: no text)</span>") +
+              "</td></tr>\n";
+    }
+  }
+  if (rows.empty()) return "<p class=\"empty\">No box was shown.</p>\n";
+  return "<table class=\"questions\">\n<tr><th>Job</th><th>Time</th><th>Box</th><th>Text</th>"
+         "<th>Answer</th></tr>\n" +
+         rows + "</table>\n";
+}
+
+std::string ErrorsTable(const Report& report, bool printer) {
+  std::string rows;
+  for (const Tally& tally : report.errors) {
+    if (tally.printer != printer) continue;
+    std::string jobs;
+    for (unsigned job : tally.jobs) {
+      jobs += (jobs.empty() ? "" : ", ") + std::string("<a href=\"#job-") + std::to_string(job) +
+              "\">" + std::to_string(job) + "</a>";
+    }
+    rows += "<tr><td>" + Html(tally.what) + "</td><td class=\"num\">" + Thousands(tally.count) +
+            "</td><td class=\"time\">" + Html(tally.first.text) +
+            (tally.count > 1 ? " &ndash; " + Html(tally.last.text) : "") + "</td><td>" +
+            (jobs.empty() ? "&mdash;" : jobs) + "</td></tr>\n";
+  }
+  if (rows.empty()) {
+    return printer ? "<p class=\"empty\">The log shows no printer error.</p>\n"
+                   : "<p class=\"empty\">None.</p>\n";
+  }
+  return std::string("<table class=\"errors") + (printer ? " printer" : " other") +
+         "\">\n<tr><th>What</th><th>Times</th><th>When</th><th>Jobs</th></tr>\n" + rows +
+         "</table>\n";
+}
+
+std::string UnknownSection(const Report& report) {
+  if (report.unknownCount == 0) {
+    return "<p class=\"empty\">Every line of the log was recognised.</p>\n";
+  }
+  std::string html = "<p>" + Plural(report.unknownCount, "line was", "lines were") +
+                     " not recognised and left out of the story above";
+  if (report.unknown.size() < report.unknownCount) {
+    html += " (" + Thousands(report.unknown.size()) + " different ones listed)";
+  }
+  html += ".</p>\n<table class=\"unknown\">\n<tr><th>Line</th><th>Text</th><th>Times</th></tr>\n";
+  for (const UnknownLine& line : report.unknown) {
+    std::string text = line.text.size() > 300 ? line.text.substr(0, 300) + "..." : line.text;
+    html += "<tr><td class=\"num\">" + Thousands(line.firstLine) + "</td><td><code>" + Html(text) +
+            "</code>" + (line.badFormat ? " <span class=\"dim\">(not a log record)</span>" : "") +
+            "</td><td class=\"num\">" + Thousands(line.count) + "</td></tr>\n";
+  }
+  return html + "</table>\n";
+}
+
+}  // namespace
+
+std::string QuestionIds(const Job& job) {
+  std::string ids;
+  for (const Question& question : job.questions) {
+    if (!question.shown) continue;
+    ids += (ids.empty() ? "" : " ") + std::to_string(question.id);
+  }
+  return ids;
+}
+
+std::string RenderPage(const Report& report) {
+  const std::string heading = report.simulated ? "What the language monitor did in a simulated run"
+                                               : "What the language monitor did";
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>" +
+      Html(heading + ": " + report.source) + "</title>\n<script>" + kErrorGuard +
+      "</script>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<header>\n<h1>" + heading +
+      "</h1>\n<p class=\"source\">" + Html(report.source) + " &middot; times are " +
+      Html(report.clock) + "</p>\n";
+  if (!report.title.empty()) page += "<p><b>" + Html(report.title) + "</b></p>\n";
+  if (!report.description.empty())
+    page += "<p class=\"dim\">" + Html(report.description) + "</p>\n";
+  page +=
+      "<nav><a href=\"#summary\">Summary</a><a href=\"#ink\">Ink</a><a href=\"#jobs\">Jobs</a>"
+      "<a href=\"#questions\">Boxes</a><a href=\"#errors\">Printer errors</a>";
+  if (!report.settings.empty()) page += "<a href=\"#settings\">Settings files</a>";
+  page += "<a href=\"#unknown\">Lines not recognised</a></nav>\n</header>\n";
+
+  page += "<section id=\"summary\">\n<h2>Summary</h2>\n" + SummaryTable(report);
+  if (!report.notes.empty()) {
+    page += "<h3>How the log was read</h3>\n<ul class=\"notes\">\n";
+    for (const std::string& note : report.notes) page += "<li>" + Html(note) + "</li>\n";
+    page += "</ul>\n";
+  }
+  if (!report.cannotShow.empty()) {
+    page += "<h3>What the log cannot show</h3>\n<ul class=\"notes cannot-show\">\n";
+    for (const std::string& note : report.cannotShow) page += "<li>" + Html(note) + "</li>\n";
+    page += "</ul>\n";
+  }
+  page += "</section>\n";
+
+  page +=
+      "<section id=\"ink\">\n<h2>Ink</h2>\n<p class=\"dim\">Each ink check logs one spit "
+      "count: for a colour cartridge the highest of its yellow, magenta and cyan counters, "
+      "for a black one its black counter. Hover over a point for its check.</p>\n" +
+      InkChart(report) + "</section>\n";
+
+  page += "<section id=\"jobs\">\n<h2>Jobs</h2>\n";
+  if (report.jobs.empty()) {
+    page += "<p class=\"empty\">The log shows no job.</p>\n";
+  } else {
+    page +=
+        "<p><button id=\"open-all\" type=\"button\" hidden aria-pressed=\"false\">Open every "
+        "check</button></p>\n";
+  }
+  unsigned session = report.jobs.empty() ? 0 : report.jobs.front().session;
+  for (const Job& job : report.jobs) {
+    if (job.session != session) {
+      page += "<p class=\"session dim\">&mdash; the monitor started again &mdash;</p>\n";
+      session = job.session;
+    }
+    page += JobArticle(report, job);
+  }
+  page += "</section>\n";
+
+  page += "<section id=\"questions\">\n<h2>Boxes</h2>\n" + QuestionsTable(report) +
+          "</section>\n<section id=\"errors\">\n<h2>Printer errors</h2>\n" +
+          ErrorsTable(report, true) + "<h3>Other failures</h3>\n" + ErrorsTable(report, false) +
+          "</section>\n";
+
+  if (!report.settings.empty()) {
+    page += "<section id=\"settings\">\n<h2>Settings files at the end</h2>\n";
+    for (const SettingsFileText& file : report.settings) {
+      page += "<h3>" + Html(file.label) + "</h3>\n<p class=\"dim\">" + Html(file.path) + "</p>\n" +
+              (file.exists ? "<pre>" + Html(file.text) + "</pre>\n"
+                           : std::string("<p class=\"empty\">(no such file)</p>\n"));
+    }
+    page += "</section>\n";
+  }
+  page += "<section id=\"unknown\">\n<h2>Lines not recognised</h2>\n" + UnknownSection(report) +
+          "</section>\n<footer>Made by langmon-report from " + Html(report.source) +
+          ".</footer>\n<script>" + kScript + "</script>\n</body>\n</html>\n";
+  return page;
+}
+
+}  // namespace langmon_report

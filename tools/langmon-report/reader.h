@@ -1,0 +1,94 @@
+// Reads the monitor's log, record by record, into a report: which job each line belongs to, what
+// each pre-job check did, which questions it asked and which way the answers went.
+//
+// The log file holds levels 3 and above only, so the boxes themselves (level 1) are not in it;
+// each is inferred from the lines of its flow where these show it unambiguously. A simulated run
+// knows its boxes and what reached the printer, and tells the reader instead.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/langmon-report/log_file.h"
+#include "tools/langmon-report/log_texts.h"
+#include "tools/langmon-report/report.h"
+
+namespace langmon_report {
+
+class Reader {
+ public:
+  // `knowsBoxes`: every box and everything the printer received is reported through Box and
+  // PrinterReceived, and none is inferred from the log.
+  explicit Reader(bool knowsBoxes = false);
+
+  void Feed(const Record& record);
+  void Unreadable(const BadLine& line);
+
+  // Facts of a simulated run.
+  void NameNextJob(const std::string& name);
+  void Box(const When& when, unsigned id, const std::string& answer, bool notice);
+  void PrinterReceived(const When& when, const std::string& text, bool alignmentPrint);
+  void JobEnded(Outcome outcome);  // the latest job's outcome
+
+  Report Finish(const std::string& source, const std::string& clock);
+
+ private:
+  enum class Phase { None, Status, Errors, Ink, Install, Align };
+  // What the reader keeps for a job while it is open.
+  struct JobState {
+    bool inCheck = false;
+    Phase phase = Phase::None;
+    std::optional<size_t> pending;  // a question whose answer the next lines tell
+    size_t loopStart = 0;           // questions from here on belong to the current loop
+    bool emptyCommand = false;      // the cartridge-empty command was sent in this check
+    bool alignNeeded = false, restartNoticed = false, alignArrived = false;
+    bool boxFailed = false;     // the last box could not be shown
+    std::optional<size_t> ink;  // the check's ink point
+  };
+
+  size_t CurrentJob(const When& when);
+  size_t NewJob(const When& when, bool startSeen);
+  void Close(size_t job, const When& when);
+  Check& BeginCheck(size_t job, const When& when);
+  void EndCheck(size_t job, const When& when, CheckResult result);
+  std::vector<Event>& EventsOf(size_t job);
+  Event& AddEvent(size_t job, const When& when, EventKind kind, const std::string& text,
+                  bool inferred = false);
+  void Fold(size_t job, const When& when, EventKind kind, const std::string& text);
+  size_t AddQuestion(size_t job, const When& when, unsigned id, const std::string& answer,
+                     bool inferred = true);
+  void Resolve(size_t job, Text text);
+  void Unanswered(size_t job, const When& when, int count);
+  void FinishAlignment(size_t job, const When& when);
+  void AddInk(size_t job, const When& when, uint32_t spits, uint32_t limit, int level);
+  void LearnFamily(Family family);
+  void Tally(const std::string& what, bool printer, const When& when,
+             std::optional<size_t> job = std::nullopt);
+  void CannotShow(const std::string& text);
+  void Unknown(const std::string& text, size_t line, bool badFormat);
+  void JobLine(const Record& record, const When& when, const Matched& matched);
+  void CheckLine(size_t job, const When& when, const Matched& matched);
+
+  bool knowsBoxes_;
+  Report report_;
+  std::vector<JobState> states_;
+  std::vector<size_t> open_;        // open jobs, oldest first
+  std::optional<size_t> starting_;  // a job between its start call and the start's result
+  std::string nextName_;
+  bool sawRecord_ = false;
+  // The cartridge in the printer: changes seen, its family where the log tells it, its limit.
+  unsigned cartridge_ = 0;
+  Family family_ = Family::Unknown;
+  uint32_t lastLimit_ = 0;
+  std::map<std::string, size_t> unknownIndex_;
+  std::map<std::string, size_t> tallyIndex_;
+};
+
+// Reads a whole log file. Nullopt, with `error` saying why, when the bytes are not a monitor log.
+std::optional<Report> ReadLog(std::string_view bytes, const std::string& source,
+                              std::string* error);
+
+}  // namespace langmon_report

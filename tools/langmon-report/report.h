@@ -1,0 +1,145 @@
+// What a report shows: the jobs with their pre-job checks, the questions asked, the ink checks,
+// the printer errors and the lines that were not understood.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace langmon_report {
+
+enum class Outcome { Printed, Deleted, FailedStart, Stopped, Unknown };
+// "printed", "deleted", "failed_start", "stopped", "unknown" (the names langmon-sim uses).
+const char* OutcomeName(Outcome outcome);
+// In words: "printed", "deleted by the monitor", "did not start", ...
+const char* OutcomeWords(Outcome outcome);
+
+// Where something happened: the time and the first log line that shows it (0: not from the log).
+struct When {
+  int64_t ms = 0;
+  std::string text;
+  size_t line = 0;
+};
+
+enum class EventKind {
+  Start,           // the spooler started the job
+  Write,           // writes that went through unchecked
+  Check,           // a pre-job check (see Job::checks)
+  Status,          // a status read
+  PrinterError,    // the printer reported an error
+  Question,        // a box asked (see Job::questions)
+  Command,         // a command sent to the printer
+  AlignmentPrint,  // an alignment print file sent to the printer
+  Cartridge,       // a cartridge change
+  Ink,             // an ink check
+  Failure,         // something went wrong in the monitor
+  Outcome,         // printed, deleted, ...
+  Note,            // anything else worth a line
+};
+const char* EventKindName(EventKind kind);
+
+struct Event {
+  When when;
+  EventKind kind = EventKind::Note;
+  std::string text;
+  unsigned count = 1;     // identical events in a row, folded into one
+  size_t index = 0;       // Check: into Job::checks; Question: into Job::questions
+  bool inferred = false;  // not written in the log, but implied by the lines around it
+};
+
+struct Question {
+  When when;
+  unsigned id = 0;
+  std::string answer;    // "Yes", "Cancel", "OK, or no answer", "not known", ...
+  bool notice = false;   // only an OK button: a message rather than a question
+  bool atLeast = false;  // the log shows it was asked, but not how many times
+  std::string note;      // what the log leaves open about it
+  bool shown = true;     // false: asked, but nothing was shown (no text)
+};
+
+enum class CheckResult { Running, Passed, Failed };
+
+struct Check {
+  When when;
+  unsigned number = 0;  // 1 for the job's first check
+  CheckResult result = CheckResult::Running;
+  std::vector<Event> events;
+  bool eventful = false;      // more than a status read and an unremarkable ink check
+  std::optional<size_t> ink;  // into Report::ink
+};
+
+struct Job {
+  unsigned number = 0;  // 1 for the first job in the log
+  std::string name;     // known for a simulated run
+  When start, end;
+  bool startSeen = false;  // the log shows its start (a cut log may begin inside a job)
+  bool endSeen = false;
+  Outcome outcome = Outcome::Unknown;
+  std::string outcomeNote;
+  unsigned session = 0;  // which start of the monitor it ran under (1 for the first)
+  std::vector<Event> events;
+  std::vector<Check> checks;
+  std::vector<Question> questions;
+  std::set<unsigned> overlaps;  // jobs that were open at the same time
+};
+
+enum class Family { Unknown, Colour, Black, PigmentBlack };
+const char* FamilyName(Family family);   // "colour", "black", "pigment-black", "unknown"
+const char* FamilyWords(Family family);  // "colour cartridge", ...
+
+struct InkPoint {
+  When when;
+  unsigned job = 0, check = 0;  // numbers
+  uint32_t spits = 0, limit = 0;
+  int levelBefore = 0;
+  std::optional<int> levelAfter;
+  Family family = Family::Unknown;
+  bool familyFromLimit = false;  // only the limit's usual value suggests the family
+  unsigned cartridge = 0;        // counts cartridge changes seen before it
+};
+
+// One kind of printer error or failure, with how often and when it happened.
+struct Tally {
+  std::string what;
+  bool printer = true;  // the printer's doing rather than the monitor's or the system's
+  unsigned count = 0;
+  When first, last;
+  std::set<unsigned> jobs;
+};
+
+struct UnknownLine {
+  std::string text;
+  unsigned count = 0;
+  size_t firstLine = 0;
+  bool badFormat = false;  // not even in the log's record format
+};
+
+struct SettingsFileText {
+  std::string label, path, text;
+  bool exists = false;
+};
+
+struct Report {
+  std::string source;  // the log file, or the scenario
+  std::string clock;   // what the times are
+  bool simulated = false;
+  size_t lines = 0, records = 0, bytes = 0;
+  When first, last;
+  unsigned sessions = 0;
+  bool startsMidway = false;  // the log begins after the monitor started (cut at its size cap)
+  bool overlapping = false;   // several jobs were open at once
+  std::vector<Job> jobs;
+  std::vector<InkPoint> ink;
+  std::vector<Tally> errors;
+  std::vector<UnknownLine> unknown;
+  size_t unknownCount = 0;
+  std::vector<std::string> notes;       // how the log was read
+  std::vector<std::string> cannotShow;  // what this log leaves open about its questions
+  // A simulated run knows these too.
+  std::string title, description;
+  std::vector<SettingsFileText> settings;
+};
+
+}  // namespace langmon_report
