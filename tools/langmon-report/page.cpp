@@ -318,7 +318,7 @@ std::string SummaryTable(const Report& report) {
   std::string jobs = "<b>" + Thousands(report.jobs.size()) + "</b>";
   std::string split;
   for (Outcome outcome : {Outcome::Printed, Outcome::Deleted, Outcome::FailedStart,
-                          Outcome::Stopped, Outcome::Unknown}) {
+                          Outcome::Stopped, Outcome::Waiting, Outcome::Unknown}) {
     if (outcomes[outcome] == 0) continue;
     split +=
         (split.empty() ? "" : ", ") + Thousands(outcomes[outcome]) + " " + OutcomeWords(outcome);

@@ -12,6 +12,8 @@ const char* OutcomeName(Outcome outcome) {
       return "failed_start";
     case Outcome::Stopped:
       return "stopped";
+    case Outcome::Waiting:
+      return "waiting";
     case Outcome::Unknown:
       break;
   }
@@ -28,6 +30,8 @@ const char* OutcomeWords(Outcome outcome) {
       return "did not start";
     case Outcome::Stopped:
       return "stopped: a write failed";
+    case Outcome::Waiting:
+      return "still waiting for the printer";
     case Outcome::Unknown:
       break;
   }

@@ -10,8 +10,9 @@
 
 namespace langmon_report {
 
-enum class Outcome { Printed, Deleted, FailedStart, Stopped, Unknown };
-// "printed", "deleted", "failed_start", "stopped", "unknown" (the names langmon-sim uses).
+enum class Outcome { Printed, Deleted, FailedStart, Stopped, Waiting, Unknown };
+// "printed", "deleted", "failed_start", "stopped", "waiting", "unknown" (the names langmon-sim
+// uses).
 const char* OutcomeName(Outcome outcome);
 // In words: "printed", "deleted by the monitor", "did not start", ...
 const char* OutcomeWords(Outcome outcome);

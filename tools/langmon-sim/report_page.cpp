@@ -19,6 +19,8 @@ langmon_report::Outcome ReportOutcome(JobOutcome outcome) {
       return langmon_report::Outcome::FailedStart;
     case JobOutcome::Stopped:
       return langmon_report::Outcome::Stopped;
+    case JobOutcome::Waiting:
+      return langmon_report::Outcome::Waiting;
   }
   return langmon_report::Outcome::Unknown;
 }
