@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     scenario.expect = Expectation{};
     options.answersMayRemain = true;
     for (const std::string& file : jobFiles) {
-      JobSpec job;
+      JobPlan job;
       job.jobId = static_cast<DWORD>(scenario.jobs.size() + 1);
       job.name = std::filesystem::path(file).filename().string();
       job.file = file;

@@ -75,7 +75,7 @@ void ReportRecorder::PrinterReceived(DWORD ms, const PrinterEvent& event) {
   }
 }
 
-void ReportRecorder::JobStarting(const JobSpec& job, DWORD) { reader_.NameNextJob(job.name); }
+void ReportRecorder::JobStarting(const JobPlan& job, DWORD) { reader_.NameNextJob(job.name); }
 
 void ReportRecorder::JobFinished(DWORD, const JobReport& job) {
   reader_.JobEnded(ReportOutcome(job.outcome));
@@ -145,7 +145,7 @@ void BothListeners::Tick(DWORD ms) {
   first_.Tick(ms);
   second_.Tick(ms);
 }
-void BothListeners::JobStarting(const JobSpec& job, DWORD totalBytes) {
+void BothListeners::JobStarting(const JobPlan& job, DWORD totalBytes) {
   first_.JobStarting(job, totalBytes);
   second_.JobStarting(job, totalBytes);
 }

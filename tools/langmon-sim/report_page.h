@@ -19,7 +19,7 @@ class ReportRecorder : public RunListener {
   void Answered(DWORD ms, const Question& question, int answer, AnswerSource source,
                 const std::string& note) override;
   void PrinterReceived(DWORD ms, const PrinterEvent& event) override;
-  void JobStarting(const JobSpec& job, DWORD totalBytes) override;
+  void JobStarting(const JobPlan& job, DWORD totalBytes) override;
   void JobFinished(DWORD ms, const JobReport& job) override;
   void RunFinished(const RunReport& report) override;
 
@@ -51,7 +51,7 @@ class BothListeners : public RunListener {
   void PrinterReceived(DWORD ms, const PrinterEvent& event) override;
   void DialogChanged(DWORD ms, const host::DialogRecord& dialog) override;
   void Tick(DWORD ms) override;
-  void JobStarting(const JobSpec& job, DWORD totalBytes) override;
+  void JobStarting(const JobPlan& job, DWORD totalBytes) override;
   void Progress(DWORD accepted, DWORD total) override;
   void JobFinished(DWORD ms, const JobReport& job) override;
   void RunFinished(const RunReport& report) override;

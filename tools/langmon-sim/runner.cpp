@@ -189,7 +189,7 @@ class Run {
   int PrintCounter() const;
   void Poll();
   int AnswerBox(const host::MessageBoxRecord& box);
-  JobReport RunJob(const JobSpec& job);
+  JobReport RunJob(const JobPlan& job);
   void TearDown();
 
   const Scenario& scenario_;
@@ -261,7 +261,7 @@ void Run::SetUpHost() {
 }
 
 void Run::SetUpPrinter() {
-  const PrinterSpec& plan = scenario_.printer;
+  const PrinterPlan& plan = scenario_.printer;
   sim::RemovePrinters();
   printer_ = sim::AddPrinter(ToUtf16(plan.port));
   printer_->SetStatus(plan.status);
@@ -432,7 +432,7 @@ int Run::AnswerBox(const host::MessageBoxRecord& box) {
   return answer;
 }
 
-JobReport Run::RunJob(const JobSpec& plan) {
+JobReport Run::RunJob(const JobPlan& plan) {
   JobReport job;
   job.plan = &plan;
   sim::Job request;
@@ -524,7 +524,7 @@ RunReport Run::Execute() {
   } else if (!options_.answerAll) {
     script_ = scenario_.answers;
   }
-  for (const JobSpec& job : scenario_.jobs) {
+  for (const JobPlan& job : scenario_.jobs) {
     report_.expectationsStated = report_.expectationsStated || !job.expect.Empty();
   }
   report_.expectationsStated = report_.expectationsStated || !scenario_.expect.Empty();
@@ -556,7 +556,7 @@ RunReport Run::Execute() {
     wrapped_.Monitor.pfnClosePort = &Run::ClosePort;
     spooler_ = std::make_unique<sim::Spooler>(&wrapped_);
     if (spooler_->OpenPort(ToUtf16(scenario_.printer.port), ToUtf16(scenario_.printer.name))) {
-      for (const JobSpec& job : scenario_.jobs) {
+      for (const JobPlan& job : scenario_.jobs) {
         report_.jobs.push_back(RunJob(job));
         if (outOfTime_) break;
       }
@@ -650,7 +650,7 @@ bool RunReport::Ok() const {
   return true;
 }
 
-std::vector<BYTE> JobBytes(const JobSpec& job) {
+std::vector<BYTE> JobBytes(const JobPlan& job) {
   if (job.file.empty()) return sim::MakeJobData(job.labels, job.bytesPerLabel, job.jobId);
   std::ifstream in(job.file, std::ios::binary);
   return std::vector<BYTE>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

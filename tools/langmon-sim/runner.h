@@ -64,7 +64,7 @@ struct WriteInfo {
 };
 
 struct JobReport {
-  const JobSpec* plan = nullptr;
+  const JobPlan* plan = nullptr;
   JobOutcome outcome = JobOutcome::Printed;
   sim::JobResult result;
   DWORD totalBytes = 0;
@@ -117,14 +117,14 @@ class RunListener {
   virtual void PrinterReceived(DWORD /*ms*/, const PrinterEvent&) {}
   virtual void DialogChanged(DWORD /*ms*/, const host::DialogRecord&) {}
   virtual void Tick(DWORD /*ms*/) {}
-  virtual void JobStarting(const JobSpec&, DWORD /*totalBytes*/) {}
+  virtual void JobStarting(const JobPlan&, DWORD /*totalBytes*/) {}
   virtual void Progress(DWORD /*accepted*/, DWORD /*total*/) {}
   virtual void JobFinished(DWORD /*ms*/, const JobReport&) {}
   virtual void RunFinished(const RunReport&) {}
 };
 
 // The job's bytes: generated labels, or the file's contents.
-std::vector<BYTE> JobBytes(const JobSpec& job);
+std::vector<BYTE> JobBytes(const JobPlan& job);
 
 // Runs the whole scenario. `workFolder` receives the driver files and, unless the options name
 // other folders, the log and the settings; it must exist.

@@ -440,7 +440,7 @@ sim::Trigger TriggerOf(const Reader& reader, const json& value, const std::strin
   return trigger;
 }
 
-void ApplyToStatus(const sim::StateChange& change, PrinterSpec* printer) {
+void ApplyToStatus(const sim::StateChange& change, PrinterPlan* printer) {
   sim::Status& status = printer->status;
   if (change.cartType) status.cartType = *change.cartType;
   if (change.errorFlags) status.errorFlags = *change.errorFlags;
@@ -456,9 +456,9 @@ void ApplyToStatus(const sim::StateChange& change, PrinterSpec* printer) {
   if (change.writeMode) printer->writeMode = *change.writeMode;
 }
 
-PrinterSpec PrinterOf(const Reader& reader, const json& value, const std::string& place) {
+PrinterPlan PrinterOf(const Reader& reader, const json& value, const std::string& place) {
   Object object(reader, value, place);
-  PrinterSpec printer;
+  PrinterPlan printer;
   if (const json* v = object.Take("name")) {
     printer.name = reader.String(*v, object.Path("name"));
     if (printer.name.empty()) reader.Fail(object.Path("name"), "the printer needs a name");
@@ -664,9 +664,9 @@ std::string ResolveJobFile(const std::string& scenarioFile, const std::string& j
   return path.string();
 }
 
-JobSpec JobOf(const Reader& reader, const json& value, const std::string& place) {
+JobPlan JobOf(const Reader& reader, const json& value, const std::string& place) {
   Object object(reader, value, place);
-  JobSpec job;
+  JobPlan job;
   job.place = place;
   if (const json* v = object.Take("name")) job.name = reader.String(*v, object.Path("name"));
   if (const json* v = object.Take("job_id")) {
@@ -863,7 +863,7 @@ Scenario ParseScenario(const std::string& text, const std::string& file) {
 
   // Job ids: given ones stay, the others are numbered in order after the largest so far.
   DWORD next = 1;
-  for (JobSpec& job : scenario.jobs) {
+  for (JobPlan& job : scenario.jobs) {
     if (job.jobId == 0) job.jobId = next;
     next = std::max(next, job.jobId + 1);
     if (job.name.empty()) job.name = "Job " + std::to_string(job.jobId);

@@ -61,7 +61,7 @@ struct Expectation {
   }
 };
 
-struct JobSpec {
+struct JobPlan {
   std::string name;
   DWORD jobId = 0;  // 0: numbered in order from 1
   std::string document = "Labels";
@@ -76,7 +76,7 @@ struct JobSpec {
   std::string place;
 };
 
-struct PrinterSpec {
+struct PrinterPlan {
   std::string name = "Label A";
   std::string port = "USB001";
   sim::Status status;
@@ -98,12 +98,12 @@ struct Scenario {
   std::string file;  // where it was read from; "built-in" for the demo
   std::string title;
   std::string description;  // what happens and what the scenario expects, for a person
-  PrinterSpec printer;
+  PrinterPlan printer;
   SettingsValues settings;  // written into the settings files before the first job
   bool quiet = false;       // SHOW_UI=0 in the model settings file
   std::vector<Answer> answers;
   std::optional<int> thenAnswer;  // once the answers run out
-  std::vector<JobSpec> jobs;
+  std::vector<JobPlan> jobs;
   Expectation expect;  // over the whole run
 };
 

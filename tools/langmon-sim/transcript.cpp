@@ -437,7 +437,7 @@ void Transcript::Tick(DWORD ms) {
   if (!dialogs_.empty()) console_.LiveThrottled(DialogLine(ms));
 }
 
-void Transcript::JobStarting(const JobSpec& job, DWORD totalBytes) {
+void Transcript::JobStarting(const JobPlan& job, DWORD totalBytes) {
   ++jobIndex_;
   jobTotal_ = totalBytes;
   writesShown_ = 0;

@@ -49,7 +49,7 @@ class Transcript : public RunListener {
   void PrinterReceived(DWORD ms, const PrinterEvent& event) override;
   void DialogChanged(DWORD ms, const host::DialogRecord& dialog) override;
   void Tick(DWORD ms) override;
-  void JobStarting(const JobSpec& job, DWORD totalBytes) override;
+  void JobStarting(const JobPlan& job, DWORD totalBytes) override;
   void Progress(DWORD accepted, DWORD total) override;
   void JobFinished(DWORD ms, const JobReport& job) override;
   void RunFinished(const RunReport& report) override;

@@ -133,7 +133,7 @@ TEST(ScenarioParseTest, AFullScenarioReadsIntoThePrinterItsChangesAndTheJobs) {
     "expect": {"boxes": [469, 436], "commands": ["alignment_finish"]}
   })",
                                           "full.json");
-  const PrinterSpec& printer = scenario.printer;
+  const PrinterPlan& printer = scenario.printer;
   EXPECT_EQ(printer.name, "Dock 3");
   EXPECT_EQ(printer.port, "USB007");
   EXPECT_EQ(printer.status.cartType, '0');

@@ -53,7 +53,7 @@ TEST(ShippedScenariosTest, TheExamplesCoverTheMonitorsMainSituations) {
     const Scenario scenario = LoadScenarioFile(file);
     quiet = quiet || scenario.quiet;
     silent = silent || scenario.printer.readMode.fault == sim::ReadFault::Empty;
-    for (const JobSpec& job : scenario.jobs) {
+    for (const JobPlan& job : scenario.jobs) {
       if (job.expect.boxes)
         boxes.insert(boxes.end(), job.expect.boxes->begin(), job.expect.boxes->end());
       failedStart = failedStart || job.expect.outcome == JobOutcome::FailedStart;
@@ -74,7 +74,7 @@ TEST(ShippedScenariosTest, EachExampleStatesItsOutcomeAndEndsAsItSays) {
     const Scenario scenario = LoadScenarioFile(file);
     EXPECT_FALSE(scenario.title.empty());
     EXPECT_NE(scenario.description.find("Expected:"), std::string::npos);
-    for (const JobSpec& job : scenario.jobs) {
+    for (const JobPlan& job : scenario.jobs) {
       EXPECT_TRUE(job.expect.outcome.has_value()) << job.name << " states no outcome";
     }
     const RunReport report = RunInProcess(scenario);
