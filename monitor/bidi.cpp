@@ -9,6 +9,7 @@
 //   \Printer.Consumables.<Name>:Level      BIDI_INT     per cent of the limit left, -1 unknown
 #include "diag/log.h"
 #include "monitor/monitor.h"
+#include "monitor/spooler_functions.h"
 #include "prepare/ink_level.h"
 #include "prepare/ink_limits.h"
 #include "printer/status_reader.h"
@@ -23,7 +24,6 @@ constexpr LONG kUnknownLevel = -1;
 
 constexpr WCHAR kConsumablesSchema[] = WSTR("\\Printer.Consumables");
 constexpr WCHAR kInkType[] = WSTR("Ink");
-constexpr WCHAR kSpooler[] = WSTR("spoolss.dll");
 
 // Without a status record the cartridge is not known: every ink it could hold is reported.
 constexpr DWORD kMaxConsumables = kInkColorCount;
@@ -58,21 +58,10 @@ struct BidiAllocators {
   DWORD(WINAPI* pfnFreeContainer)(PBIDI_RESPONSE_CONTAINER pData);
 };
 
-template <class Function>
-bool FindSpoolerFunction(HMODULE hSpooler, LPCSTR pszName, Function* pfn) {
-  *pfn = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(hSpooler, pszName)));
-  return *pfn != nullptr;
-}
-
-// Only newer spoolers export them, so they are looked up when needed, never imported.
 bool FindAllocators(BidiAllocators* pAllocators) {
-  const HMODULE hSpooler = GetModuleHandleW(kSpooler);
-  return hSpooler != nullptr &&
-         FindSpoolerFunction(hSpooler, "RouterAllocBidiResponseContainer",
-                             &pAllocators->pfnAllocContainer) &&
-         FindSpoolerFunction(hSpooler, "RouterAllocBidiMem", &pAllocators->pfnAllocMem) &&
-         FindSpoolerFunction(hSpooler, "RouterFreeBidiResponseContainer",
-                             &pAllocators->pfnFreeContainer);
+  return FindSpoolerFunction("RouterAllocBidiResponseContainer", &pAllocators->pfnAllocContainer) &&
+         FindSpoolerFunction("RouterAllocBidiMem", &pAllocators->pfnAllocMem) &&
+         FindSpoolerFunction("RouterFreeBidiResponseContainer", &pAllocators->pfnFreeContainer);
 }
 
 bool MatchesAction(LPCWSTR pAction, Action* pWhich) {

@@ -51,10 +51,10 @@ bool SkipsHeaderScan(const IniPort* pIniPort, const DOC_INFO_1W* pDocInfo) {
 
 // Tells the user once that the printer cannot be reached; later failures stay silent until a
 // job starts again. The flag is set even when quiet mode swallows the box.
-void WarnOnFailedStart(LPCWSTR pszPrinterName) {
+void WarnOnFailedStart(const IniJob* pIniJob, LPCWSTR pszPrinterName) {
   if (!fWarnedOnFailedStart.load()) {
-    OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION), pszPrinterName,
-                     kFailedStartBoxType);
+    OemPtrMessageBoxForJob(pIniJob, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION), pszPrinterName,
+                           kFailedStartBoxType);
     LogMessage(LOG_ERROR, "**** LANGMON: WARN and set fWarnedOnFailedStart\n");
     fWarnedOnFailedStart = TRUE;
   } else {
@@ -63,7 +63,7 @@ void WarnOnFailedStart(LPCWSTR pszPrinterName) {
 }
 
 // The job's own record with its printer opened, or NULL when either cannot be had.
-IniJob* CreateJobRecord(LPCWSTR pszPrinterName) {
+IniJob* CreateJobRecord(LPCWSTR pszPrinterName, DWORD JobId) {
   // The record carries its own copy of the printer name right behind it.
   const DWORD cbName = (static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1) * sizeof(WCHAR);
   auto* pIniJob = static_cast<IniJob*>(AllocZeroed(sizeof(IniJob) + cbName));
@@ -73,6 +73,7 @@ IniJob* CreateJobRecord(LPCWSTR pszPrinterName) {
   }
   pIniJob->pszPrinterName = reinterpret_cast<LPWSTR>(pIniJob + 1);
   lstrcpyW(pIniJob->pszPrinterName, pszPrinterName);
+  pIniJob->JobId = JobId;
 
   if (!OpenPrinterW(pIniJob->pszPrinterName, &pIniJob->hPrinter, nullptr)) {
     LogMessage(LOG_ERROR, "**** LANGMON: PJLMonStartDocPort failed to open printer\n");
@@ -131,7 +132,7 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
 
   // Without a record of our own the job is not held up: it starts at the port monitor like any
   // other, but nothing is listed, so the write path sends its data without the check.
-  IniJob* pIniJob = CreateJobRecord(pszPrinterName);
+  IniJob* pIniJob = CreateJobRecord(pszPrinterName, JobId);
   // Without a printer to ask, prompts are shown, as when its settings cannot be found.
   LoadQuietModeSetting(pIniJob != nullptr ? pIniJob->hPrinter : nullptr);
 
@@ -141,7 +142,7 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     // The port monitor's reason is what the spooler gets, whatever the box and clean-up do.
     const DWORD dwError = GetLastError();
     ClearPortStatus(pIniPort, PORT_IN_JOB);
-    WarnOnFailedStart(pszPrinterName);
+    WarnOnFailedStart(pIniJob, pszPrinterName);
     LogMessage(LOG_ERROR, "**** LANGMON: pfnStartDocPort FAILED\n");
     if (pIniJob != nullptr) {
       FreeJobRecord(pIniJob);
@@ -163,7 +164,6 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
   SetPortStatus(pIniPort, PORT_FIRST_WRITE);
 
   if (pIniJob != nullptr) {
-    pIniJob->JobId = JobId;
     EnterMonitorLock();
     pIniJob->pNext = pIniPort->pIniJob;
     pIniPort->pIniJob = pIniJob;

@@ -31,6 +31,7 @@ void Reset() {
   ResetSpooler();
   ResetModules();
   ResetBidiMemory();
+  ResetSessions();
   SetLastError(ERROR_SUCCESS);
 }
 

@@ -118,6 +118,11 @@ struct MessageBoxRecord {
   std::u16string caption;
   UINT type = 0;
   int answer = 0;
+  // Shown by the spooler in the job owner's session (SplPromptUIInUsersSession), with its
+  // time-out in seconds (0: none); otherwise by MessageBoxW on the monitor's own desktop.
+  bool ownersSession = false;
+  DWORD timeoutSeconds = 0;
+  DWORD error = 0;  // the call failed with this error, and nobody saw the box
 };
 // Answers, in order of priority: the scripted queue (one answer per box until it runs dry), then
 // the answerer function if set, then the fixed answer (0 unless set: like a box not shown).
@@ -126,6 +131,26 @@ void SetFixedAnswer(int answer);
 void SetAnswerer(std::function<int(const MessageBoxRecord&)> answerer);
 std::vector<MessageBoxRecord> MessageBoxes();
 void ClearMessageBoxes();
+
+// ---- Sessions ------------------------------------------------------------------------------
+// The session of the monitor's process (ProcessIdToSessionId): 1 after Reset, an interactive
+// one; 0 makes it a service in session 0, as the spooler is since Windows Vista.
+void SetProcessSession(DWORD sessionId);
+// Whether spoolss offers SplIsSessionZero and SplPromptUIInUsersSession: not after Reset, as
+// Wine's own spoolss and older spoolers.
+void OfferSessionPrompts(bool offer);
+// The session every job was submitted from, as SplIsSessionZero tells: 1 after Reset.
+void SetJobSession(DWORD sessionId);
+// The person in the job owner's session, meeting a box that SplPromptUIInUsersSession shows
+// there: answers `answerAfterMs` later with the answer the sources above give, unless the box's
+// time-out is up first (IDTIMEOUT at the time-out, no answer taken); or, with a `failError`,
+// the call fails with that error at once (the owner has logged off, the spooler cannot reach
+// the session). The waits take the clock's time: Sleep's, virtual or real.
+struct JobOwner {
+  DWORD answerAfterMs = 0;
+  DWORD failError = 0;
+};
+void SetJobOwner(const JobOwner& owner);
 
 // ---- Dialogs -------------------------------------------------------------------------------
 struct DialogRecord {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/host.h"
 #include "platform/win32.h"
 
 namespace platform_impl {
@@ -138,5 +139,12 @@ void ResetShell();
 void ResetSpooler();
 void ResetModules();
 void ResetBidiMemory();
+void ResetSessions();
+
+// Answers a box from the host's sources (queued answers, the answerer, the fixed answer) and
+// records it, whichever route showed it.
+int AnswerAndRecordBox(host::MessageBoxRecord record);
+// Records a box that got no answer from those sources (it timed out, or was never seen).
+void RecordBox(host::MessageBoxRecord record);
 
 }  // namespace platform_impl

@@ -42,15 +42,10 @@ unsigned TextIdOf(std::u16string_view text) {
 
 }  // namespace
 
-// Records the box and answers it: from the queued answers, else the answerer, else the fixed
-// answer. The last error is left alone.
-int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
-  (void)hWnd;
-  host::MessageBoxRecord record;
-  record.text = std::u16string(platform_impl::WideView(lpText));
-  record.caption = std::u16string(platform_impl::WideView(lpCaption));
+namespace platform_impl {
+
+int AnswerAndRecordBox(host::MessageBoxRecord record) {
   record.textId = TextIdOf(record.text);
-  record.type = uType;
   MessageBoxState& state = State();
   bool answered = false;
   {
@@ -66,9 +61,29 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
   if (!answered) {
     if (auto answerer = state.answerer.Get()) record.answer = (*answerer)(record);
   }
+  const int answer = record.answer;
+  RecordBox(std::move(record));
+  return answer;
+}
+
+void RecordBox(host::MessageBoxRecord record) {
+  record.textId = TextIdOf(record.text);
+  MessageBoxState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  state.records.push_back(record);
-  return record.answer;
+  state.records.push_back(std::move(record));
+}
+
+}  // namespace platform_impl
+
+// Records the box and answers it: from the queued answers, else the answerer, else the fixed
+// answer. The last error is left alone.
+int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType) {
+  (void)hWnd;
+  host::MessageBoxRecord record;
+  record.text = std::u16string(platform_impl::WideView(lpText));
+  record.caption = std::u16string(platform_impl::WideView(lpCaption));
+  record.type = uType;
+  return platform_impl::AnswerAndRecordBox(std::move(record));
 }
 
 namespace platform_impl {

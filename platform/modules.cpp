@@ -65,6 +65,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       {"RouterAllocBidiMem", AsProc(RouterAllocBidiMem)},
       {"RouterFreeBidiResponseContainer", AsProc(RouterFreeBidiResponseContainer)},
       {"RouterFreeBidiMem", AsProc(RouterFreeBidiMem)},
+      {"SplIsSessionZero", AsProc(SplIsSessionZero)},
+      {"SplPromptUIInUsersSession", AsProc(SplPromptUIInUsersSession)},
   };
   if (hModule == &spoolerModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName)) {
     const std::string name = lpProcName;

@@ -218,6 +218,7 @@ typedef HANDLE HGLOBAL;
 #define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
+#define IDTIMEOUT 32000
 
 // Windows and dialogs
 #define SW_HIDE 0
@@ -232,6 +233,21 @@ typedef HANDLE HGLOBAL;
 #define WM_USER 0x0400
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+
+// A message box shown by the spooler in the session of a job's owner
+typedef enum { kMessageBox = 0 } UI_TYPE;
+typedef struct {
+  DWORD cbSize;
+  LPWSTR pTitle;
+  LPWSTR pMessage;
+  DWORD Style;
+  DWORD dwTimeout;  // seconds; 0 waits for the answer
+  BOOL bWait;
+} MESSAGEBOX_PARAMS, *PMESSAGEBOX_PARAMS;
+typedef struct {
+  UI_TYPE UIType;
+  MESSAGEBOX_PARAMS MessageBoxParams;
+} SHOWUIPARAMS, *PSHOWUIPARAMS;
 
 // Shell folders
 #define CSIDL_COMMON_APPDATA 0x0023
@@ -527,6 +543,9 @@ VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
 
+DWORD WINAPI GetCurrentProcessId();
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD* pSessionId);
+
 typedef INT_PTR(WINAPI* FARPROC)();
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
@@ -620,5 +639,9 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                               DWORD cbBuf, LPDWORD pcbNeeded);
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command);
+// Only newer spoolers export these two; the monitor looks them up at run time.
+DWORD WINAPI SplIsSessionZero(HANDLE hPrinter, DWORD JobId, BOOL* pIsSessionZero);
+BOOL WINAPI SplPromptUIInUsersSession(HANDLE hPrinter, DWORD JobId, PSHOWUIPARAMS pUIParams,
+                                      DWORD* pResponse);
 
 #endif  // _WIN32

@@ -237,8 +237,8 @@ void CheckAlignment(CheckState& check) {
 
   bool fAlign = true;
   if (answer == IDNO) {
-    OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(IDS_UNLOAD_STOCK),
-                     MAKEINTRESOURCEW(IDS_MONITOR_CAPTION), MB_SYSTEMMODAL | MB_OK);
+    OemPtrMessageBoxForJob(check.pIniJob, MAKEINTRESOURCEW(IDS_UNLOAD_STOCK),
+                           MAKEINTRESOURCEW(IDS_MONITOR_CAPTION), MB_SYSTEMMODAL | MB_OK);
   } else if (answer == IDCANCEL) {
     LogMessage(LOG_INFORM, " ** JOB FAILED: USER CANCELLED ON ALIGN\n");
     check.fGoOn = FALSE;

@@ -32,5 +32,5 @@ struct UnansweredQuestions {
 
 // Every question of the pre-job check carries the job's printer name as its caption.
 inline int AskUser(const IniJob* pIniJob, UINT uTextId, UINT uType) {
-  return OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(uTextId), pIniJob->pszPrinterName, uType);
+  return OemPtrMessageBoxForJob(pIniJob, MAKEINTRESOURCEW(uTextId), pIniJob->pszPrinterName, uType);
 }

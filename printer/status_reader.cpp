@@ -2,6 +2,7 @@
 
 #include "diag/log.h"
 #include "resources/resource_ids.h"
+#include "settings/prompt_routes.h"
 
 namespace {
 
@@ -118,7 +119,10 @@ BOOL WaitForPrinterStatus(IniPort* pIniPort, StatusRecord* pRecord, DWORD dwTime
   LogMessage(LOG_TRACE, "WaitForPrinterStatus: Called\n");
 
   HWND hDlg = nullptr;
-  if (fShowProgress) {
+  // Nobody would see the dialog on the desktop of session 0.
+  if (fShowProgress && MonitorInSessionZero()) {
+    LogMessage(LOG_INFORM, "WaitForPrinterStatus: no progress dialog in session 0\n");
+  } else if (fShowProgress) {
     hDlg = CreateDialogParamW(hInst, MAKEINTRESOURCEW(IDD_ALIGN_PROGRESS), nullptr,
                               OemDlgProcAlignProgress, 0);
     if (hDlg != nullptr) {

@@ -2,6 +2,7 @@
 
 #include "diag/log.h"
 #include "monitor/monitor.h"
+#include "settings/prompt_routes.h"
 
 namespace {
 
@@ -18,9 +19,8 @@ int UnableToDisplay() {
   return 0;
 }
 
-}  // namespace
-
-int OemPtrMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
+// Resolves the text and caption, then asks by the route that reaches a person.
+int AskQuestion(const IniJob* pIniJob, HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
   LogMessage(LOG_TRACE, "OemPtrMessageBox() Called\n");
 
   if (pszText == nullptr) {
@@ -29,6 +29,7 @@ int OemPtrMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType)
   }
 
   WCHAR szText[kTextBufferChars];
+  const UINT uTextId = IS_INTRESOURCE(pszText) ? StringIdOf(pszText) : 0;
   if (IS_INTRESOURCE(pszText)) {
     if (LoadStringW(hInst, StringIdOf(pszText), szText, kTextBufferChars) <= 0) {
       LogMessage(LOG_ERROR, "OemPtrMessageBox(): failed to load string!\n");
@@ -52,12 +53,21 @@ int OemPtrMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType)
 
   int result = 0;
   if (fShowUI.load()) {
-    LogMessage(LOG_TRACE, "Calling MessageBox()\n");
-    result = MessageBoxW(hWnd, pszText, pszCaption, uType);
+    result = ShowPrompt(pIniJob, hWnd, uTextId, pszText, pszCaption, uType);
   } else {
     LogMessage(LOG_TRACE, "OemPtrMessageBox() BYPASSED\n");
   }
 
   LogMessage(LOG_TRACE, "OemPtrMessageBox() returning (%d)\n", result);
   return result;
+}
+
+}  // namespace
+
+int OemPtrMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
+  return AskQuestion(nullptr, hWnd, pszText, pszCaption, uType);
+}
+
+int OemPtrMessageBoxForJob(const IniJob* pIniJob, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
+  return AskQuestion(pIniJob, nullptr, pszText, pszCaption, uType);
 }

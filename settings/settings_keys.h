@@ -33,6 +33,11 @@ inline constexpr WCHAR kKeyPrintCounter[] = WSTR("PrintCounter");
 inline constexpr INT kDefaultPrintCounter = 0;
 inline constexpr INT kPrintCounterLimit = 32000;
 
+// Seconds a question shown in the job owner's session waits for an answer; 0 waits until it
+// comes. A question not answered in time counts as unanswered.
+inline constexpr WCHAR kKeyPromptTimeout[] = WSTR("PromptTimeout");
+inline constexpr INT kDefaultPromptTimeout = 0;
+
 // The spit counters of the latest status record, written as "%lu"; nothing reads them back.
 inline constexpr WCHAR kKeyCyanSpits[] = WSTR("CyanSpits");
 inline constexpr WCHAR kKeyMagentaSpits[] = WSTR("MagentaSpits");

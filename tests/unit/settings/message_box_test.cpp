@@ -1,7 +1,6 @@
 #include <string>
 #include <vector>
 
-#include "resources/resource_ids.h"
 #include "settings/message_box.h"
 #include "tests/support/monitor_test.h"
 
@@ -18,11 +17,11 @@ LPCWSTR Id(unsigned id) { return MAKEINTRESOURCEW(id); }
 
 TEST_F(MessageBoxTest, ShowsTheTextOfAStringIdWithTheCallersCaptionAndType) {
   host::QueueAnswers({IDOK});
-  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(IDS_NO_COMMUNICATION), WSTR("Label A"), 0x1010), IDOK);
+  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(455), WSTR("Label A"), 0x1010), IDOK);
 
   const auto boxes = host::MessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].textId, static_cast<unsigned>(IDS_NO_COMMUNICATION));
+  EXPECT_EQ(boxes[0].textId, 455u);
   EXPECT_EQ(boxes[0].text, kNoCommunicationText);
   EXPECT_EQ(boxes[0].caption, u"Label A");
   EXPECT_EQ(boxes[0].type, 0x1010u);
@@ -35,13 +34,13 @@ TEST_F(MessageBoxTest, CaptionCanBeAStringIdALiteralOrNothing) {
     std::u16string shown;
   };
   const Case cases[] = {
-      {Id(IDS_MONITOR_CAPTION), u"Language Monitor"},
+      {Id(411), u"Language Monitor"},
       {WSTR("Label A"), u"Label A"},
       {nullptr, u""},
   };
   for (const Case& c : cases) {
     host::ClearMessageBoxes();
-    OemPtrMessageBox(nullptr, Id(IDS_UNLOAD_STOCK), c.caption, 0x1000);
+    OemPtrMessageBox(nullptr, Id(472), c.caption, 0x1000);
     ASSERT_EQ(host::MessageBoxes().size(), 1u);
     EXPECT_EQ(host::MessageBoxes()[0].caption, c.shown);
   }
@@ -50,7 +49,7 @@ TEST_F(MessageBoxTest, CaptionCanBeAStringIdALiteralOrNothing) {
 TEST_F(MessageBoxTest, QuietModeShowsNothingAndAnswersZero) {
   fShowUI = FALSE;
   host::SetFixedAnswer(IDYES);
-  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(IDS_INK_EMPTY), WSTR("Label A"), 0x1034), 0);
+  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(470), WSTR("Label A"), 0x1034), 0);
   EXPECT_TRUE(host::MessageBoxes().empty());
   EXPECT_TRUE(LogLines().empty());
 }
@@ -62,7 +61,7 @@ TEST_F(MessageBoxTest, MissingTextIsLoggedAndNeverShown) {
       Error("OemPtrMessageBox() unable to display MessageBox() \n")};
 
   // Asked by the alignment flow, but the table has no text for it.
-  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(IDS_ALIGN_FAILED), WSTR("Label A"), 0x1010), 0);
+  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(422), WSTR("Label A"), 0x1010), 0);
   EXPECT_EQ(LogLines(), unableToDisplay);
 
   ClearLog();
@@ -76,7 +75,7 @@ TEST_F(MessageBoxTest, MissingTextIsLoggedAndNeverShown) {
 
 TEST_F(MessageBoxTest, MissingCaptionIsLoggedAndTheBoxStillShown) {
   host::SetFixedAnswer(IDOK);
-  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(IDS_RESTART_JOB), Id(IDS_ALIGN_FAILED), 0x1010), IDOK);
+  EXPECT_EQ(OemPtrMessageBox(nullptr, Id(443), Id(422), 0x1010), IDOK);
   ASSERT_EQ(host::MessageBoxes().size(), 1u);
   EXPECT_EQ(host::MessageBoxes()[0].caption, u"");
   EXPECT_EQ(

@@ -1,0 +1,161 @@
+// Which way a question goes: the job owner's session, nobody, or the monitor's own desktop.
+#include "settings/prompt_routes.h"
+#include "printer/status_reader.h"
+#include "settings/message_box.h"
+#include "tests/support/sim_port.h"
+#include "tests/unit/settings/settings_fixture.h"
+
+namespace langmon_test {
+namespace {
+
+class PromptRouteTest : public SettingsTest {
+ protected:
+  void SetUp() override {
+    SettingsTest::SetUp();
+    job_.pszPrinterName = const_cast<LPWSTR>(WSTR("Label A"));
+    job_.hPrinter = Open(u"Label A");
+    job_.JobId = 7;
+    host::SetFixedAnswer(IDYES);
+  }
+
+  // Question 470 about the job, as the pre-job check asks it.
+  int AskAboutJob() {
+    return OemPtrMessageBoxForJob(&job_, MAKEINTRESOURCEW(470), WSTR("Label A"), 0x1034);
+  }
+
+  IniJob job_ = {};
+};
+
+TEST_F(PromptRouteTest, EachSituationTakesTheFirstRouteThatApplies) {
+  const std::string nobody = "OemPtrMessageBox(): message 470 not shown: nobody sees session 0 ";
+  struct Case {
+    const char* name;
+    DWORD processSession;
+    bool offered;
+    DWORD jobSession;
+    int answer;
+    bool shownInOwnersSession;  // else on the desktop, when shown at all
+    std::vector<std::string> log;
+  };
+  const std::vector<Case> cases = {
+      {"service, job from a user",
+       0,
+       true,
+       1,
+       IDYES,
+       true,
+       {Inform("OemPtrMessageBox(): message 470 answered 6 in the job owner's session\n")}},
+      {"interactive, job from another user",
+       1,
+       true,
+       2,
+       IDYES,
+       true,
+       {Inform("OemPtrMessageBox(): message 470 answered 6 in the job owner's session\n")}},
+      {"service, job from session 0",
+       0,
+       true,
+       0,
+       0,
+       false,
+       {Warning(nobody + "(the job came from session 0)\n")}},
+      {"service, spooler without the functions",
+       0,
+       false,
+       1,
+       0,
+       false,
+       {Warning(nobody + "(the spooler cannot show it in the job owner's session)\n")}},
+      {"interactive, spooler without the functions", 1, false, 1, IDYES, false, {}},
+      {"interactive, job from session 0", 1, true, 0, IDYES, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::ClearMessageBoxes();
+    ClearLog();
+    host::SetProcessSession(c.processSession);
+    host::OfferSessionPrompts(c.offered);
+    host::SetJobSession(c.jobSession);
+    EXPECT_EQ(AskAboutJob(), c.answer);
+    EXPECT_EQ(LogLines(), c.log);
+    const std::vector<host::MessageBoxRecord> boxes = host::MessageBoxes();
+    if (c.answer == 0) {
+      EXPECT_TRUE(boxes.empty());
+      continue;
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].ownersSession, c.shownInOwnersSession);
+    EXPECT_EQ(boxes[0].textId, 470u);
+    EXPECT_EQ(boxes[0].caption, u"Label A");
+    EXPECT_EQ(boxes[0].type, 0x1034u);
+    EXPECT_EQ(boxes[0].timeoutSeconds, 0u) << "no PromptTimeout: the owner's answer is awaited";
+  }
+
+  // A question that belongs to no job has no owner to go to.
+  ClearLog();
+  host::SetProcessSession(0);
+  host::OfferSessionPrompts(true);
+  EXPECT_EQ(OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(455), WSTR("Label A"), 0x1010), 0);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{Warning(
+                            "OemPtrMessageBox(): message 455 not shown: nobody sees session 0 "
+                            "(no job to show it with)\n")});
+}
+
+TEST_F(PromptRouteTest, TheOwnersAnswerTimeOutOrFailureOnTheClock) {
+  WriteSettingsFile("Label A", "Label A.ini", "PromptTimeout=30\r\n");
+  host::SetProcessSession(0);
+  host::OfferSessionPrompts(true);
+
+  host::SetJobOwner({10000, 0});
+  DWORD start = GetTickCount();
+  EXPECT_EQ(AskAboutJob(), IDYES);
+  EXPECT_EQ(GetTickCount() - start, 10000u);
+  ASSERT_EQ(host::MessageBoxes().size(), 1u);
+  EXPECT_EQ(host::MessageBoxes()[0].timeoutSeconds, 30u);
+
+  ClearLog();
+  host::SetJobOwner({30000, 0});
+  start = GetTickCount();
+  EXPECT_EQ(AskAboutJob(), 0);
+  EXPECT_EQ(GetTickCount() - start, 30000u);
+  EXPECT_EQ(host::MessageBoxes().back().answer, IDTIMEOUT);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{Warning(
+                            "OemPtrMessageBox(): message 470 not answered within 30 s in the job "
+                            "owner's session\n")});
+
+  ClearLog();
+  host::SetJobOwner({0, 1168});
+  EXPECT_EQ(AskAboutJob(), 0);
+  EXPECT_EQ(host::MessageBoxes().back().error, 1168u);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{
+                            Warning("OemPtrMessageBox(): message 470 could not be shown in the job "
+                                    "owner's session (error 1168)\n")});
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+TEST_F(PromptRouteTest, QuietModeShowsNothingOnAnyRoute) {
+  fShowUI = FALSE;
+  for (DWORD processSession : {0u, 1u}) {
+    for (DWORD jobSession : {0u, 1u}) {
+      host::SetProcessSession(processSession);
+      host::OfferSessionPrompts(true);
+      host::SetJobSession(jobSession);
+      EXPECT_EQ(AskAboutJob(), 0);
+    }
+  }
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(LogLines().empty());
+}
+
+// The progress dialog is made only where someone can see it.
+TEST_F(PromptRouteTest, NoProgressDialogInSessionZero) {
+  SimPort port;
+  host::SetProcessSession(0);
+  StatusRecord record;
+  EXPECT_TRUE(WaitForPrinterStatus(port.Port(), &record, 10000, TRUE));
+  EXPECT_TRUE(host::Dialogs().empty());
+  EXPECT_TRUE(Logged(Inform("WaitForPrinterStatus: no progress dialog in session 0\n")));
+}
+
+}  // namespace
+}  // namespace langmon_test
