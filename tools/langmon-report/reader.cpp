@@ -122,6 +122,8 @@ FailureText Failure(Text text) {
     case Text::InitNoRoot:
     case Text::InitTimeoutsFailed:
       return {"the monitor's start-up could not read its registry settings", false};
+    case Text::InitTimeoutNotKept:
+      return {"the spooler did not keep the monitor's registry setting", false};
     case Text::OpenPortFailed:
     case Text::OpenPortInvalid:
     case Text::OpenPortNotFound:
@@ -366,6 +368,70 @@ void Reader::Unanswered(size_t job, const When& when, int count) {
            std::to_string(count) + " questions in a row went unanswered: the monitor gave up");
 }
 
+namespace {
+
+std::string ButtonWord(long long button) {
+  switch (button) {
+    case 1:
+      return "OK";
+    case 2:
+      return "Cancel";
+    case 4:
+      return "Retry";
+    case 6:
+      return "Yes";
+    case 7:
+      return "No";
+    default:
+      return "button " + std::to_string(button);
+  }
+}
+
+}  // namespace
+
+// Where a box went and what came back, as the log says it: the question its flow's lines showed
+// gets the answer itself, or a new one where they show none (a question asked again).
+void Reader::RouteLine(size_t job, const When& when, const Matched& matched) {
+  const std::vector<long long>& n = matched.numbers;
+  if (n.empty()) return;
+  const unsigned id = static_cast<unsigned>(n[0]);
+  const long long value = n.size() > 1 ? n[1] : 0;
+  Job& record = report_.jobs[job];
+  JobState& state = states_[job];
+  size_t index;
+  if (!record.questions.empty() && record.questions.back().id == id &&
+      !record.questions.back().logged) {
+    index = record.questions.size() - 1;
+  } else {
+    index = AddQuestion(job, when, id, "", false);
+  }
+  if (state.pending == index) state.pending.reset();
+  Question& question = record.questions[index];
+  question.logged = true;
+  question.atLeast = false;
+  switch (matched.text) {
+    case Text::BoxOwnerAnswered:
+      question.answer = ButtonWord(value);
+      question.note = "shown in the job owner's session";
+      break;
+    case Text::BoxOwnerTimedOut:
+      question.answer = kNoAnswer;
+      question.note =
+          "shown in the job owner's session, not answered within " + std::to_string(value) + " s";
+      break;
+    case Text::BoxOwnerFailed:
+      question.answer = kNoAnswer;
+      question.note = "the spooler could not show it in the job owner's session (error " +
+                      std::to_string(value) + ")";
+      break;
+    default:
+      question.answer = kNoAnswer;
+      question.shown = false;
+      question.note = "not shown: nobody sees session 0 (" + matched.string + ")";
+      break;
+  }
+}
+
 // An alignment ends the job: the alignment-finish command when it completed, then the notice that
 // the job must be sent again.
 void Reader::FinishAlignment(size_t job, const When& when) {
@@ -510,9 +576,22 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
     case Text::StatusRightSize:
     case Text::StatusReturnFalse:
     case Text::BoxNotShown:
+    case Text::Shutdown:
+    case Text::NoProgressDialog:
       return;
+    case Text::BoxOwnerAnswered:
+    case Text::BoxOwnerTimedOut:
+    case Text::BoxOwnerFailed:
+    case Text::BoxNobody: {
+      // A notice at a failed start comes before the job is open.
+      std::optional<size_t> job = starting_;
+      if (!job && !open_.empty()) job = open_.back();
+      if (job && !knowsBoxes_) RouteLine(*job, when, matched);
+      return;
+    }
     case Text::InitNoRoot:
     case Text::InitTimeoutsFailed:
+    case Text::InitTimeoutNotKept:
     case Text::OpenPortFailed:
     case Text::OpenPortInvalid:
     case Text::OpenPortNotFound:

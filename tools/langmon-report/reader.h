@@ -62,6 +62,7 @@ class Reader {
                      bool inferred = true);
   void Resolve(size_t job, Text text);
   void Unanswered(size_t job, const When& when, int count);
+  void RouteLine(size_t job, const When& when, const Matched& matched);
   void FinishAlignment(size_t job, const When& when);
   void AddInk(size_t job, const When& when, uint32_t spits, uint32_t limit, int level);
   void LearnFamily(Family family);

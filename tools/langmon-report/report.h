@@ -57,7 +57,8 @@ struct Question {
   bool notice = false;   // only an OK button: a message rather than a question
   bool atLeast = false;  // the log shows it was asked, but not how many times
   std::string note;      // what the log leaves open about it
-  bool shown = true;     // false: asked, but nothing was shown (no text)
+  bool shown = true;     // false: asked, but nothing was shown (no text, nobody to show it to)
+  bool logged = false;   // the log names the box and what came back, not only its flow
 };
 
 enum class CheckResult { Running, Passed, Failed };

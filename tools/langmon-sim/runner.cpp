@@ -28,6 +28,11 @@ constexpr DWORD kPollEveryMs = 500;
 // Thrown on the job's thread when the run's time is up; caught where the job was sent.
 struct RunOutOfTime {};
 
+// The session a user's job comes from, and how an owner who is away never answers.
+constexpr DWORD kUserSession = 2;
+constexpr DWORD kNeverAnswers = 0xFFFFFFFF;
+constexpr DWORD kNoSuchLogonSession = 1312;
+
 std::string Quoted(const std::u16string& text) {
   std::string quoted(1, '"');
   quoted.append(ToUtf8(text)).push_back('"');
@@ -213,7 +218,7 @@ class Run {
   size_t nextAnswer_ = 0;
 
   // What has been reported so far.
-  size_t seenCommands_ = 0, seenPrints_ = 0, seenSetJobs_ = 0;
+  size_t seenCommands_ = 0, seenPrints_ = 0, seenSetJobs_ = 0, seenBoxes_ = 0;
   std::vector<sim::Command> commands_;
   unsigned alignmentPrints_ = 0;
   std::vector<host::SetJobRecord> setJobs_;
@@ -236,6 +241,17 @@ void Run::SetUpHost() {
 
   host::Reset();
   if (options_.realTime) host::UseRealClock();
+  if (scenario_.session) {
+    const SessionPlan& session = *scenario_.session;
+    host::SetProcessSession(session.service ? 0 : 1);
+    host::OfferSessionPrompts(true);
+    host::SetJobSession(session.jobsFromSessionZero ? 0 : kUserSession);
+    host::JobOwner owner;
+    owner.answerAfterMs =
+        session.owner == SessionPlan::Owner::Away ? kNeverAnswers : session.answerAfterMs;
+    owner.failError = session.owner == SessionPlan::Owner::LoggedOff ? kNoSuchLogonSession : 0;
+    host::SetJobOwner(owner);
+  }
   host::RecordDebugOutput(false);  // the listener sees every line; nothing needs keeping
   host::SetTempFolder(logFolder_);
   host::SetCommonAppDataFolder(settingsFolder_);
@@ -357,6 +373,24 @@ void Run::Poll() {
   std::stable_sort(arrived.begin(), arrived.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   for (const auto& [ms, event] : arrived) listener_.PrinterReceived(ms, event);
+
+  // Boxes in the owner's session that timed out or never got there; answered ones were told
+  // when they were answered.
+  const std::vector<host::MessageBoxRecord> boxes = host::MessageBoxes();
+  for (; seenBoxes_ < boxes.size(); ++seenBoxes_) {
+    const host::MessageBoxRecord& box = boxes[seenBoxes_];
+    if (box.ownersSession && (box.error != 0 || box.answer == IDTIMEOUT)) {
+      Question question;
+      question.number = ++report_.questions;
+      question.box = box;
+      listener_.Answered(Now(), question, 0, AnswerSource::Owner,
+                         box.error != 0
+                             ? "the spooler could not show it in the job owner's "
+                               "session (error " +
+                                   std::to_string(box.error) + ")"
+                             : "not answered within " + std::to_string(box.timeoutSeconds) + " s");
+    }
+  }
 
   const std::vector<host::SetJobRecord> calls = host::SetJobCalls();
   for (; seenSetJobs_ < calls.size(); ++seenSetJobs_) {
@@ -623,6 +657,8 @@ const char* AnswerSourceName(AnswerSource source) {
       return "your answer";
     case AnswerSource::Guard:
       return "the run's question limit";
+    case AnswerSource::Owner:
+      return "shown in the job owner's session";
   }
   return "";
 }

@@ -32,7 +32,7 @@ struct RunOptions {
   bool answersMayRemain = false;
 };
 
-enum class AnswerSource { Scenario, Flag, AnswerAll, ThenAnswer, Unanswered, User, Guard };
+enum class AnswerSource { Scenario, Flag, AnswerAll, ThenAnswer, Unanswered, User, Guard, Owner };
 const char* AnswerSourceName(AnswerSource source);
 
 struct Question {

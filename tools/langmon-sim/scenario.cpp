@@ -532,7 +532,7 @@ PrinterPlan PrinterOf(const Reader& reader, const json& value, const std::string
 
 const std::vector<std::string> kPrinterKeys = {
     "WarnLevelColor", "WarnLevelBlack", "AlignWarningRequired", "PrintCounter",
-    "CyanSpits",      "MagentaSpits",   "YellowSpits"};
+    "PromptTimeout",  "CyanSpits",      "MagentaSpits",         "YellowSpits"};
 const std::vector<std::string> kModelKeys = {"ColorSpits", "BlackSpits", "PigBlackSpits",
                                              "BypassAlignWarning", "SHOW_UI"};
 
@@ -813,6 +813,34 @@ std::vector<Answer> ParseAnswerList(const std::string& list, const std::string& 
   return answers;
 }
 
+SessionPlan SessionOf(const Reader& reader, const json& value, const std::string& path) {
+  Object object(reader, value, path);
+  SessionPlan session;
+  if (const json* v = object.Take("spooler")) {
+    session.service = reader.Choice(
+        *v, object.Path("spooler"),
+        std::vector<std::pair<std::string, bool>>{{"service", true}, {"interactive", false}});
+  }
+  if (const json* v = object.Take("jobs_from")) {
+    session.jobsFromSessionZero = reader.Choice(
+        *v, object.Path("jobs_from"),
+        std::vector<std::pair<std::string, bool>>{{"user", false}, {"session_0", true}});
+  }
+  if (const json* v = object.Take("owner")) {
+    session.owner = reader.Choice(*v, object.Path("owner"),
+                                  std::vector<std::pair<std::string, SessionPlan::Owner>>{
+                                      {"answers", SessionPlan::Owner::Answers},
+                                      {"away", SessionPlan::Owner::Away},
+                                      {"logged_off", SessionPlan::Owner::LoggedOff}});
+  }
+  if (const json* v = object.Take("answer_after_ms")) {
+    session.answerAfterMs =
+        static_cast<DWORD>(reader.Unsigned(*v, object.Path("answer_after_ms"), 0xFFFFFFFFu));
+  }
+  object.Finish();
+  return session;
+}
+
 Scenario ParseScenario(const std::string& text, const std::string& file) {
   json document;
   try {
@@ -835,6 +863,9 @@ Scenario ParseScenario(const std::string& text, const std::string& file) {
   if (const json* v = root.Take("settings"))
     scenario.settings = SettingsOf(reader, *v, root.Path("settings"));
   if (const json* v = root.Take("quiet")) scenario.quiet = reader.Bool(*v, root.Path("quiet"));
+  if (const json* v = root.Take("session")) {
+    scenario.session = SessionOf(reader, *v, root.Path("session"));
+  }
   if (const json* v = root.Take("answers")) {
     const std::string path = root.Path("answers");
     reader.Array(*v, path);

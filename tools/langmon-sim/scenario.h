@@ -94,6 +94,16 @@ struct PrinterPlan {
   std::vector<sim::Trigger> changes;
 };
 
+// Where the spooler runs and who can see the monitor's questions. Without a plan the spooler is
+// an interactive program whose spoolss lacks the session functions: boxes go to its desktop.
+struct SessionPlan {
+  bool service = true;               // the spooler is a service in session 0, as since Vista
+  bool jobsFromSessionZero = false;  // jobs come from session 0 (a service printing): no owner
+  enum class Owner { Answers, Away, LoggedOff };
+  Owner owner = Owner::Answers;  // away: never answers, only a time-out ends the wait
+  DWORD answerAfterMs = 0;       // how long the owner takes to answer
+};
+
 struct Scenario {
   std::string file;  // where it was read from; "built-in" for the demo
   std::string title;
@@ -101,6 +111,7 @@ struct Scenario {
   PrinterPlan printer;
   SettingsValues settings;  // written into the settings files before the first job
   bool quiet = false;       // SHOW_UI=0 in the model settings file
+  std::optional<SessionPlan> session;
   std::vector<Answer> answers;
   std::optional<int> thenAnswer;  // once the answers run out
   std::vector<JobPlan> jobs;

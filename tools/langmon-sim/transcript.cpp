@@ -222,6 +222,19 @@ void Transcript::RunStarting(const Scenario& scenario, const RunOptions& options
   console_.Line(console_.Paint(Style::Dim, "  printer \"" + scenario.printer.name + "\" on port " +
                                                scenario.printer.port + "; " + clock + "; " +
                                                answers));
+  if (scenario.session) {
+    const SessionPlan& session = *scenario.session;
+    const char* owner = session.jobsFromSessionZero ? "jobs come from session 0: nobody to ask"
+                        : session.owner == SessionPlan::Owner::Away
+                            ? "the job's owner is away and does not answer"
+                        : session.owner == SessionPlan::Owner::LoggedOff
+                            ? "the job's owner has logged off"
+                            : "the job's owner answers in their own session";
+    console_.Line(console_.Paint(
+        Style::Dim, std::string("  the spooler runs ") +
+                        (session.service ? "as a service in session 0" : "in a user's session") +
+                        "; " + owner));
+  }
   console_.Line(console_.Paint(Style::Dim, "  files in " + report.workFolder));
   console_.Line("");
 }
@@ -379,7 +392,13 @@ void Transcript::Answered(DWORD ms, const Question& question, int answer, Answer
   std::string text = console_.Paint(
       Style::Bold, answer == 0 ? std::string("no answer (0)") : std::string(AnswerWord(answer)));
   text += " " + console_.Paint(Style::Dim, std::string("(") + AnswerSourceName(source) + ")");
-  if (!note.empty()) text += " " + console_.Paint(Style::Warning, note);
+  // Where sessions are simulated, every box says which way it went.
+  if (scenario_ != nullptr && scenario_->session && source != AnswerSource::Owner) {
+    text +=
+        " " + console_.Paint(Style::Dim, question.box.ownersSession ? "in the job owner's session"
+                                                                    : "on the spooler's desktop");
+  }
+  if (!note.empty()) text += ": " + console_.Paint(Style::Warning, note);
   Entry(ms, Style::Question, "answer", text);
 }
 
