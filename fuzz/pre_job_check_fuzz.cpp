@@ -1,7 +1,8 @@
 // The whole pre-job check, driven by fuzzed printer states, settings and answers: every status
 // read, every write of a command or alignment print, every answer to a question and the settings
-// files take their values from the input. Once the input is spent the printer goes on reporting
-// its last state and nobody answers.
+// files take their values from the input. Once the input is spent nobody answers, and the printer
+// goes on reporting its last state with its errors cleared: someone at the printer ends the waits
+// that only the printer can end (stock loaded, a condition cleared, the printer switched on).
 //
 // Properties: the check ends; a check that fails deletes the job and nothing of the held write
 // reaches the printer; one that passes sends the write whole; quiet mode shows nothing; nothing
@@ -57,7 +58,8 @@ BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead)
   if (input.remaining_bytes() != 0) {
     step = input.ConsumeIntegral<uint8_t>();
   } else {
-    // Once the input is spent: the same state, in a fresh and well-formed record.
+    // Once the input is spent: the same state without errors, in a fresh and well-formed record.
+    gLastRecord.bErrorFlags = 0;
     gLastRecord.bStartChar = kStatusStartChar;
     gLastRecord.bEndChar = kStatusEndChar;
     gLastRecord.bNumMesgBytes = 114;
