@@ -257,6 +257,15 @@ class OnScreenJob : public WineJobTest {
     DeleteFileA(LogFilePath().c_str());
   }
 
+  // Prints while the user at the screen answers as scripted; *boxes gets the boxes they saw.
+  sim::JobResult PrintAnswering(std::deque<int> answers, unsigned labels, DWORD jobId,
+                                std::vector<SeenBox>* boxes) {
+    ScreenUser user(std::move(answers), [] {});
+    const sim::JobResult result = Print(labels, 600, jobId);
+    *boxes = user.Boxes();
+    return result;
+  }
+
   std::wstring Text(UINT id) const {
     wchar_t text[320];
     const int length = LoadStringW(Monitor().module, id, text, 320);
@@ -334,11 +343,7 @@ TEST_F(OnScreenJob, QuietModeShowsNoBoxAtAll) {
   printer_->SetStatus(status);
 
   std::vector<SeenBox> boxes;
-  {
-    ScreenUser user({}, [] {});
-    EXPECT_FALSE(Print(1, 600, 22).writeFailed);
-    boxes = user.Boxes();
-  }
+  EXPECT_FALSE(PrintAnswering({}, 1, 22, &boxes).writeFailed);
   EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(ReadSetting(PrinterIni(), L"WarnLevelColor"), L"2");
 }
@@ -361,13 +366,8 @@ TEST_F(OwnersSessionJob, QuestionIsShownToTheJobsOwnerAndTheAnswerDecides) {
   status.errorFlags = 0x01;  // label stock out
   printer_->SetStatus(status);
 
-  sim::JobResult result;
   std::vector<SeenBox> boxes;
-  {
-    ScreenUser user({IDCANCEL}, [] {});
-    result = Print(2, 600, 31);
-    boxes = user.Boxes();
-  }
+  const sim::JobResult result = PrintAnswering({IDCANCEL}, 2, 31, &boxes);
 
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].caption, kPrinterName);
@@ -400,13 +400,8 @@ TEST_F(OwnersSessionJob, QuestionLeftAloneClosesAtThePromptTimeoutAsUnanswered) 
   status.magentaSpits = 480000000;  // low ink
   printer_->SetStatus(status);
 
-  sim::JobResult result;
   std::vector<SeenBox> boxes;
-  {
-    ScreenUser user({kLeaveAlone}, [] {});
-    result = Print(1, 600, 32);
-    boxes = user.Boxes();
-  }
+  const sim::JobResult result = PrintAnswering({kLeaveAlone}, 1, 32, &boxes);
 
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, kLowInkText);
