@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
 LoadedMonitor loaded{};
 StandInSpooler spooler{};
+HMODULE mappedSpooler = nullptr;  // by --stand-in-spoolss
 PortMonitorRecord record;
 int hostPortToken;
 
@@ -60,6 +63,17 @@ std::wstring ExecutableFolder() {
   return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
+// Maps the stand-in spoolss.dll at `path` (relative to the host's folder) before the DLL, so that
+// the loader resolves the DLL's imports to it rather than to the one beside the host.
+bool MapStandInSpooler(const std::wstring& path) {
+  mappedSpooler = LoadLibraryW((ExecutableFolder() + path).c_str());
+  if (mappedSpooler == nullptr) {
+    std::fprintf(stderr, "LoadLibraryW(%ls) failed: %lu\n", path.c_str(), GetLastError());
+    return false;
+  }
+  return true;
+}
+
 bool LoadMonitor() {
   loaded.path = ExecutableFolder() + L"languagemonitor.dll";
   loaded.module = LoadLibraryW(loaded.path.c_str());
@@ -100,6 +114,8 @@ bool FindStandInSpooler() {
       !Resolve(spooler.module, "StandInSetJobCalls", &spooler.SetJobCalls) ||
       !Resolve(spooler.module, "StandInOpenHandles", &spooler.OpenHandles) ||
       !Resolve(spooler.module, "StandInLiveBidiBlocks", &spooler.LiveBidiBlocks) ||
+      !Resolve(spooler.module, "StandInSetJobSession", &spooler.SetJobSession) ||
+      !Resolve(spooler.module, "StandInPromptCalls", &spooler.PromptCalls) ||
       !Resolve(spooler.module, "RouterFreeBidiResponseContainer",
                &spooler.FreeBidiResponseContainer)) {
     std::fprintf(stderr,
@@ -108,6 +124,18 @@ bool FindStandInSpooler() {
                  std::wstring(path, length).c_str());
     return false;
   }
+  if (mappedSpooler != nullptr &&
+      (spooler.module != mappedSpooler ||
+       GetModuleHandleW((ExecutableFolder() + L"spoolss.dll").c_str()) != nullptr)) {
+    std::fprintf(stderr, "the stand-in spoolss.dll beside the host is mapped as well\n");
+    return false;
+  }
+  spooler.offersSessionPrompts =
+      GetProcAddress(spooler.module, "SplIsSessionZero") != nullptr &&
+      GetProcAddress(spooler.module, "SplPromptUIInUsersSession") != nullptr;
+  std::printf("stand-in spoolss.dll: %ls (%s SplIsSessionZero and SplPromptUIInUsersSession)\n",
+              std::wstring(path, length).c_str(),
+              spooler.offersSessionPrompts ? "with" : "without");
   return true;
 }
 
@@ -135,6 +163,11 @@ std::string LogFilePath() {
   return std::string(folder, length) + "VelmoraLMDrv.dbg";
 }
 
+std::string LogFileText() {
+  std::ifstream file(LogFilePath(), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
 PortMonitorRecord& PortMonitor() { return record; }
 void ResetPortMonitor() { record = PortMonitorRecord{}; }
 HANDLE HostPortHandle() { return &hostPortToken; }
@@ -153,6 +186,18 @@ MONITOR HostPortMonitorTable() {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  constexpr char kStandInOption[] = "--stand-in-spoolss=";
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.rfind(kStandInOption, 0) != 0) {
+      std::fprintf(stderr, "unknown argument: %s\n", argv[i]);
+      return 2;
+    }
+    const std::string path = argument.substr(sizeof(kStandInOption) - 1);
+    if (!MapStandInSpooler(std::wstring(path.begin(), path.end()))) {
+      return 1;
+    }
+  }
   if (!LoadMonitor() || !FindStandInSpooler()) {
     return 1;
   }

@@ -21,7 +21,8 @@ struct LoadedMonitor {
 const LoadedMonitor& Monitor();
 
 // The stand-in spoolss.dll from the host's folder, which the loader mapped for the monitor's
-// imports in place of Wine's builtin one (WINEDLLOVERRIDES has spoolss=n).
+// imports in place of Wine's builtin one (WINEDLLOVERRIDES has spoolss=n); or, when the host was
+// given --stand-in-spoolss=PATH (relative to its folder), the one there, mapped before the DLL.
 struct StandInSpooler {
   HMODULE module;
   StandInResetFn Reset;
@@ -29,7 +30,10 @@ struct StandInSpooler {
   StandInSetJobCallsFn SetJobCalls;
   StandInOpenHandlesFn OpenHandles;
   StandInLiveBidiBlocksFn LiveBidiBlocks;
+  StandInSetJobSessionFn SetJobSession;
+  StandInPromptCallsFn PromptCalls;
   DWORD(WINAPI* FreeBidiResponseContainer)(PBIDI_RESPONSE_CONTAINER pData);
+  bool offersSessionPrompts;  // it exports SplIsSessionZero and SplPromptUIInUsersSession
 };
 const StandInSpooler& Spooler();
 
@@ -42,6 +46,8 @@ void DeleteTestRegistryKey();
 
 // The monitor's log file in the temp folder, as the monitor names it.
 std::string LogFilePath();
+// Its text; empty when there is no file.
+std::string LogFileText();
 
 // The port monitor below the monitor under test. Its entries are plain WINAPI functions, so the
 // calls are recorded in one global record; Reset() before each test.

@@ -1,5 +1,6 @@
-// The test host's side of the stand-in spoolss.dll: the printers it lets the monitor open and the
-// record of the job controls the monitor sent. The host finds these entries with GetProcAddress in
+// The test host's side of the stand-in spoolss.dll: the printers it lets the monitor open, the
+// session its jobs come from, and the record of the job controls and of the questions in the job
+// owner's session that the monitor sent. The host finds these entries with GetProcAddress in
 // the spoolss.dll that the loader mapped for the monitor, so it talks to the very module whose
 // spooler functions the monitor calls.
 #pragma once
@@ -14,7 +15,19 @@ struct StandInSetJobCall {
   DWORD command;
 };
 
-// Forgets every printer and every recorded call; handles still open stay valid.
+// One SplPromptUIInUsersSession call, recorded when it returned.
+struct StandInPromptCall {
+  DWORD jobId;
+  wchar_t caption[64];
+  wchar_t text[320];
+  DWORD style;           // the message box type
+  DWORD timeoutSeconds;  // 0: no time-out
+  BOOL wait;
+  DWORD response;  // the button, IDTIMEOUT, or IDASYNC (32001) for a call that did not wait
+};
+
+// Forgets every printer and every recorded call, and jobs come from session 1 again; handles still
+// open stay valid.
 using StandInResetFn = void(WINAPI*)();
 // Adds a printer that OpenPrinterW finds by name (without regard to case); its driver file, as
 // GetPrinterDriverW level 2 reports it, is driverPath.
@@ -27,3 +40,8 @@ using StandInOpenHandlesFn = LONG(WINAPI*)();
 // Blocks of the bidi allocators (RouterAllocBidiResponseContainer, RouterAllocBidiMem) not yet
 // freed.
 using StandInLiveBidiBlocksFn = LONG(WINAPI*)();
+// The session every job comes from, as SplIsSessionZero tells it (only 0 matters).
+using StandInSetJobSessionFn = void(WINAPI*)(DWORD sessionId);
+// Copies up to `capacity` recorded SplPromptUIInUsersSession calls, oldest first; returns how many
+// were recorded.
+using StandInPromptCallsFn = DWORD(WINAPI*)(StandInPromptCall* calls, DWORD capacity);

@@ -1,10 +1,13 @@
 // A stand-in spoolss.dll for the Windows test host: the five spooler functions the monitor imports,
-// over printers that the host registers, and a record of the job controls the monitor sends; and
-// the allocators for bidi answers that the monitor looks up at run time, with a count of the
-// blocks not yet freed. Wine loads it from the host's folder instead of its builtin one when
-// WINEDLLOVERRIDES has spoolss=n.
+// over printers that the host registers, and a record of the job controls the monitor sends; the
+// allocators for bidi answers that the monitor looks up at run time, with a count of the blocks
+// not yet freed; and the two functions by which a spooler in session 0 asks the job's owner, which
+// the monitor also looks up at run time. Wine loads it from the host's folder instead of its
+// builtin one when WINEDLLOVERRIDES has spoolss=n. Built a second time without the session
+// functions in its exports, it is a spooler that cannot reach the job's owner.
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,8 @@ std::vector<Printer> printers;
 std::vector<PrinterHandle*> handles;
 std::vector<StandInSetJobCall> setJobCalls;
 std::vector<void*> bidiBlocks;
+DWORD jobSession = 1;
+std::vector<StandInPromptCall> promptCalls;
 
 class Locked {
  public:
@@ -101,6 +106,16 @@ BOOL Fits(DWORD needed, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded) {
   return TRUE;
 }
 
+// Copies up to `capacity` entries of a record, oldest first; returns how many it holds.
+template <class Entry>
+DWORD CopyRecord(const std::vector<Entry>& record, Entry* copy, DWORD capacity) {
+  const DWORD count = static_cast<DWORD>(record.size());
+  for (DWORD i = 0; copy != nullptr && i < count && i < capacity; ++i) {
+    copy[i] = record[i];
+  }
+  return count;
+}
+
 std::wstring DriverName() { return L"Label A Driver"; }
 
 std::wstring Environment() {
@@ -109,6 +124,48 @@ std::wstring Environment() {
 #else
   return L"Windows NT x86";
 #endif
+}
+
+// What a call that does not wait for the answer hands back.
+constexpr DWORD kAsyncResponse = 32001;  // IDASYNC
+
+// A box for the job's owner, owned by the thread that shows it.
+struct OwnersBox {
+  std::wstring caption;
+  std::wstring text;
+  UINT style;
+  DWORD timeoutSeconds;
+};
+
+BOOL CALLBACK EndBoxOfThread(HWND window, LPARAM ended) {
+  wchar_t className[8];
+  if (GetClassNameW(window, className, 8) > 0 && lstrcmpW(className, L"#32770") == 0) {
+    EndDialog(window, IDTIMEOUT);
+    *reinterpret_cast<bool*>(ended) = true;
+  }
+  return TRUE;
+}
+
+// Closes the box of this thread as unanswered. Wine's MessageBoxTimeoutW ignores its time-out,
+// so the box's own message loop runs this timer instead.
+void CALLBACK EndUnansweredBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  bool ended = false;
+  EnumThreadWindows(GetCurrentThreadId(), EndBoxOfThread, reinterpret_cast<LPARAM>(&ended));
+  if (ended) {
+    KillTimer(nullptr, timer);
+  }  // else the box is not up yet: the next tick ends it
+}
+
+// The owner's session is another process on Windows: a thread of its own keeps the box apart
+// from the monitor's windows and lets a call that does not wait return at once. Its exit code is
+// the answer.
+DWORD WINAPI ShowOwnersBox(void* parameter) {
+  const std::unique_ptr<OwnersBox> box(static_cast<OwnersBox*>(parameter));
+  if (box->timeoutSeconds != 0) {
+    SetTimer(nullptr, 0, box->timeoutSeconds * 1000, EndUnansweredBox);
+  }
+  return static_cast<DWORD>(
+      MessageBoxW(nullptr, box->text.c_str(), box->caption.c_str(), box->style));
 }
 
 }  // namespace
@@ -279,12 +336,72 @@ DWORD WINAPI RouterFreeBidiResponseContainer(PBIDI_RESPONSE_CONTAINER pData) {
   return ERROR_SUCCESS;
 }
 
+// ---- Questions in the session of the job's owner, as a spooler in session 0 asks them ---------
+
+DWORD WINAPI SplIsSessionZero(HANDLE hPrinter, DWORD, BOOL* pIsSessionZero) {
+  if (pIsSessionZero == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Locked locked;
+  if (HandleLocked(hPrinter) == nullptr) {
+    return ERROR_INVALID_HANDLE;
+  }
+  *pIsSessionZero = jobSession == 0;
+  return ERROR_SUCCESS;
+}
+
+BOOL WINAPI SplPromptUIInUsersSession(HANDLE hPrinter, DWORD JobId, PSHOWUIPARAMS pUIParams,
+                                      DWORD* pResponse) {
+  if (pUIParams == nullptr || pResponse == nullptr || pUIParams->UIType != kMessageBox ||
+      pUIParams->MessageBoxParams.cbSize != sizeof(MESSAGEBOX_PARAMS)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  {
+    Locked locked;
+    if (HandleLocked(hPrinter) == nullptr) {
+      return FALSE;
+    }
+  }
+  const MESSAGEBOX_PARAMS& params = pUIParams->MessageBoxParams;
+  auto* box = new OwnersBox{params.pTitle != nullptr ? params.pTitle : L"",
+                            params.pMessage != nullptr ? params.pMessage : L"", params.Style,
+                            params.dwTimeout};
+  StandInPromptCall call{};
+  call.jobId = JobId;
+  lstrcpynW(call.caption, box->caption.c_str(), static_cast<int>(std::size(call.caption)));
+  lstrcpynW(call.text, box->text.c_str(), static_cast<int>(std::size(call.text)));
+  call.style = params.Style;
+  call.timeoutSeconds = params.dwTimeout;
+  call.wait = params.bWait;
+
+  HANDLE thread = CreateThread(nullptr, 0, ShowOwnersBox, box, 0, nullptr);
+  if (thread == nullptr) {
+    delete box;
+    return FALSE;
+  }
+  call.response = kAsyncResponse;
+  if (params.bWait) {
+    WaitForSingleObject(thread, INFINITE);
+    GetExitCodeThread(thread, &call.response);
+  }
+  CloseHandle(thread);
+  {
+    Locked locked;
+    promptCalls.push_back(call);
+  }
+  *pResponse = call.response;
+  return TRUE;
+}
+
 // ---- The host's entries (tests/wine/spoolss/control.h) ------------------------------------------
 
 void WINAPI StandInReset() {
   Locked locked;
   printers.clear();
   setJobCalls.clear();
+  promptCalls.clear();
+  jobSession = 1;
 }
 
 BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR driverPath) {
@@ -300,11 +417,17 @@ BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR dri
 
 DWORD WINAPI StandInSetJobCalls(StandInSetJobCall* calls, DWORD capacity) {
   Locked locked;
-  const DWORD count = static_cast<DWORD>(setJobCalls.size());
-  for (DWORD i = 0; calls != nullptr && i < count && i < capacity; ++i) {
-    calls[i] = setJobCalls[i];
-  }
-  return count;
+  return CopyRecord(setJobCalls, calls, capacity);
+}
+
+void WINAPI StandInSetJobSession(DWORD sessionId) {
+  Locked locked;
+  jobSession = sessionId;
+}
+
+DWORD WINAPI StandInPromptCalls(StandInPromptCall* calls, DWORD capacity) {
+  Locked locked;
+  return CopyRecord(promptCalls, calls, capacity);
 }
 
 LONG WINAPI StandInOpenHandles() {
