@@ -360,6 +360,8 @@ struct ChangeCase {
   bool givenUp;    // after three unanswered questions
 };
 
+void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
+
 class ChangeWithoutCartridgeTest : public PreJobCheckTest,
                                    public ::testing::WithParamInterface<ChangeCase> {};
 
