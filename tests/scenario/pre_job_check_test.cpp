@@ -16,6 +16,16 @@ const std::vector<BYTE> kCartEmptyBytes = {0x1B, 0x2A, 0x6D, 0x04, 0x04};
 
 class PreJobCheckTest : public ScenarioTest {
  protected:
+  // Puts a cartridge that has hardly been used in the printer at the next cartridge change.
+  void QueueFreshCartridge(BYTE newCart, BYTE cartType = sim::kColorCartType,
+                           DWORD yellowSpits = 1000) {
+    sim::Cartridge fresh;
+    fresh.cartType = cartType;
+    fresh.yellowSpits = yellowSpits;
+    fresh.newCart = newCart;
+    printer_->QueueCartridges({fresh});
+  }
+
   // The bytes of every write the port monitor refused, in order.
   std::vector<std::vector<BYTE>> RefusedWrites() {
     std::vector<std::vector<BYTE>> refused;
@@ -260,10 +270,7 @@ TEST_F(PreJobCheckTest, RefusedCartridgeEmptyCommandLeavesOnlyTheChangeAndSkipsA
   status.errorFlags = 0x02;
   Report(status);
   printer_->QueueWrites({sim::WriteOutcome{}, sim::WriteOutcome{sim::WriteFault::Fail, 0}});
-  sim::Cartridge fresh;
-  fresh.yellowSpits = 1000;
-  fresh.newCart = 1;
-  printer_->QueueCartridges({fresh});
+  QueueFreshCartridge(1);
   // The condition is cleared at the printer after the first No; that no longer ends the loop.
   AnswerEach({{470, {IDNO, IDNO, IDYES}}, {427, {IDOK}}}, [this](unsigned id, int nth) {
     if (id == 470 && nth == 0) {
@@ -290,10 +297,7 @@ TEST_F(PreJobCheckTest, ChangingAnEmptyCartridgeResetsTheWarnLevelAndAlignsTheNe
   sim::Status status;
   status.yellowSpits = 900 * kMillion;
   Report(status);
-  sim::Cartridge fresh;
-  fresh.yellowSpits = 1000;
-  fresh.newCart = 1;
-  printer_->QueueCartridges({fresh});
+  QueueFreshCartridge(1);
   host::QueueAnswers({IDYES, IDOK, IDYES, IDOK});  // 470, 427, 400, 443
   const sim::JobResult result = Print(1);
   EXPECT_TRUE(result.writeFailed) << "a job that reached the alignment is always restarted";
@@ -336,11 +340,7 @@ TEST_F(PreJobCheckTest, NewCartridgeStartsItsOwnFamilyUnwarned) {
     status.cartType = '0';
     status.yellowSpits = 570 * kMillion;  // 5 % left of the pigment black's 600 million
     Report(status);
-    sim::Cartridge fresh;
-    fresh.cartType = c.newType;
-    fresh.yellowSpits = 1000;
-    fresh.newCart = 0;
-    printer_->QueueCartridges({fresh});
+    QueueFreshCartridge(0, c.newType);
     host::QueueAnswers({IDYES, IDOK});  // 469, 427
     EXPECT_FALSE(Print(1, 600, ++jobId).writeFailed);
     EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 427}));
@@ -433,10 +433,7 @@ TEST_F(PreJobCheckTest, StatusLostDuringACartridgeChangeIsNeverStoredAndThePassI
   status.magentaSpits = 480 * kMillion;
   status.yellowSpits = 5;
   Report(status);
-  sim::Cartridge fresh;
-  fresh.yellowSpits = 777;
-  fresh.newCart = 0;
-  printer_->QueueCartridges({fresh});
+  QueueFreshCartridge(0, sim::kColorCartType, 777);
   // After the first change the printer goes quiet until the second change ends.
   sim::Trigger quiet;
   quiet.when = sim::When::AfterCommand;
@@ -462,10 +459,7 @@ TEST_F(PreJobCheckTest, QuietModeDuringAChangeSkipsTheInstructionsButNotTheComma
   sim::Status status;
   status.magentaSpits = 480 * kMillion;
   Report(status);
-  sim::Cartridge fresh;
-  fresh.yellowSpits = 1000;
-  fresh.newCart = 0;
-  printer_->QueueCartridges({fresh});
+  QueueFreshCartridge(0);
   AnswerEach({{469, {IDYES}}}, [](unsigned, int) { fShowUI = FALSE; });
   EXPECT_FALSE(Print(1).writeFailed);
   EXPECT_EQ(Boxes(), std::vector<unsigned>{469});
