@@ -10,11 +10,13 @@
 
 #include "fuzz/fuzz_host.h"
 #include "sim/spooler.h"
+#include "tests/support/header_scan.h"
 
 namespace {
 
-constexpr DWORD kHeaderLength = 36;
-constexpr DWORD kShortestScannedWrite = 51;
+using langmon_test::CutWrite;
+using langmon_test::ScanCut;
+
 constexpr DWORD kJobId = 7;
 
 struct PortWrite {
@@ -67,41 +69,6 @@ BOOL WINAPI FuzzReadPort(HANDLE, LPBYTE buffer, DWORD cbBuffer, LPDWORD pcbRead)
 }
 
 MONITOR FuzzPortMonitor() { return langmon_fuzz::PortMonitorWith(FuzzWritePort, FuzzReadPort); }
-
-bool IsHeaderAt(const BYTE* data, DWORD at) {
-  static const std::vector<BYTE> header = sim::JobHeaderCommand();
-  return data[at] == header[0] && data[at + 1] == header[1] && data[at + 2] == header[2] &&
-         data[at + 3] == header[3] && data[at + 32] == header[32] && data[at + 33] == header[33] &&
-         data[at + 34] == header[34] && data[at + 35] == header[35];
-}
-
-struct Expected {
-  DWORD count;
-  bool headerAtStart;
-};
-
-// How a scanned write is to be cut, byte by byte: an escape byte with no more than a header and
-// one byte after it ends the write there; a header ends it there unless it is the first byte.
-Expected ExpectedScan(const BYTE* data, DWORD offered) {
-  Expected expected{offered, false};
-  for (DWORD i = 0; i < expected.count; ++i) {
-    if (data[i] != 0x1B) {
-      continue;
-    }
-    if (expected.count - i <= kHeaderLength + 1) {
-      expected.count = i;
-      break;
-    }
-    if (IsHeaderAt(data, i)) {
-      if (i > 0) {
-        expected.count = i;
-        break;
-      }
-      expected.headerAtStart = true;
-    }
-  }
-  return expected;
-}
 
 // Job data from the input, with job headers dropped in at places the input chooses.
 std::vector<BYTE> JobDataFromInput(FuzzedDataProvider& input) {
@@ -164,9 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       offered = total - sent;
     }
     BYTE* at = data.data() + sent;
-    const bool scanned =
-        !firstWrite && !filePort && !commandDocument && offered >= kShortestScannedWrite;
-    const Expected expected = scanned ? ExpectedScan(at, offered) : Expected{offered, false};
+    const bool scanned = !firstWrite && !filePort && !commandDocument;
+    const ScanCut expected = scanned ? CutWrite(at, offered) : ScanCut{offered, false};
 
     const size_t writesBefore = gWrites.size();
     const unsigned readsBefore = gReads;

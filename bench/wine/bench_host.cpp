@@ -17,6 +17,7 @@
 
 #include "bench/job_data.h"
 #include "platform/win32.h"
+#include "tests/support/header_scan.h"
 
 namespace {
 
@@ -125,31 +126,9 @@ void StartMonitor(const std::wstring& dllPath) {
   SpoolWrite(monitor->Monitor.pfnWritePort, port, std::vector<uint8_t>(512, 'x'));
 }
 
-// The scan as a plain byte-at-a-time loop, for a write of 51 bytes or more. Returns the count to
-// send; notes a header at the start.
-const uint8_t kHeaderStart[4] = {0x1B, 0x2A, 0x12, 0x1C};
-const uint8_t kHeaderEnd[4] = {0xA5, 0x00, 0x06, 0x40};
-constexpr DWORD kHeaderLength = 36;
-
-DWORD ReferenceCut(const std::vector<uint8_t>& data, bool* headerAtStart) {
-  DWORD cbToSend = static_cast<DWORD>(data.size());
-  *headerAtStart = false;
-  for (DWORD i = 0; i < cbToSend; ++i) {
-    if (data[i] != bench::kEscape) {
-      continue;
-    }
-    if (cbToSend - i <= kHeaderLength + 1) {
-      return i;
-    }
-    const bool match = std::memcmp(&data[i], kHeaderStart, 4) == 0 &&
-                       std::memcmp(&data[i + kHeaderLength - 4], kHeaderEnd, 4) == 0;
-    if (match && i > 0) {
-      return i;
-    }
-    *headerAtStart = *headerAtStart || match;
-  }
-  return cbToSend;
-}
+using langmon_test::kJobHeaderFirstBytes;
+using langmon_test::kJobHeaderLastBytes;
+using langmon_test::kJobHeaderLength;
 
 // Before any timing: the DLL's scan cuts random writes of every density, with whole and broken
 // headers inside, where the plain loop does. (No header at the start: the pre-job check would
@@ -165,18 +144,18 @@ void CheckCutPoints() {
       byte = random.Next() % oneIn == 0 ? bench::kEscape : random.Byte();
     }
     for (unsigned h = static_cast<unsigned>(random.Next() % 4); h > 0; --h) {
-      const size_t offset = 1 + static_cast<size_t>(random.Next() % (size - kHeaderLength));
-      std::memcpy(&data[offset], kHeaderStart, 4);
-      std::memcpy(&data[offset + kHeaderLength - 4], kHeaderEnd, 4);
+      const size_t offset = 1 + static_cast<size_t>(random.Next() % (size - kJobHeaderLength));
+      std::memcpy(&data[offset], kJobHeaderFirstBytes, 4);
+      std::memcpy(&data[offset + kJobHeaderLength - 4], kJobHeaderLastBytes, 4);
       if (random.Next() % 3 == 0) {
-        data[offset + 1 + random.Next() % (kHeaderLength - 1)] ^= 0x01;
+        data[offset + 1 + random.Next() % (kJobHeaderLength - 1)] ^= 0x01;
       }
     }
-    bool headerAtStart = false;
-    const DWORD expected = ReferenceCut(data, &headerAtStart);
-    if (headerAtStart) {
+    const langmon_test::ScanCut cut = langmon_test::CutWrite(data.data(), data.size());
+    if (cut.headerAtStart) {
       continue;
     }
+    const DWORD expected = static_cast<DWORD>(cut.count);
     lastWriteSize = 0;
     DWORD written = 0;
     if (!monitor->Monitor.pfnWritePort(port, data.data(), static_cast<DWORD>(size), &written) ||

@@ -1,3 +1,6 @@
+#include <functional>
+#include <map>
+
 #include "tests/support/scenario_test.h"
 
 namespace langmon_test {
@@ -5,10 +8,51 @@ namespace {
 
 using sim::Command;
 
-class PreJobCheckTest : public ScenarioTest {};
-
 // Spit counts as a colour cartridge reports them; the default limit is 515 million.
 constexpr DWORD kMillion = 1000000;
+
+// The cartridge-empty command as the printer expects it on the wire.
+const std::vector<BYTE> kCartEmptyBytes = {0x1B, 0x2A, 0x6D, 0x04, 0x04};
+
+class PreJobCheckTest : public ScenarioTest {
+ protected:
+  // Puts a cartridge that has hardly been used in the printer at the next cartridge change.
+  void QueueFreshCartridge(BYTE newCart, BYTE cartType = sim::kColorCartType,
+                           DWORD yellowSpits = 1000) {
+    sim::Cartridge fresh;
+    fresh.cartType = cartType;
+    fresh.yellowSpits = yellowSpits;
+    fresh.newCart = newCart;
+    printer_->QueueCartridges({fresh});
+  }
+
+  // The bytes of every write the port monitor refused, in order.
+  std::vector<std::vector<BYTE>> RefusedWrites() {
+    std::vector<std::vector<BYTE>> refused;
+    for (const sim::Event& event : printer_->Events()) {
+      if (event.kind == sim::EventKind::Write && !event.result) {
+        refused.push_back(event.bytes);
+      }
+    }
+    return refused;
+  }
+
+  // Answers each box with the next answer its own text ID has in `answers`, and runs `before`
+  // (when given) just before the answer; a box with no answer left is answered 0.
+  void AnswerEach(std::map<unsigned, std::vector<int>> answers,
+                  std::function<void(unsigned id, int nth)> before = {}) {
+    host::SetAnswerer(
+        [answers = std::move(answers), before = std::move(before),
+         asked = std::map<unsigned, int>()](const host::MessageBoxRecord& box) mutable {
+          const int nth = asked[box.textId]++;
+          if (before) {
+            before(box.textId, nth);
+          }
+          const std::vector<int>& mine = answers[box.textId];
+          return nth < static_cast<int>(mine.size()) ? mine[static_cast<size_t>(nth)] : 0;
+        });
+  }
+};
 
 TEST_F(PreJobCheckTest, HealthyPrinterPrintsEveryLabelAndCountsEachCheckedHeader) {
   const sim::JobResult result = Print(3);
@@ -78,7 +122,7 @@ TEST_F(PreJobCheckTest, PrinterErrorsThatStopTheJob) {
   };
   for (const Case& c :
        {Case{0x08, IDOK, 440u}, Case{0x04, IDCANCEL, 468u}, Case{0x05, IDCANCEL, 436u}}) {
-    host::ClearMessageBoxes();
+    ClearBoxes();
     sim::Status status;
     status.errorFlags = c.flags;
     Report(status);
@@ -91,13 +135,62 @@ TEST_F(PreJobCheckTest, PrinterErrorsThatStopTheJob) {
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
 }
 
-TEST_F(PreJobCheckTest, EmptyCartridgeFlagAloneGoesOnToTheInkCheck) {
-  sim::Status status;
-  status.errorFlags = 0x02;
-  Report(status);
-  const sim::JobResult result = Print(1);
-  EXPECT_FALSE(result.writeFailed);
-  EXPECT_TRUE(Boxes().empty());
+// The cartridge-empty flag is left to the ink check, after the stock, whatever other flags it
+// comes with.
+TEST_F(PreJobCheckTest, EmptyCartridgeFlagGoesOnToTheInkCheckOnceTheStockIsIn) {
+  struct Case {
+    BYTE flags;
+    std::vector<unsigned> boxes;
+  };
+  DWORD jobId = 0;
+  for (const Case& c : {Case{0x02, {}}, Case{0x0A, {}}, Case{0x03, {436}}}) {
+    SCOPED_TRACE(int{c.flags});
+    ClearBoxes();
+    sim::Status status;
+    status.errorFlags = c.flags;
+    Report(status);
+    AnswerEach({{436, {IDOK}}}, [this](unsigned, int) {
+      sim::StateChange loaded;
+      loaded.errorFlags = 0x02;
+      printer_->Apply(loaded);
+    });
+    EXPECT_FALSE(Print(1, 600, ++jobId).writeFailed);
+    EXPECT_EQ(Boxes(), c.boxes);
+    EXPECT_EQ(PrinterSetting(u"PrintCounter"), static_cast<int>(jobId));
+  }
+  EXPECT_FALSE(Logged(Error("Unrecoverable ERROR (10)\n")));
+}
+
+// A re-read that brings no valid record leaves the last valid one in force: the printer is not
+// taken to be fixed on the strength of a record that failed its checks.
+TEST_F(PreJobCheckTest, FailedRereadKeepsTheLastValidStatus) {
+  struct Case {
+    BYTE flags;
+    DWORD yellowSpits;
+    unsigned question;
+    int answer;
+  };
+  DWORD jobId = 0;
+  for (const Case& c : {Case{0x01, 0, 436, IDOK}, Case{0x02, 900 * kMillion, 470, IDNO}}) {
+    SCOPED_TRACE(c.question);
+    ClearBoxes();
+    sim::Status status;
+    status.errorFlags = c.flags;
+    status.yellowSpits = c.yellowSpits;
+    Report(status);
+    // The operator fixes the printer at the first question, but until the second one every
+    // record the printer sends fails its checksum.
+    AnswerEach({{c.question, {c.answer, c.answer}}}, [this](unsigned, int nth) {
+      sim::StateChange change;
+      change.errorFlags = 0;
+      change.readMode =
+          nth == 0 ? sim::ReadOutcome{sim::ReadFault::BadChecksum, 0} : sim::ReadOutcome{};
+      printer_->Apply(change);
+    });
+    EXPECT_FALSE(Print(1, 600, ++jobId).writeFailed);
+    EXPECT_EQ(Boxes(), (std::vector<unsigned>{c.question, c.question}));
+    EXPECT_EQ(PrinterSetting(u"PrintCounter"), static_cast<int>(jobId));
+  }
 }
 
 TEST_F(PreJobCheckTest, LowInkIsWarnedOncePerLevel) {
@@ -112,7 +205,7 @@ TEST_F(PreJobCheckTest, LowInkIsWarnedOncePerLevel) {
   EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 2);
   EXPECT_TRUE(Logged(Inform("Check Ink Level(Spits=470000000, MaxSpits=515000000, Level=1\n")));
 
-  host::ClearMessageBoxes();
+  ClearBoxes();
   Print(1, 600, 2);
   EXPECT_TRUE(Boxes().empty()) << "the same level is not warned twice";
 
@@ -169,15 +262,42 @@ TEST_F(PreJobCheckTest, EmptyCartridgeClearedByTheUserLetsTheJobGoOn) {
   EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), -999) << "level 5 is never stored";
 }
 
+// Without the cartridge-empty command the printer cannot end the question: only Yes leaves it.
+// The job then goes on after the change, but neither aligned nor counted.
+TEST_F(PreJobCheckTest, RefusedCartridgeEmptyCommandLeavesOnlyTheChangeAndSkipsAlignAndCount) {
+  sim::Status status;
+  status.yellowSpits = 900 * kMillion;
+  status.errorFlags = 0x02;
+  Report(status);
+  printer_->QueueWrites({sim::WriteOutcome{}, sim::WriteOutcome{sim::WriteFault::Fail, 0}});
+  QueueFreshCartridge(1);
+  // The condition is cleared at the printer after the first No; that no longer ends the loop.
+  AnswerEach({{470, {IDNO, IDNO, IDYES}}, {427, {IDOK}}}, [this](unsigned id, int nth) {
+    if (id == 470 && nth == 0) {
+      sim::StateChange cleared;
+      cleared.errorFlags = 0;
+      printer_->Apply(cleared);
+    }
+  });
+  EXPECT_FALSE(Print(1).writeFailed);
+  EXPECT_EQ(Boxes(), (std::vector<unsigned>{470, 470, 470, 427}));
+  EXPECT_EQ(RefusedWrites(), std::vector<std::vector<BYTE>>{kCartEmptyBytes});
+  EXPECT_EQ(printer_->Commands(),
+            (std::vector<Command>{Command::CartridgeChangeStart, Command::CartridgeChangeEnd}));
+  EXPECT_EQ(printer_->JobData(), lastJobData_);
+  EXPECT_TRUE(DeletedJobs().empty());
+  EXPECT_TRUE(printer_->AlignmentPrints().empty()) << "the new cartridge is not aligned";
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
+  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 1);
+  EXPECT_FALSE(Logged(Warning("3 questions went unanswered: giving up\n")));
+}
+
 TEST_F(PreJobCheckTest, ChangingAnEmptyCartridgeResetsTheWarnLevelAndAlignsTheNewOne) {
   WriteText(PrinterIni(), "[settings]\nWarnLevelColor=4\n");
   sim::Status status;
   status.yellowSpits = 900 * kMillion;
   Report(status);
-  sim::Cartridge fresh;
-  fresh.yellowSpits = 1000;
-  fresh.newCart = 1;
-  printer_->QueueCartridges({fresh});
+  QueueFreshCartridge(1);
   host::QueueAnswers({IDYES, IDOK, IDYES, IDOK});  // 470, 427, 400, 443
   const sim::JobResult result = Print(1);
   EXPECT_TRUE(result.writeFailed) << "a job that reached the alignment is always restarted";
@@ -200,31 +320,120 @@ TEST_F(PreJobCheckTest, PuttingTheEmptyCartridgeBackFailsTheJob) {
   EXPECT_TRUE(Print(1).writeFailed);
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{470, 427, 443}));
   EXPECT_TRUE(Logged(Inform(" ** JOB FAILED: User changed to same cart in FinalWarnLevel\n")));
+  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), -999) << "the same cartridge keeps its level";
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
 }
 
-TEST_F(PreJobCheckTest, MissingCartridgeIsAskedForAgainAndCancelStopsTheJob) {
+// The level is reset for the family of the cartridge now in the printer, not the one taken out.
+TEST_F(PreJobCheckTest, NewCartridgeStartsItsOwnFamilyUnwarned) {
+  struct Case {
+    BYTE newType;
+    int black;
+    int color;
+  };
+  DWORD jobId = 0;
+  for (const Case& c : {Case{'0', 1, 3}, Case{sim::kColorCartType, 2, 1}}) {
+    SCOPED_TRACE(int{c.newType});
+    ClearBoxes();
+    WriteText(PrinterIni(), "[settings]\nWarnLevelColor=3\n");
+    sim::Status status;
+    status.cartType = '0';
+    status.yellowSpits = 570 * kMillion;  // 5 % left of the pigment black's 600 million
+    Report(status);
+    QueueFreshCartridge(0, c.newType);
+    host::QueueAnswers({IDYES, IDOK});  // 469, 427
+    EXPECT_FALSE(Print(1, 600, ++jobId).writeFailed);
+    EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 427}));
+    EXPECT_EQ(PrinterSetting(u"WarnLevelBlack"), c.black);
+    EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), c.color);
+  }
+}
+
+// ---- A cartridge change that ends without a usable cartridge --------------------------------
+
+struct ChangeCase {
+  const char* name;
+  BYTE cartStatus;           // of every cartridge put in; 0: no status comes after the change
+  std::vector<int> answers;  // after Yes at 469; then every box goes unanswered
+  std::vector<unsigned> boxes;
+  bool cancelled;  // at 445 or 450, which logs it
+  bool givenUp;    // after three unanswered questions
+};
+
+void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
+
+class ChangeWithoutCartridgeTest : public PreJobCheckTest,
+                                   public ::testing::WithParamInterface<ChangeCase> {};
+
+// Cancel stops the job, and so do three questions that nobody answered: each pass repeats the
+// whole change, which only an answer ends.
+TEST_P(ChangeWithoutCartridgeTest, StopsTheJob) {
+  const ChangeCase& c = GetParam();
   sim::Status status;
   status.magentaSpits = 480 * kMillion;
   Report(status);
-  sim::Cartridge none;
-  none.cartStatus = 0x20;
-  printer_->QueueCartridges({none, none});
-  host::QueueAnswers({IDYES, IDOK, IDOK, IDOK, IDCANCEL});  // 469, 427, 450, 427, 450
+  sim::Cartridge put;
+  put.cartStatus = c.cartStatus;
+  put.newCart = 0;
+  put.yellowSpits = 1000;
+  printer_->QueueCartridges({put, put, put});
+  if (c.cartStatus == 0) {
+    sim::Trigger silent;
+    silent.when = sim::When::AfterCommand;
+    silent.command = Command::CartridgeChangeEnd;
+    silent.change.readMode = sim::ReadOutcome{sim::ReadFault::Fail, 0};
+    printer_->AddTrigger(silent);
+  }
+  std::vector<int> answers = {IDYES};
+  answers.insert(answers.end(), c.answers.begin(), c.answers.end());
+  host::QueueAnswers(answers);
+
   EXPECT_TRUE(Print(1).writeFailed);
-  EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 427, 450, 427, 450}));
-  EXPECT_EQ(printer_->Commands().size(), 4u);
-  EXPECT_TRUE(Logged(Inform(" **Check Cartridges user chose to cancel\n")));
+  EXPECT_EQ(Boxes(), c.boxes);
+  EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
+  const size_t passes = static_cast<size_t>(std::count(c.boxes.begin(), c.boxes.end(), 427u));
+  std::vector<Command> commands;
+  for (size_t i = 0; i < passes; ++i) {
+    commands.push_back(Command::CartridgeChangeStart);
+    commands.push_back(Command::CartridgeChangeEnd);
+  }
+  EXPECT_EQ(printer_->Commands(), commands);
+  EXPECT_EQ(Logged(Inform(" **Check Cartridges user chose to cancel\n")), c.cancelled);
+  EXPECT_EQ(Logged(Warning("3 questions went unanswered: giving up\n")), c.givenUp);
+  if (c.cartStatus == 0) {
+    EXPECT_FALSE(Logged(Inform("In CheckCartridges\n"))) << "no status, nothing to classify";
+  }
+  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 2) << "no new cartridge: no reset";
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChangeWithoutCartridgeTest,
+    ::testing::Values(
+        ChangeCase{"InvalidOkThenCancel",
+                   0x10,
+                   {IDOK, IDOK, IDOK, IDCANCEL},
+                   {469, 427, 445, 427, 445},
+                   true,
+                   false},
+        ChangeCase{"MissingOkThenCancel",
+                   0x20,
+                   {IDOK, IDOK, IDOK, IDCANCEL},
+                   {469, 427, 450, 427, 450},
+                   true,
+                   false},
+        ChangeCase{"NoStatusCancel", 0, {IDOK, IDCANCEL}, {469, 427, 464}, false, false},
+        ChangeCase{"InvalidUnanswered", 0x10, {}, {469, 427, 445, 427, 445, 427, 445}, false, true},
+        ChangeCase{"MissingUnanswered", 0x20, {}, {469, 427, 450, 427, 450, 427, 450}, false, true},
+        ChangeCase{"NoStatusUnanswered", 0, {}, {469, 427, 464, 427, 464, 427, 464}, false, true}),
+    [](const ::testing::TestParamInfo<ChangeCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PreJobCheckTest, StatusLostDuringACartridgeChangeIsNeverStoredAndThePassIsRepeated) {
   sim::Status status;
   status.magentaSpits = 480 * kMillion;
   status.yellowSpits = 5;
   Report(status);
-  sim::Cartridge fresh;
-  fresh.yellowSpits = 777;
-  fresh.newCart = 0;
-  printer_->QueueCartridges({fresh});
+  QueueFreshCartridge(0, sim::kColorCartType, 777);
   // After the first change the printer goes quiet until the second change ends.
   sim::Trigger quiet;
   quiet.when = sim::When::AfterCommand;
@@ -241,6 +450,23 @@ TEST_F(PreJobCheckTest, StatusLostDuringACartridgeChangeIsNeverStoredAndThePassI
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 427, 464, 427}));
   EXPECT_EQ(PrinterSetting(u"YellowSpits"), 777);
   EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 1);
+}
+
+// Quiet mode is one switch for the whole module: another printer's job that starts in quiet mode
+// while 469 is up silences the rest of this change. The instructions are then not shown, but the
+// printer still gets both commands.
+TEST_F(PreJobCheckTest, QuietModeDuringAChangeSkipsTheInstructionsButNotTheCommands) {
+  sim::Status status;
+  status.magentaSpits = 480 * kMillion;
+  Report(status);
+  QueueFreshCartridge(0);
+  AnswerEach({{469, {IDYES}}}, [](unsigned, int) { fShowUI = FALSE; });
+  EXPECT_FALSE(Print(1).writeFailed);
+  EXPECT_EQ(Boxes(), std::vector<unsigned>{469});
+  EXPECT_EQ(printer_->Commands(),
+            (std::vector<Command>{Command::CartridgeChangeStart, Command::CartridgeChangeEnd}));
+  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 1);
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), 1);
 }
 
 TEST_F(PreJobCheckTest, AlignmentRunsForANewCartridgeAndTheJobIsRestarted) {
@@ -274,9 +500,62 @@ TEST_F(PreJobCheckTest, AlignmentAnsweredNoAsksToUnloadTheStockFirst) {
   host::QueueAnswers({IDNO, IDOK, IDOK});  // 400, 472, 443
   EXPECT_TRUE(Print(1).writeFailed);
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{400, 472, 443}));
-  EXPECT_EQ(host::MessageBoxes()[1].caption, u"Language Monitor");
   ASSERT_EQ(printer_->AlignmentPrints().size(), 1u);
   EXPECT_EQ(printer_->AlignmentPrints()[0].family, 'K');
+}
+
+// The print file follows the cartridge family; the marks are tested only once a status after a
+// print has asked for it, and from then on in every later attempt. Cancel at 453 keeps the
+// printer's default values: the alignment is finished and counts as done.
+TEST_F(PreJobCheckTest, AlignmentPrintsTheFamilysFileAndTestsMarksOnlyOnceAsked) {
+  using Result = sim::AlignmentResult;
+  struct Case {
+    BYTE cartType;
+    std::vector<Result> results;
+    std::vector<int> answers;  // at 453
+    std::vector<unsigned> boxes;
+    std::string files;  // the family of each alignment print
+  };
+  const Case cases[] = {
+      {0x2F, {Result{}}, {}, {400, 443}, "C"},
+      {0x30, {Result{}}, {}, {400, 443}, "K"},
+      {0x3F, {Result{}}, {}, {400, 443}, "K"},
+      {0x40, {Result{}}, {}, {400, 443}, "C"},
+      {'C', {Result{0x20, '(', '('}}, {}, {400, 443}, "C"},
+      {'C', {Result{0x50, '(', 'A'}}, {}, {400, 443}, "C"},
+      {'C',
+       {Result{0x50, '(', '('}, Result{0x00, '(', '('}},
+       {IDOK, IDCANCEL},
+       {400, 453, 453, 443},
+       "CC"},
+  };
+  DWORD jobId = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << int{c.cartType} << ", job " << jobId + 1);
+    ClearBoxes();
+    printer_->ClearEvents();
+    const size_t printsBefore = printer_->AlignmentPrints().size();
+    sim::Status status;
+    status.newCart = 1;
+    status.cartType = c.cartType;
+    Report(status);
+    printer_->QueueAlignmentResults(c.results);
+    std::vector<int> answers = {IDYES};
+    answers.insert(answers.end(), c.answers.begin(), c.answers.end());
+    answers.push_back(IDOK);
+    host::QueueAnswers(answers);
+    EXPECT_TRUE(Print(1, 600, ++jobId).writeFailed);
+    EXPECT_EQ(Boxes(), c.boxes);
+    std::string files;
+    const std::vector<sim::AlignmentPrint> prints = printer_->AlignmentPrints();
+    for (size_t i = printsBefore; i < prints.size(); ++i) {
+      files.push_back(prints[i].family);
+    }
+    EXPECT_EQ(files, c.files);
+    EXPECT_EQ(printer_->Commands(), std::vector<Command>{Command::AlignmentFinish});
+    EXPECT_EQ(PrinterSetting(u"PrintCounter"), static_cast<int>(jobId)) << "aligned: counted";
+  }
+  EXPECT_FALSE(Logged(Inform(" ** JOB FAILED: Failed to align carts\n")));
 }
 
 TEST_F(PreJobCheckTest, AlignmentCancelledOrFailedStopsTheJobWithoutCounting) {
@@ -289,7 +568,7 @@ TEST_F(PreJobCheckTest, AlignmentCancelledOrFailedStopsTheJobWithoutCounting) {
   EXPECT_TRUE(printer_->AlignmentPrints().empty());
 
   std::filesystem::remove(DriverFolder() / "VM_Al250.PRN");
-  host::ClearMessageBoxes();
+  ClearBoxes();
   host::QueueAnswers({IDYES, IDOK});  // 400, 443 (422 has no text and is not shown)
   EXPECT_TRUE(Print(1, 600, 2).writeFailed);
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{400, 443}));
@@ -321,8 +600,14 @@ TEST_F(PreJobCheckTest, InvalidMarksInQuietModeKeepTheDefaultsAfterAFewAttempts)
   bad.markA = bad.markB = '(';
   printer_->QueueAlignmentResults({bad, bad, bad, bad, bad, bad});
   EXPECT_TRUE(Print(1).writeFailed);
+  EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1}) << "restarted for the new alignment values";
   EXPECT_EQ(printer_->AlignmentPrints().size(), 3u);
+  EXPECT_EQ(Count(Warning("3 questions went unanswered: giving up\n")), 1);
+  // The defaults are kept as with Cancel at 453: finished, and counted as aligned.
   EXPECT_EQ(printer_->Commands(), std::vector<Command>{Command::AlignmentFinish});
+  EXPECT_FALSE(Logged(Inform(" ** JOB FAILED: Failed to align carts\n")));
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), 1);
+  EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
 // ---- Quiet mode: nobody is asked, so the printer alone ends each wait -------------------------
@@ -399,8 +684,11 @@ TEST_F(QuietCheckTest, EmptyCartridgeWhoseCommandIsRefusedStopsTheJob) {
   printer_->QueueWrites({sim::WriteOutcome{}, sim::WriteOutcome{sim::WriteFault::Fail, 0}});
   EXPECT_TRUE(Print(1).writeFailed);
   EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
-  EXPECT_TRUE(Logged(Warning("3 questions went unanswered: giving up\n")));
+  EXPECT_EQ(RefusedWrites(), std::vector<std::vector<BYTE>>{kCartEmptyBytes});
+  EXPECT_TRUE(printer_->Commands().empty()) << "no cartridge change without an answer";
+  EXPECT_EQ(Count(Warning("3 questions went unanswered: giving up\n")), 1);
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
+  EXPECT_EQ(printer_->JobData().size(), sim::kJobPreambleSize);
 }
 
 }  // namespace

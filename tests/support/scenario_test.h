@@ -3,7 +3,10 @@
 // folder, on the virtual clock.
 #pragma once
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
+#include <string>
 
 #include "sim/driver_files.h"
 #include "sim/sim_printer.h"
@@ -14,6 +17,21 @@ namespace langmon_test {
 
 constexpr char16_t kPortName[] = u"USB001";
 constexpr char16_t kPrinterName[] = u"Label A";
+
+// How each box of the monitor looks to the user: buttons, icon and modality, and the caption of
+// the one notice that has its own. Every other box is captioned with the job's printer name.
+struct BoxLook {
+  unsigned textId;
+  UINT type;
+  const char16_t* caption;  // nullptr: the job's printer name
+};
+constexpr BoxLook kBoxLooks[] = {
+    {400, 0x1043, nullptr}, {427, 0x1040, nullptr}, {436, 0x1011, nullptr},
+    {440, 0x1010, nullptr}, {443, 0x1010, nullptr}, {445, 0x1011, nullptr},
+    {450, 0x1011, nullptr}, {453, 0x1011, nullptr}, {454, 0x1031, nullptr},
+    {455, 0x1010, nullptr}, {464, 0x1015, nullptr}, {468, 0x1011, nullptr},
+    {469, 0x1034, nullptr}, {470, 0x1034, nullptr}, {472, 0x1000, u"Language Monitor"},
+};
 
 class ScenarioTest : public MonitorTest {
  protected:
@@ -34,6 +52,7 @@ class ScenarioTest : public MonitorTest {
   }
 
   void TearDown() override {
+    ExpectBoxesLookRight();
     if (spooler_ && spooler_->PortHandle() != nullptr) {
       spooler_->ClosePort();
     }
@@ -61,6 +80,29 @@ class ScenarioTest : public MonitorTest {
       file.push_back(static_cast<char16_t>(c));
     }
     return static_cast<int>(GetPrivateProfileIntW(u"settings", key, missing, file.c_str()));
+  }
+
+  // The boxes of a test whose jobs go to another printer carry that printer's name.
+  void ExpectCaption(const std::u16string& printerName) { boxCaption_ = printerName; }
+
+  // Every box asked so far has the type and caption of its kind. Runs at the end of every test
+  // and wherever boxes are cleared, so that no box goes unchecked.
+  void ExpectBoxesLookRight() const {
+    for (const host::MessageBoxRecord& box : host::MessageBoxes()) {
+      const BoxLook* look = std::find_if(std::begin(kBoxLooks), std::end(kBoxLooks),
+                                         [&](const BoxLook& l) { return l.textId == box.textId; });
+      if (look == std::end(kBoxLooks)) {
+        ADD_FAILURE() << "a box the monitor never asks: " << box.textId;
+        continue;
+      }
+      EXPECT_EQ(box.type, look->type) << "box " << box.textId;
+      EXPECT_EQ(box.caption, look->caption != nullptr ? look->caption : boxCaption_)
+          << "box " << box.textId;
+    }
+  }
+  void ClearBoxes() const {
+    ExpectBoxesLookRight();
+    host::ClearMessageBoxes();
   }
 
   // The string IDs of every box asked so far, in order.
@@ -104,6 +146,9 @@ class ScenarioTest : public MonitorTest {
   std::shared_ptr<sim::SimPrinter> printer_;
   std::unique_ptr<sim::Spooler> spooler_;
   std::vector<BYTE> lastJobData_;
+
+ private:
+  std::u16string boxCaption_ = kPrinterName;
 };
 
 }  // namespace langmon_test

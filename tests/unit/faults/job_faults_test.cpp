@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "resources/resource_ids.h"
 #include "tests/support/scenario_test.h"
 
 namespace langmon_test {
@@ -78,7 +77,7 @@ const Workload kWorkloads[] = {
        printer.SetStatus(status);
      },
      [](sim::SimPrinter& printer, const host::MessageBoxRecord& box) {
-       if (box.textId == IDS_OUT_OF_STOCK) {
+       if (box.textId == 436) {
          sim::StateChange loaded;
          loaded.errorFlags = 0;
          printer.Apply(loaded);
@@ -231,7 +230,7 @@ class JobFaultsTest : public ScenarioTest,
           }
           std::vector<BYTE> status;
           if (jobId == 1 && spooler.QueryStatus(&status)) {
-            EXPECT_EQ(status.size(), kStatusRecordSize);
+            EXPECT_EQ(status.size(), 116u);
           }
         }
       }
@@ -248,6 +247,7 @@ class JobFaultsTest : public ScenarioTest,
     for (const host::DialogRecord& dialog : host::Dialogs()) {
       EXPECT_FALSE(dialog.alive);
     }
+    ExpectBoxesLookRight();
     Counts made;
     for (int i = 0; i < kFaultKinds; ++i) {
       made.calls[i] = after.calls[i] - before.calls[i];

@@ -120,7 +120,7 @@ TEST_F(JobControlTest, StartListsTheJobAndArmsTheHeaderScan) {
   ASSERT_EQ(ListedJobs(port_), (std::vector<DWORD>{42}));
   EXPECT_EQ(std::u16string(port_->pIniJob->pszPrinterName), u"Label A");
   EXPECT_NE(port_->pIniJob->hPrinter, nullptr);
-  EXPECT_EQ(PortStatus(port_), PORT_IN_JOB | PORT_FIRST_WRITE);
+  EXPECT_EQ(PortStatus(port_), 0x0201u);  // in a job, first write
   EXPECT_EQ(port_->HeaderPattern.cbHeader, 36u);
   EXPECT_EQ(std::vector<BYTE>(port_->HeaderPattern.bStart, port_->HeaderPattern.bStart + 4),
             (std::vector<BYTE>{0x1B, 0x2A, 0x12, 0x1C}));
@@ -207,14 +207,14 @@ TEST_F(JobControlTest, JobWithoutARecordOrPrinterStartsAtThePortMonitorUnlisted)
     }
     EXPECT_EQ(TheFakePort().calls, std::vector<std::string>{"StartDocPort"});
     EXPECT_TRUE(ListedJobs(port_).empty());
-    EXPECT_EQ(PortStatus(port_), PORT_IN_JOB | PORT_FIRST_WRITE);
+    EXPECT_EQ(PortStatus(port_), 0x0201u);  // in a job, first write
     EXPECT_EQ(port_->HeaderPattern.cbHeader, 36u);
     EXPECT_TRUE(GateTaken(port_));
     EXPECT_TRUE(fShowUI.load()) << "no printer settings to say otherwise";
 
     ASSERT_TRUE(PJLMonEndDocPort(port_));
     EXPECT_EQ(TheFakePort().calls.back(), "EndDocPort");
-    EXPECT_EQ(PortStatus(port_), PORT_FIRST_WRITE);
+    EXPECT_EQ(PortStatus(port_), 0x0200u);
     EXPECT_TRUE(SetJobs().empty());
     ExpectJobsReleased();
   }
@@ -227,7 +227,7 @@ TEST_F(JobControlTest, JobWithoutARecordOrPrinterStartsAtThePortMonitorUnlisted)
   ASSERT_EQ(host::MessageBoxes().size(), 1u);
   EXPECT_EQ(host::MessageBoxes()[0].textId, 455u);
   EXPECT_EQ(host::MessageBoxes()[0].caption, u"Offline");
-  EXPECT_EQ(PortStatus(port_) & PORT_IN_JOB, 0u);
+  EXPECT_EQ(PortStatus(port_) & 0x0001u, 0u);
   ExpectJobsReleased();
 }
 

@@ -35,7 +35,7 @@ TEST_F(PortRecordsTest, OpensThroughThePortMonitorAndCopiesItsTable) {
   HANDLE handle = nullptr;
   ASSERT_TRUE(Open(u"USB001", &handle));
   IniPort* port = static_cast<IniPort*>(handle);
-  EXPECT_EQ(port->signature, kPortSignature);
+  EXPECT_EQ(port->signature, 0x4F4Au);
   EXPECT_EQ(port->hPort, FakePortHandle());
   EXPECT_EQ(port->PortMonitor.pfnWritePort, table_.pfnWritePort);
   EXPECT_EQ(port->status, 0u);

@@ -3,6 +3,7 @@
 
 #include "sim/spooler.h"
 #include "tests/support/fake_port_monitor.h"
+#include "tests/support/header_scan.h"
 #include "tests/support/monitor_test.h"
 
 namespace langmon_test {
@@ -190,12 +191,7 @@ TEST_F(WritePathTest, JobDataReachesThePrinterWholeAndInOrderWhateverTheCuts) {
     int idleCalls = 0;
     while (offset < job.size()) {
       const size_t offered = std::min<size_t>(job.size() - offset, 1 + random() % 700);
-      const bool startsWithHeader =
-          offered >= header.size() &&
-          std::equal(header.begin(), header.begin() + 4, job.begin() + static_cast<long>(offset)) &&
-          std::equal(header.end() - 4, header.end(),
-                     job.begin() + static_cast<long>(offset + header.size() - 4));
-      if (!firstWrite && offered >= 51 && startsWithHeader) {
+      if (!firstWrite && CutWrite(job.data() + offset, offered).headerAtStart) {
         ++expectedReports;
       }
       DWORD written = 0;
@@ -215,37 +211,6 @@ TEST_F(WritePathTest, JobDataReachesThePrinterWholeAndInOrderWhateverTheCuts) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), Warning(kHeaderWithoutJob)), expectedReports)
         << "round " << round;
   }
-}
-
-// The scan as a plain byte-at-a-time loop: every byte compared, the bound re-read at each step.
-// Returns the count to send; notes a header at the start.
-DWORD ReferenceCut(const std::vector<uint8_t>& data, bool* headerAtStart) {
-  const std::vector<uint8_t> header = JobHeader();
-  DWORD cbToSend = static_cast<DWORD>(data.size());
-  *headerAtStart = false;
-  if (cbToSend <= 50) {
-    return cbToSend;
-  }
-  for (DWORD i = 0; i < cbToSend; ++i) {
-    if (data[i] != 0x1B) {
-      continue;
-    }
-    if (cbToSend - i <= 36 + 1) {
-      cbToSend = i;
-      break;
-    }
-    bool match = true;
-    for (DWORD k : {1u, 2u, 3u, 32u, 33u, 34u, 35u}) {
-      match = match && data[i + k] == header[k];
-    }
-    if (match && i == 0) {
-      *headerAtStart = true;
-    } else if (match) {
-      cbToSend = i;
-      break;
-    }
-  }
-  return cbToSend;
 }
 
 // Random writes of every kind of content: escapes from rare to dense, headers whole and broken,
@@ -271,14 +236,13 @@ TEST_F(WritePathTest, CutsWhereAPlainByteLoopCuts) {
       Place(data, offset, piece);
     }
 
-    bool expectHeader = false;
-    const DWORD expected = ReferenceCut(data, &expectHeader);
+    const ScanCut expected = CutWrite(data.data(), data.size());
     ClearLog();
     BOOL result = FALSE;
     const DWORD sent = Write(data, &result);
     ASSERT_TRUE(result);
-    ASSERT_EQ(sent, expected) << "round " << round << ", " << size << " bytes";
-    ASSERT_EQ(Logged(Warning(kHeaderWithoutJob)), expectHeader) << "round " << round;
+    ASSERT_EQ(sent, expected.count) << "round " << round << ", " << size << " bytes";
+    ASSERT_EQ(Logged(Warning(kHeaderWithoutJob)), expected.headerAtStart) << "round " << round;
   }
 }
 

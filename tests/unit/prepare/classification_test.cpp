@@ -109,12 +109,12 @@ TEST_F(CartridgesTest, ClassifiesTheCartridgeStateNibble) {
     const char* logged;
   };
   const Case cases[] = {
-      {0x1F, kCartridgeInvalid, "Invalid cartridge installed = 31\n"},
-      {0x10, kCartridgeInvalid, "Invalid cartridge installed = 16\n"},
-      {0x25, kCartridgeMissing, "No cartridge installed\n"},
-      {0x50, kCartridgesOk, " ** Cartridges are ok\n"},
-      {0x00, kCartridgesOk, " ** Cartridges are ok\n"},
-      {0xF2, kCartridgesOk, " ** Cartridges are ok\n"},  // only the high nibble counts
+      {0x1F, 6, "Invalid cartridge installed = 31\n"},
+      {0x10, 6, "Invalid cartridge installed = 16\n"},
+      {0x25, 5, "No cartridge installed\n"},
+      {0x50, 0, " ** Cartridges are ok\n"},
+      {0x00, 0, " ** Cartridges are ok\n"},
+      {0xF2, 0, " ** Cartridges are ok\n"},  // only the high nibble counts
   };
   for (const Case& c : cases) {
     ClearLog();

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "printer/commands.h"
-#include "resources/resource_ids.h"
 #include "sim/driver_files.h"
 #include "tests/support/monitor_test.h"
 #include "tests/support/sim_port.h"
@@ -172,12 +171,11 @@ TEST_P(DriverPathName, ResolvesTheFileNameInTheDriverFolder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Forms, DriverPathName,
-    ::testing::Values(
-        PathCase{"NoName", nullptr, u""},
-        PathCase{"ColourFileId", MAKEINTRESOURCEW(IDS_ALIGN_FILE_COLOR), u"VM_Al250.PRN"},
-        PathCase{"BlackFileId", MAKEINTRESOURCEW(IDS_ALIGN_FILE_BLACK), u"VMAl250K.PRN"},
-        PathCase{"IdWithoutText", MAKEINTRESOURCEW(999), nullptr},
-        PathCase{"String", u"custom file.prn", u"custom file.prn"}),
+    ::testing::Values(PathCase{"NoName", nullptr, u""},
+                      PathCase{"ColourFileId", MAKEINTRESOURCEW(467), u"VM_Al250.PRN"},
+                      PathCase{"BlackFileId", MAKEINTRESOURCEW(473), u"VMAl250K.PRN"},
+                      PathCase{"IdWithoutText", MAKEINTRESOURCEW(999), nullptr},
+                      PathCase{"String", u"custom file.prn", u"custom file.prn"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PrintFileTest, ADriverPathWithoutABackslashGivesNoPath) {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#include "resources/resource_ids.h"
 #include "tests/support/monitor_test.h"
 #include "tests/support/sim_port.h"
 
@@ -233,9 +232,9 @@ TEST_P(ProgressWait, ShowsTheDialogForTheWholeWaitAndDestroysIt) {
 
   ASSERT_EQ(duringWait.size(), 1u);  // the observer has re-shown it
   const host::DialogRecord& open = duringWait[0];
-  EXPECT_EQ(open.templateId, unsigned{IDD_ALIGN_PROGRESS});
+  EXPECT_EQ(open.templateId, 433u);
   EXPECT_EQ(open.caption, u"Aligning the Printer...");
-  EXPECT_EQ(open.controlId, IDC_ALIGN_PROGRESS_TEXT);
+  EXPECT_EQ(open.controlId, 432);
   EXPECT_EQ(open.controlText, u"Aligning the printer...");
   EXPECT_TRUE(open.visible && open.alive);
   ASSERT_EQ(host::Dialogs().size(), 1u);
@@ -274,8 +273,8 @@ TEST_F(StatusReaderTest, AWaitWithoutADialogGoesOnWhenItCannotBeCreatedOrIsNotWa
 }
 
 TEST(ProgressDialogProcedure, HandlesOnlyItsOwnControlAndNeverClosesItself) {
-  EXPECT_TRUE(OemDlgProcAlignProgress(nullptr, WM_COMMAND, IDC_ALIGN_PROGRESS_TEXT, 0));
-  EXPECT_TRUE(OemDlgProcAlignProgress(nullptr, WM_COMMAND, 0x10000 | IDC_ALIGN_PROGRESS_TEXT, 0));
+  EXPECT_TRUE(OemDlgProcAlignProgress(nullptr, WM_COMMAND, 432, 0));
+  EXPECT_TRUE(OemDlgProcAlignProgress(nullptr, WM_COMMAND, 0x10000 | 432, 0));
   EXPECT_FALSE(OemDlgProcAlignProgress(nullptr, WM_COMMAND, IDOK, 0));
   EXPECT_FALSE(OemDlgProcAlignProgress(nullptr, WM_CLOSE, 0, 0));
   EXPECT_FALSE(OemDlgProcAlignProgress(nullptr, WM_PAINT, 0, 0));

@@ -6,7 +6,6 @@
 #include <thread>
 
 #include "platform/host.h"
-#include "printer/commands.h"
 #include "sim/driver_files.h"
 
 namespace {
@@ -15,6 +14,14 @@ using sim::Command;
 using sim::When;
 
 constexpr DWORD kTimeoutError = 1460;
+
+// The printer's commands, byte for byte.
+const std::vector<BYTE> kChangeStart = {0x1B, 0x2A, 0x05, 0x00};
+const std::vector<BYTE> kChangeEnd = {0x1B, 0x2A, 0x05, 0x01};
+const std::vector<BYTE> kCartEmpty = {0x1B, 0x2A, 0x6D, 0x04, 0x04};
+const std::vector<BYTE> kAlignFinish = {0x1B, 0x04, 0x01, 0x00, 0x0E, 0x00, 0x00, 0x2E,
+                                        0xA5, 0x00, 0x0B, 0x40, 0xE0, 0x81, 0x00, 0x01,
+                                        0x00, 0x01, 0x01, 0x02, 0x01, 0x00};
 
 class SimPrinterTest : public ::testing::Test {
  protected:
@@ -40,9 +47,6 @@ class SimPrinterTest : public ::testing::Test {
     DWORD cbWritten = 0;
     M().pfnWritePort(hPort_, bytes.data(), static_cast<DWORD>(bytes.size()), &cbWritten);
     return cbWritten;
-  }
-  void Send(const PrinterCommand& command) {
-    Write(std::vector<BYTE>(command.pBytes, command.pBytes + command.cbLength));
   }
 
   std::shared_ptr<sim::SimPrinter> printer_;
@@ -70,26 +74,34 @@ TEST_F(SimPrinterTest, RecordsAreValidAndNumberedAtTheConfiguredPace) {
 
 TEST_F(SimPrinterTest, CommandsAreRecognisedAndChangeTheCartridge) {
   printer_->QueueCartridges({{.cartType = '0', .yellowSpits = 5, .newCart = 1}});
-  Send(kCartChangeStartCommand);
-  Send(kCartChangeEndCommand);
+  Write(kChangeStart);
+  Write(kChangeEnd);
   EXPECT_EQ(Read().bCartType, '0');
   EXPECT_EQ(printer_->GetStatus().yellowSpits, 5u);
-  Send(kCartChangeStartCommand);  // nothing queued: the same cartridge goes back in
-  Send(kCartChangeEndCommand);
+  Write(kChangeStart);  // nothing queued: the same cartridge goes back in
+  Write(kChangeEnd);
   EXPECT_EQ(printer_->GetStatus().yellowSpits, 5u);
+  Write(kCartEmpty);
+  // One byte off, or one byte more, is print data.
+  const std::vector<BYTE> nearlyEmpty = {0x1B, 0x2A, 0x6D, 0x04, 0x05};
+  const std::vector<BYTE> longerEnd = {0x1B, 0x2A, 0x05, 0x01, 0x00};
+  Write(nearlyEmpty);
+  Write(longerEnd);
 
   printer_->Apply({.cartStatus = 0x5A});
   printer_->QueueWrites({{sim::WriteFault::Partial, 10}});
-  Send(kAlignFinishCommand);  // cut short: not a command the printer acts on
+  Write(kAlignFinish);  // cut short: not a command the printer acts on
   EXPECT_EQ(printer_->GetStatus().cartStatus, 0x5A);
-  Send(kAlignFinishCommand);
+  Write(kAlignFinish);
   EXPECT_EQ(printer_->GetStatus().cartStatus, 0x0A);
   EXPECT_EQ(printer_->GetStatus().newCart, 0);
   EXPECT_EQ(printer_->Commands(),
             (std::vector<Command>{Command::CartridgeChangeStart, Command::CartridgeChangeEnd,
                                   Command::CartridgeChangeStart, Command::CartridgeChangeEnd,
-                                  Command::AlignmentFinish}));
-  EXPECT_TRUE(printer_->JobData().empty());
+                                  Command::CartridgeEmpty, Command::AlignmentFinish}));
+  std::vector<BYTE> printData = nearlyEmpty;
+  printData.insert(printData.end(), longerEnd.begin(), longerEnd.end());
+  EXPECT_EQ(printer_->JobData(), printData);
 }
 
 TEST_F(SimPrinterTest, AnAlignmentPrintIsToldFromJobDataAndReportsItsResult) {
@@ -138,7 +150,7 @@ TEST_F(SimPrinterTest, TriggersChangeTheStateAfterEventsAndTime) {
   printer_->AddTrigger({When::Now, 1, {}, 500, {.errorFlags = 0x01}});
   printer_->AddTrigger({When::AfterReads, 2, {}, 0, {.errorFlags = 0x04}});
 
-  Send(kCartChangeEndCommand);
+  Write(kChangeEnd);
   EXPECT_EQ(Read().bBusyChar, 'B');
   EXPECT_EQ(Read().bErrorFlags, 0);  // the second read
   host::AdvanceClock(499);
