@@ -52,6 +52,18 @@ struct LogFilePath {
   WCHAR wszPath[kLogPathSize];
 };
 
+// The log file's path in a temp folder that a call reported with cchTemp characters; false when
+// it reported none, or more than fit.
+template <class Char>
+bool JoinLogFilePath(DWORD cchTemp, const Char* pszTemp, const Char* pszName, Char* pszPath) {
+  if (cchTemp == 0 || cchTemp >= kTempPathSize) {
+    return false;
+  }
+  const DWORD used = AppendCut(pszPath, kLogPathSize, 0, pszTemp);
+  AppendCut(pszPath, kLogPathSize, used, pszName);
+  return true;
+}
+
 // GetTempPath2W's folder where kernel32 offers it, GetTempPathA's elsewhere. False when the
 // folder is unknown or too long; the line then does not reach the file.
 bool FindLogFile(LogFilePath* pPath) {
@@ -63,22 +75,11 @@ bool FindLogFile(LogFilePath* pPath) {
   pPath->fWide = pfnGetTempPath2W != nullptr;
   if (pPath->fWide) {
     WCHAR wszTemp[kTempPathSize];
-    const DWORD cchTemp = pfnGetTempPath2W(kTempPathSize, wszTemp);
-    if (cchTemp == 0 || cchTemp >= kTempPathSize) {
-      return false;
-    }
-    const DWORD used = AppendCut(pPath->wszPath, kLogPathSize, 0, wszTemp);
-    AppendCut(pPath->wszPath, kLogPathSize, used, kLogFileNameWide);
-    return true;
+    return JoinLogFilePath(pfnGetTempPath2W(kTempPathSize, wszTemp), wszTemp, kLogFileNameWide,
+                           pPath->wszPath);
   }
   char szTemp[kTempPathSize];
-  const DWORD cchTemp = GetTempPathA(kTempPathSize, szTemp);
-  if (cchTemp == 0 || cchTemp >= kTempPathSize) {
-    return false;
-  }
-  const DWORD used = AppendCut(pPath->szPath, kLogPathSize, 0, szTemp);
-  AppendCut(pPath->szPath, kLogPathSize, used, kLogFileName);
-  return true;
+  return JoinLogFilePath(GetTempPathA(kTempPathSize, szTemp), szTemp, kLogFileName, pPath->szPath);
 }
 
 // Opened without following a link at the path, so that the check below sees the link itself.

@@ -349,22 +349,43 @@ void Arm(const std::string& path, FailureKind kind, bool arm, DWORD afterBytes =
 
 }  // namespace
 
-// The host's folder with a trailing separator. Fails (0, ERROR_PATH_NOT_FOUND) when unset.
-DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-  std::string folder;
+namespace {
+
+// A host folder with a trailing separator as the temp-path calls report it: its length, or the
+// size needed (NUL included) when the buffer is too small. Fails (0, ERROR_PATH_NOT_FOUND) when
+// unset.
+template <class Char>
+DWORD ReportFolder(std::string FileState::*folderOf, DWORD size, Char* buffer) {
+  std::basic_string<Char> folder;
   {
     FileState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
-    folder = state.tempFolder;
+    if constexpr (sizeof(Char) == 1) {
+      folder = state.*folderOf;
+    } else {
+      folder = platform_impl::Utf8ToUtf16(state.*folderOf);
+    }
   }
   if (folder.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return 0;
   }
   const DWORD length = static_cast<DWORD>(folder.size());
-  if (!lpBuffer || nBufferLength <= length) return length + 1;  // the size needed, NUL included
-  std::memcpy(lpBuffer, folder.c_str(), folder.size() + 1);
+  if (!buffer || size <= length) return length + 1;
+  std::copy(folder.begin(), folder.end(), buffer);
+  buffer[length] = 0;
   return length;
+}
+
+}  // namespace
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+  return ReportFolder(&FileState::tempFolder, nBufferLength, lpBuffer);
+}
+
+// Offered only while the host has set its folder (see modules.cpp).
+DWORD WINAPI GetTempPath2W(DWORD BufferLength, LPWSTR Buffer) {
+  return ReportFolder(&FileState::tempFolder2, BufferLength, Buffer);
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -623,26 +644,6 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
   }
   if (S_ISLNK(info.st_mode)) return AttributesOfLink(path);
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-}
-
-// The host's GetTempPath2W folder, as GetTempPathA reports its own.
-DWORD WINAPI GetTempPath2W(DWORD BufferLength, LPWSTR Buffer) {
-  std::string folder;
-  {
-    FileState& state = State();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    folder = state.tempFolder2;
-  }
-  if (folder.empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return 0;
-  }
-  const std::u16string wide = platform_impl::Utf8ToUtf16(folder);
-  const DWORD length = static_cast<DWORD>(wide.size());
-  if (!Buffer || BufferLength <= length) return length + 1;
-  std::copy(wide.begin(), wide.end(), Buffer);
-  Buffer[length] = u'\0';
-  return length;
 }
 
 namespace platform_impl {
