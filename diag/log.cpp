@@ -1,5 +1,7 @@
 #include "diag/log.h"
 
+#include <atomic>
+
 namespace {
 
 // The formatter bounds its own output at 1024 characters, not at our line buffer, so it writes
@@ -8,6 +10,10 @@ constexpr DWORD kFormatterLimit = 1024;
 constexpr DWORD kTimestampLength = 20;
 constexpr DWORD kTempPathSize = 260;
 constexpr DWORD kLogPathSize = 280;
+constexpr WCHAR kLogFileNameWide[] = WSTR("\\VelmoraLMDrv.dbg");
+
+// Newer Windows offers it; for SYSTEM it names a folder that only administrators can write.
+using GetTempPath2WFunction = DWORD(WINAPI*)(DWORD BufferLength, LPWSTR Buffer);
 
 const char* PrefixForLevel(unsigned severity) {
   switch (severity) {
@@ -28,14 +34,108 @@ const char* PrefixForLevel(unsigned severity) {
   }
 }
 
-// Copies text behind position `used` of a buffer of `size` bytes, cutting it to fit; returns the
-// new length. The buffer always ends up NUL-terminated.
-DWORD AppendCut(char* buffer, DWORD size, DWORD used, const char* text) {
-  while (*text != '\0' && used + 1 < size) {
+// Copies text behind position `used` of a buffer of `size` characters, cutting it to fit;
+// returns the new length. The buffer always ends up NUL-terminated.
+template <class Char>
+DWORD AppendCut(Char* buffer, DWORD size, DWORD used, const Char* text) {
+  while (*text != 0 && used + 1 < size) {
     buffer[used++] = *text++;
   }
-  buffer[used] = '\0';
+  buffer[used] = 0;
   return used;
+}
+
+// The log file's path, in the width its temp folder was reported in.
+struct LogFilePath {
+  bool fWide;
+  char szPath[kLogPathSize];
+  WCHAR wszPath[kLogPathSize];
+};
+
+// The log file's path in a temp folder that a call reported with cchTemp characters; false when
+// it reported none, or more than fit.
+template <class Char>
+bool JoinLogFilePath(DWORD cchTemp, const Char* pszTemp, const Char* pszName, Char* pszPath) {
+  if (cchTemp == 0 || cchTemp >= kTempPathSize) {
+    return false;
+  }
+  const DWORD used = AppendCut(pszPath, kLogPathSize, 0, pszTemp);
+  AppendCut(pszPath, kLogPathSize, used, pszName);
+  return true;
+}
+
+// GetTempPath2W's folder where kernel32 offers it, GetTempPathA's elsewhere. False when the
+// folder is unknown or too long; the line then does not reach the file.
+bool FindLogFile(LogFilePath* pPath) {
+  const HMODULE hKernel = GetModuleHandleW(WSTR("kernel32.dll"));
+  const auto pfnGetTempPath2W =
+      hKernel == nullptr ? nullptr
+                         : reinterpret_cast<GetTempPath2WFunction>(
+                               reinterpret_cast<void*>(GetProcAddress(hKernel, "GetTempPath2W")));
+  pPath->fWide = pfnGetTempPath2W != nullptr;
+  if (pPath->fWide) {
+    WCHAR wszTemp[kTempPathSize];
+    return JoinLogFilePath(pfnGetTempPath2W(kTempPathSize, wszTemp), wszTemp, kLogFileNameWide,
+                           pPath->wszPath);
+  }
+  char szTemp[kTempPathSize];
+  return JoinLogFilePath(GetTempPathA(kTempPathSize, szTemp), szTemp, kLogFileName, pPath->szPath);
+}
+
+// Opened without following a link at the path, so that the check below sees the link itself.
+HANDLE OpenLogFile(const LogFilePath& path) {
+  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  return path.fWide ? CreateFileW(path.wszPath, kAccess, 0, nullptr, OPEN_ALWAYS, kFlags, nullptr)
+                    : CreateFileA(path.szPath, kAccess, 0, nullptr, OPEN_ALWAYS, kFlags, nullptr);
+}
+
+// Why the file at the log's path is left alone. The monitor writes as SYSTEM into a folder that
+// others can write to as well: a link planted there would make it write, or cut, another file.
+enum LogFileVerdict : int { kPlainFile = 0, kLinkFile, kManyNames, kNotChecked };
+
+LogFileVerdict CheckLogFile(HANDLE hFile) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(hFile, &info)) {
+    return kNotChecked;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return kLinkFile;
+  }
+  return info.nNumberOfLinks == 1 ? kPlainFile : kManyNames;
+}
+
+// The verdict last told on the debugger output. Each change is told once, by the one thread
+// whose exchange sees it; a plain file again makes the next refusal worth telling.
+std::atomic<int> lastVerdict{kPlainFile};
+
+void TellVerdict(LogFileVerdict verdict, const LogFilePath& path) {
+  // Nearly every line finds what the one before found: a single read.
+  if (lastVerdict.load(std::memory_order_relaxed) == verdict) {
+    return;
+  }
+  if (lastVerdict.exchange(verdict) == verdict || verdict == kPlainFile) {
+    return;
+  }
+  char szShown[kLogPathSize];
+  if (!path.fWide) {
+    AppendCut(szShown, kLogPathSize, 0, path.szPath);
+  } else if (WideCharToMultiByte(CP_ACP, 0, path.wszPath, -1, szShown, kLogPathSize, nullptr,
+                                 nullptr) == 0) {
+    AppendCut(szShown, kLogPathSize, 0, kLogFileName + 1);
+  }
+  const char* pszWhy = verdict == kLinkFile    ? "is a link"
+                       : verdict == kManyNames ? "has more than one link"
+                                               : "cannot be checked";
+  // Raw, not through LogMessage: this line must not come back here.
+  char szWarning[kLogLineBufferSize];
+  DWORD used = AppendCut(szWarning, kLogLineBufferSize, 0, "VMT_LM_10[* WARNING *] LogToFile(): ");
+  used = AppendCut(szWarning, kLogLineBufferSize, used, szShown);
+  used = AppendCut(szWarning, kLogLineBufferSize, used, " ");
+  used = AppendCut(szWarning, kLogLineBufferSize, used, pszWhy);
+  AppendCut(szWarning, kLogLineBufferSize, used,
+            ", not written; the log goes to the debugger output only\n");
+  OutputDebugStringA(szWarning);
 }
 
 }  // namespace
@@ -73,19 +173,20 @@ void LogMessage(int level, const char* format, ...) {
 }
 
 void LogToFile(const char* line) {
-  char tempPath[kTempPathSize];
-  const DWORD tempLength = GetTempPathA(kTempPathSize, tempPath);
-  if (tempLength == 0 || tempLength >= kTempPathSize) {
+  LogFilePath path;
+  if (!FindLogFile(&path)) {
+    return;
+  }
+  HANDLE file = OpenLogFile(path);
+  if (file == INVALID_HANDLE_VALUE) {
     return;
   }
 
-  char logPath[kLogPathSize];
-  DWORD used = AppendCut(logPath, kLogPathSize, 0, tempPath);
-  AppendCut(logPath, kLogPathSize, used, kLogFileName);
-
-  HANDLE file =
-      CreateFileA(logPath, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  // Only a plain file with a single name is cut or written.
+  const LogFileVerdict verdict = CheckLogFile(file);
+  TellVerdict(verdict, path);
+  if (verdict != kPlainFile) {
+    CloseHandle(file);
     return;
   }
 

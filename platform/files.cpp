@@ -1,10 +1,18 @@
-// Files: GetTempPathA, CreateFileA/W with Windows sharing, ReadFile, WriteFile, GetFileSize,
-// SetFilePointer, SetEndOfFile, and the host's file failures.
+// Files: GetTempPathA, GetTempPath2W, CreateFileA/W with Windows sharing, ReadFile, WriteFile,
+// GetFileSize, SetFilePointer, SetEndOfFile, GetFileInformationByHandle, GetFileAttributesW,
+// the host's file failures and the links a host plants.
 //
 // Windows paths are mapped with host::NativePath. Each handle has its own file position. Sharing
 // is checked between the handles of this process, per file (device and inode): an open is
 // refused with ERROR_SHARING_VIOLATION when it asks for access that an open handle does not
 // share, or does not share the access that an open handle has.
+//
+// Links: a symbolic link of this file system stands for both reparse points of Windows, a
+// symbolic link and a junction (a folder link); hard links are what they are. As on Windows, a
+// path is followed through links unless the last component is a link and the call asks for the
+// link itself: CreateFile with FILE_FLAG_OPEN_REPARSE_POINT, GetFileAttributesW. A handle on a
+// link itself has no data: reads, writes and cuts fail with ERROR_ACCESS_DENIED, its size is 0.
+// Folders open only with FILE_FLAG_BACKUP_SEMANTICS and only for reading.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <vector>
 
@@ -49,6 +58,7 @@ struct FileState {
   std::vector<Failure> failures;
   std::atomic<bool> anyFailure{false};
   std::string tempFolder;
+  std::string tempFolder2;  // GetTempPath2W's; empty: kernel32 does not offer it
   platform_impl::NthCallFailure nthCall;
 };
 
@@ -67,13 +77,22 @@ bool InjectedFailure(DWORD error) {
 bool WantsRead(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
 bool WantsWrite(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
 
+// What a handle is open on: a file, a folder, or a link itself (with the attributes it shows).
+struct OpenedAs {
+  bool folder = false;
+  bool link = false;
+  DWORD linkAttributes = 0;
+};
+
 struct FileObject : platform_impl::KernelObject {
-  FileObject(int descriptor, DWORD desiredAccess, DWORD shareMode, Identity fileIdentity)
+  FileObject(int descriptor, DWORD desiredAccess, DWORD shareMode, Identity fileIdentity,
+             OpenedAs openedAs)
       : KernelObject(ObjectKind::kFile),
         fd(descriptor),
         access(desiredAccess),
         share(shareMode),
-        identity(fileIdentity) {}
+        identity(fileIdentity),
+        opened(openedAs) {}
 
   void OnClose() override {
     {
@@ -98,6 +117,7 @@ struct FileObject : platform_impl::KernelObject {
   const DWORD access;
   const DWORD share;
   const Identity identity;
+  const OpenedAs opened;
 };
 
 bool Conflicts(const FileObject& open, DWORD access, DWORD share) {
@@ -140,29 +160,71 @@ HANDLE Fail(DWORD error) {
   return INVALID_HANDLE_VALUE;
 }
 
-HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition) {
+// The attributes Windows shows for a link itself: a reparse point, and a folder when it leads
+// to one.
+DWORD AttributesOfLink(const std::string& path) {
+  struct stat target;
+  const bool toFolder = stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+  return FILE_ATTRIBUTE_REPARSE_POINT | (toFolder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+}
+
+bool IsLink(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// Opens the link at path itself, as FILE_FLAG_OPEN_REPARSE_POINT does: nothing is created,
+// cut or followed. Called with the sharing table locked.
+HANDLE OpenLink(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags);
+
+// True when no open handle of the file conflicts with the access and sharing asked for. Called
+// with the sharing table locked.
+bool SharingAllows(const Identity& identity, DWORD access, DWORD share) {
+  FileState& state = State();
+  auto open = state.open.find(identity);
+  if (open != state.open.end()) {
+    for (const FileObject* other : open->second) {
+      if (Conflicts(*other, access, share)) return false;
+    }
+  }
+  return true;
+}
+
+// Gives an opened descriptor its handle. Called with the sharing table locked.
+HANDLE AddFile(int fd, DWORD access, DWORD share, Identity identity, OpenedAs openedAs,
+               bool reportsExisting) {
+  FileState& state = State();
+  auto object = std::make_shared<FileObject>(fd, access, share, identity, openedAs);
+  state.open[identity].push_back(object.get());
+  const HANDLE handle = platform_impl::AddHandle(std::move(object));
+  SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                DWORD flags) {
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
-  int flags = O_CLOEXEC;
+  int openFlags = O_CLOEXEC;
   if (WantsRead(access) && WantsWrite(access)) {
-    flags |= O_RDWR;
+    openFlags |= O_RDWR;
   } else if (WantsWrite(access)) {
-    flags |= O_WRONLY;
+    openFlags |= O_WRONLY;
   } else {
-    flags |= O_RDONLY;
+    openFlags |= O_RDONLY;
   }
   bool truncate = false;
   switch (disposition) {
     case CREATE_NEW:
-      flags |= O_CREAT | O_EXCL;
+      openFlags |= O_CREAT | O_EXCL;
       break;
     case CREATE_ALWAYS:
-      flags |= O_CREAT;
+      openFlags |= O_CREAT;
       truncate = true;
       break;
     case OPEN_EXISTING:
       break;
     case OPEN_ALWAYS:
-      flags |= O_CREAT;
+      openFlags |= O_CREAT;
       break;
     case TRUNCATE_EXISTING:
       if (!WantsWrite(access)) return Fail(ERROR_INVALID_PARAMETER);
@@ -174,24 +236,25 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
 
   FileState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);  // opens are atomic against each other
+  if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && IsLink(path)) {
+    return OpenLink(path, access, share, disposition, flags);
+  }
   struct stat info;
   const bool existed = stat(path.c_str(), &info) == 0;
-  if (existed && S_ISDIR(info.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  const int fd = open(path.c_str(), flags, 0666);
+  // A folder opens only to be looked at.
+  const bool folderAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) && !WantsWrite(access) &&
+                             (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS);
+  if (existed && S_ISDIR(info.st_mode) && !folderAllowed) return Fail(ERROR_ACCESS_DENIED);
+  const int fd = open(path.c_str(), openFlags, 0666);
   if (fd < 0) return Fail(ErrorOfOpen(errno, path));
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0 || (S_ISDIR(info.st_mode) && !folderAllowed)) {
     close(fd);
     return Fail(ERROR_ACCESS_DENIED);
   }
   const Identity identity{info.st_dev, info.st_ino};
-  auto open = state.open.find(identity);
-  if (open != state.open.end()) {
-    for (const FileObject* other : open->second) {
-      if (Conflicts(*other, access, share)) {
-        close(fd);
-        return Fail(ERROR_SHARING_VIOLATION);
-      }
-    }
+  if (!SharingAllows(identity, access, share)) {
+    close(fd);
+    return Fail(ERROR_SHARING_VIOLATION);
   }
   if (truncate && info.st_size != 0) {
     const int result = WantsWrite(access) ? ftruncate(fd, 0) : ::truncate(path.c_str(), 0);
@@ -201,13 +264,37 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
       return Fail(ErrorOfOpen(error, path));
     }
   }
-  auto object = std::make_shared<FileObject>(fd, access, share, identity);
-  state.open[identity].push_back(object.get());
-  const HANDLE handle = platform_impl::AddHandle(std::move(object));
-  const bool reportsExisting =
-      existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
-  SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return handle;
+  OpenedAs openedAs;
+  openedAs.folder = S_ISDIR(info.st_mode);
+  return AddFile(fd, access, share, identity, openedAs,
+                 existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS));
+}
+
+HANDLE OpenLink(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+                DWORD flags) {
+  const DWORD attributes = AttributesOfLink(path);
+  if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
+  if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+    return Fail(ERROR_ACCESS_DENIED);  // nothing to cut: a link keeps no data here
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+    return Fail(ERROR_ACCESS_DENIED);  // a folder link is a folder
+  }
+  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) {
+    if (fd >= 0) close(fd);
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  const Identity identity{info.st_dev, info.st_ino};
+  if (!SharingAllows(identity, access, share)) {
+    close(fd);
+    return Fail(ERROR_SHARING_VIOLATION);
+  }
+  OpenedAs openedAs;
+  openedAs.link = true;
+  openedAs.linkAttributes = attributes;
+  return AddFile(fd, access, share, identity, openedAs, disposition == OPEN_ALWAYS);
 }
 
 std::shared_ptr<FileObject> FindFile(HANDLE handle) {
@@ -223,7 +310,7 @@ std::shared_ptr<FileObject> FileForTransfer(HANDLE handle, LPCVOID buffer, DWORD
     SetLastError(ERROR_INVALID_HANDLE);
   } else if (overlapped || (!buffer && count != 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
-  } else if (!allowed(file->access)) {
+  } else if (!allowed(file->access) || file->opened.link || file->opened.folder) {
     SetLastError(ERROR_ACCESS_DENIED);
   } else {
     return file;
@@ -262,46 +349,65 @@ void Arm(const std::string& path, FailureKind kind, bool arm, DWORD afterBytes =
 
 }  // namespace
 
-// The host's folder with a trailing separator. Fails (0, ERROR_PATH_NOT_FOUND) when unset.
-DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-  std::string folder;
+namespace {
+
+// A host folder with a trailing separator as the temp-path calls report it: its length, or the
+// size needed (NUL included) when the buffer is too small. Fails (0, ERROR_PATH_NOT_FOUND) when
+// unset.
+template <class Char>
+DWORD ReportFolder(std::string FileState::*folderOf, DWORD size, Char* buffer) {
+  std::basic_string<Char> folder;
   {
     FileState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
-    folder = state.tempFolder;
+    if constexpr (sizeof(Char) == 1) {
+      folder = state.*folderOf;
+    } else {
+      folder = platform_impl::Utf8ToUtf16(state.*folderOf);
+    }
   }
   if (folder.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return 0;
   }
   const DWORD length = static_cast<DWORD>(folder.size());
-  if (!lpBuffer || nBufferLength <= length) return length + 1;  // the size needed, NUL included
-  std::memcpy(lpBuffer, folder.c_str(), folder.size() + 1);
+  if (!buffer || size <= length) return length + 1;
+  std::copy(folder.begin(), folder.end(), buffer);
+  buffer[length] = 0;
   return length;
+}
+
+}  // namespace
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+  return ReportFolder(&FileState::tempFolder, nBufferLength, lpBuffer);
+}
+
+// Offered only while the host has set its folder (see modules.cpp).
+DWORD WINAPI GetTempPath2W(DWORD BufferLength, LPWSTR Buffer) {
+  return ReportFolder(&FileState::tempFolder2, BufferLength, Buffer);
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   (void)lpSecurityAttributes;
-  (void)dwFlagsAndAttributes;
   (void)hTemplateFile;
   if (InjectedFailure(ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   return OpenFile(platform_impl::NativePathOf(lpFileName), dwDesiredAccess, dwShareMode,
-                  dwCreationDisposition);
+                  dwCreationDisposition, dwFlagsAndAttributes);
 }
 
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   (void)lpSecurityAttributes;
-  (void)dwFlagsAndAttributes;
   (void)hTemplateFile;
   if (InjectedFailure(ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
   if (!lpFileName) return Fail(ERROR_INVALID_PARAMETER);
   return OpenFile(platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(lpFileName)),
-                  dwDesiredAccess, dwShareMode, dwCreationDisposition);
+                  dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
@@ -391,7 +497,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
   }
-  const uint64_t size = static_cast<uint64_t>(info.st_size);
+  const uint64_t size = file->opened.link ? 0 : static_cast<uint64_t>(info.st_size);
   if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
   const DWORD low = static_cast<DWORD>(size);
   if (low == INVALID_FILE_SIZE) SetLastError(ERROR_SUCCESS);  // tells a real size from failure
@@ -449,7 +555,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (!WantsWrite(file->access)) {
+  if (!WantsWrite(file->access) || file->opened.link) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -462,13 +568,98 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   return TRUE;
 }
 
+namespace {
+
+FILETIME FileTimeOf(const struct timespec& time) {
+  // 100-nanosecond intervals since 1601-01-01, the Windows epoch.
+  constexpr uint64_t kEpochDifference = 11644473600ull;
+  const uint64_t ticks = (static_cast<uint64_t>(time.tv_sec) + kEpochDifference) * 10000000ull +
+                         static_cast<uint64_t>(time.tv_nsec) / 100;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// Windows counts the links of files only: a folder has one.
+DWORD AttributesAndLinks(const struct stat& info, const OpenedAs& opened, DWORD* links) {
+  if (opened.link) {
+    *links = 1;
+    return opened.linkAttributes;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    *links = 1;
+    return FILE_ATTRIBUTE_DIRECTORY;
+  }
+  *links = static_cast<DWORD>(info.st_nlink);
+  return FILE_ATTRIBUTE_NORMAL;
+}
+
+}  // namespace
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                       LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return FALSE;
+  auto file = FindFile(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!lpFileInformation) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> lock(file->io);
+  struct stat info;
+  if (file->fd < 0 || fstat(file->fd, &info) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  BY_HANDLE_FILE_INFORMATION result = {};
+  result.dwFileAttributes = AttributesAndLinks(info, file->opened, &result.nNumberOfLinks);
+  result.ftCreationTime = FileTimeOf(info.st_ctim);
+  result.ftLastAccessTime = FileTimeOf(info.st_atim);
+  result.ftLastWriteTime = FileTimeOf(info.st_mtim);
+  result.dwVolumeSerialNumber = static_cast<DWORD>(info.st_dev);
+  const uint64_t size = file->opened.link ? 0 : static_cast<uint64_t>(info.st_size);
+  result.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  result.nFileSizeLow = static_cast<DWORD>(size);
+  result.nFileIndexHigh = static_cast<DWORD>(static_cast<uint64_t>(info.st_ino) >> 32);
+  result.nFileIndexLow = static_cast<DWORD>(info.st_ino);
+  *lpFileInformation = result;
+  return TRUE;
+}
+
+// The attributes of what the path names, a link itself included; INVALID_FILE_ATTRIBUTES with
+// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when there is nothing.
+DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return INVALID_FILE_ATTRIBUTES;
+  if (!lpFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  const std::string path =
+      platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(platform_impl::WideView(lpFileName)));
+  struct stat info;
+  if (path.empty() || lstat(path.c_str(), &info) != 0) {
+    SetLastError(path.empty() ? ERROR_PATH_NOT_FOUND : ErrorOfOpen(errno, path));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISLNK(info.st_mode)) return AttributesOfLink(path);
+  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
 namespace platform_impl {
+
+bool TempPath2Offered() {
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return !state.tempFolder2.empty();
+}
 
 // Open handles stay open and keep their sharing; folders and failures go.
 void ResetFiles() {
   FileState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.tempFolder.clear();
+  state.tempFolder2.clear();
   state.failures.clear();
   state.anyFailure = false;
   state.nthCall.Reset();
@@ -478,11 +669,50 @@ void ResetFiles() {
 
 namespace host {
 
+namespace {
+
+std::string WithSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
+  return folder + '/';
+}
+
+// A link at linkPath to target (both Windows or native paths); false when it cannot be made.
+bool PlantLink(const std::string& linkPath, const std::string& target, bool hard) {
+  std::error_code error;
+  const std::string link = platform_impl::NativePathOf(linkPath);
+  const std::string to = platform_impl::NativePathOf(target);
+  if (hard) {
+    std::filesystem::create_hard_link(to, link, error);
+  } else {
+    std::filesystem::create_symlink(to, link, error);
+  }
+  return !error;
+}
+
+}  // namespace
+
 void SetTempFolder(const std::string& folder) {
   FileState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  state.tempFolder = folder;
-  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') state.tempFolder += '/';
+  state.tempFolder = WithSeparator(folder);
+}
+
+void SetTempPath2Folder(const std::string& folder) {
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.tempFolder2 = WithSeparator(folder);
+}
+
+bool PlantSymbolicLink(const std::string& link, const std::string& target) {
+  return PlantLink(link, target, false);
+}
+
+bool PlantJunction(const std::string& link, const std::string& targetFolder) {
+  return PlantLink(link, targetFolder, false);
+}
+
+bool PlantHardLink(const std::string& link, const std::string& existingFile) {
+  return PlantLink(link, existingFile, true);
 }
 
 void FailFileReads(const std::string& path, DWORD afterBytes) {

@@ -20,6 +20,9 @@ void Reset();
 // The folder GetTempPathA reports (a trailing separator is added when missing); empty makes
 // GetTempPathA fail.
 void SetTempFolder(const std::string& folder);
+// The folder GetTempPath2W reports, as SetTempFolder. While it is empty (after Reset) kernel32
+// does not offer GetTempPath2W: GetProcAddress does not find it, as on Windows before it.
+void SetTempPath2Folder(const std::string& folder);
 // The folder SHGetSpecialFolderPathW reports for CSIDL_COMMON_APPDATA; empty makes it fail.
 void SetCommonAppDataFolder(const std::string& folder);
 // Windows paths ("C:\\x\\y", "\\x") as the stand-ins map them onto this file system: every
@@ -77,12 +80,22 @@ void FailFileSize(const std::string& path, bool fail = true);
 void FailFileWrites(const std::string& path, bool fail = true);
 void ClearFileFailures();
 // The Nth file call from now (CreateFileA, CreateFileW, ReadFile, WriteFile, GetFileSize,
-// SetFilePointer, SetEndOfFile; 1 = the next one) fails as that call reports failure: no handle
-// (ERROR_ACCESS_DENIED), nothing read (ERROR_READ_FAULT), nothing written (ERROR_WRITE_FAULT), no
-// size (ERROR_READ_FAULT), the position or the end unchanged (ERROR_ACCESS_DENIED). 0 disarms.
+// SetFilePointer, SetEndOfFile, GetFileInformationByHandle, GetFileAttributesW; 1 = the next
+// one) fails as that call reports failure: no handle (ERROR_ACCESS_DENIED), nothing read
+// (ERROR_READ_FAULT), nothing written (ERROR_WRITE_FAULT), no size (ERROR_READ_FAULT), the
+// position or the end unchanged, no information or attributes (ERROR_ACCESS_DENIED). 0 disarms.
 void FailFileCall(unsigned nth);
 // File calls since Reset.
 unsigned FileCallCount();
+
+// ---- Links -------------------------------------------------------------------------------
+// Each makes a link at `link` (a Windows or native path) and is false when it cannot. A symbolic
+// link and a junction (a folder link) are both symbolic links of this file system, which the
+// stand-ins show as reparse points; a hard link is a second name of an existing file, which
+// GetFileInformationByHandle counts in nNumberOfLinks. Reset leaves them in place.
+bool PlantSymbolicLink(const std::string& link, const std::string& target);
+bool PlantJunction(const std::string& link, const std::string& targetFolder);
+bool PlantHardLink(const std::string& link, const std::string& existingFile);
 
 // ---- Settings files ------------------------------------------------------------------------
 // The Nth private-profile call from now (GetPrivateProfileIntW, WritePrivateProfileStringW;
@@ -205,6 +218,7 @@ unsigned SpoolerCallCount();
 // only newer spoolers export: RouterAllocBidiResponseContainer, RouterAllocBidiMem,
 // RouterFreeBidiResponseContainer and RouterFreeBidiMem (declared below). A withheld one is not
 // found (NULL, ERROR_PROC_NOT_FOUND), as on a spooler that lacks it. Reset offers them all.
+// It knows "kernel32.dll" too, with GetTempPath2W in it only as SetTempPath2Folder says.
 void WithholdSpoolerFunction(const std::string& name, bool withhold = true);
 // Containers and blocks of those allocators not yet freed (Reset does not forget them).
 long LiveBidiAllocations();
@@ -214,6 +228,9 @@ void FailBidiAllocation(unsigned nth);
 unsigned BadBidiFrees();
 
 }  // namespace host
+
+// kernel32's temp folder of newer Windows, which the monitor looks up at run time.
+DWORD WINAPI GetTempPath2W(DWORD BufferLength, LPWSTR Buffer);
 
 // The spooler's allocators for bidi answers, as spoolss.dll exports them.
 PBIDI_RESPONSE_CONTAINER WINAPI RouterAllocBidiResponseContainer(DWORD Count);

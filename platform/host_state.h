@@ -33,6 +33,10 @@ inline bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
 // The native path of a Windows path, as host::NativePath.
 std::string NativePathOf(std::string_view windowsPath);
 
+// ---- Files --------------------------------------------------------------------------------
+// True while the host has a GetTempPath2W folder set: kernel32 then offers that function.
+bool TempPath2Offered();
+
 // ---- The monitor's module ------------------------------------------------------------------
 // True for host::MonitorModule() and NULL.
 bool IsMonitorModule(HINSTANCE module);

@@ -1,5 +1,6 @@
-// GetModuleHandleW and GetProcAddress over the one module the monitor looks into at run time:
-// the spooler's spoolss.dll, whose newer functions a host may withhold as an older spooler would.
+// GetModuleHandleW and GetProcAddress over the modules the monitor looks into at run time: the
+// spooler's spoolss.dll, whose newer functions a host may withhold as an older spooler would, and
+// kernel32.dll, which offers GetTempPath2W only while the host has a folder for it.
 #include <set>
 #include <string>
 
@@ -20,10 +21,16 @@ ModulesState& State() {
 
 // Never dereferenced: a module handle is only a name for GetProcAddress.
 HINSTANCE__ spoolerModule{};
+HINSTANCE__ kernelModule{};
 
 bool IsSpoolerName(std::u16string_view name) {
   return platform_impl::EqualNoCase(name, u"spoolss.dll") ||
          platform_impl::EqualNoCase(name, u"spoolss");
+}
+
+bool IsKernelName(std::u16string_view name) {
+  return platform_impl::EqualNoCase(name, u"kernel32.dll") ||
+         platform_impl::EqualNoCase(name, u"kernel32");
 }
 
 struct Export {
@@ -55,6 +62,9 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   if (IsSpoolerName(platform_impl::WideView(lpModuleName))) {
     return &spoolerModule;
   }
+  if (IsKernelName(platform_impl::WideView(lpModuleName))) {
+    return &kernelModule;
+  }
   SetLastError(ERROR_FILE_NOT_FOUND);  // as Windows reports a module that is not loaded
   return nullptr;
 }
@@ -68,6 +78,10 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       {"SplIsSessionZero", AsProc(SplIsSessionZero)},
       {"SplPromptUIInUsersSession", AsProc(SplPromptUIInUsersSession)},
   };
+  if (hModule == &kernelModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName) &&
+      std::string(lpProcName) == "GetTempPath2W" && platform_impl::TempPath2Offered()) {
+    return AsProc(GetTempPath2W);
+  }
   if (hModule == &spoolerModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName)) {
     const std::string name = lpProcName;
     ModulesState& state = State();

@@ -5,8 +5,10 @@
 // names and values are ignored; a value in matching quotes loses them. Only the first section of
 // a name and the first key of a name in it count. A write changes one line (or adds or removes
 // one) and keeps every other byte of the file; new lines end like the file's first line (a new
-// file: "\n"). Every access is serialised in this process, and a write replaces the file
-// through a temporary file in the same folder, so a reader never sees half a file.
+// file: "\n"). Every access is serialised in this process, and a write replaces a plain file
+// through a temporary file in the same folder, so a reader never sees half a file. As on Windows,
+// a path is followed through links: a file that is a symbolic link, or has hard links, is
+// rewritten in place, so the write lands in the file the links share.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -190,8 +192,32 @@ bool WriteAll(int fd, const std::string& content) {
   return true;
 }
 
+// True when the path is a link, or names a file with more than one name.
+bool IsLinked(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 &&
+         (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));
+}
+
+// Rewrites the file a linked path leads to, in place. Sets the last error.
+bool RewriteInPlace(const std::string& path, const std::string& content) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return false;
+  }
+  const bool written = WriteAll(fd, content);
+  const int errorOfWrite = errno;
+  if (close(fd) != 0 || !written) {
+    SetLastError(errorOfWrite == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    return false;
+  }
+  return true;
+}
+
 // Replaces the file's contents through a temporary file in its folder. Sets the last error.
 bool ReplaceFile(const std::string& path, const std::string& content) {
+  if (IsLinked(path)) return RewriteInPlace(path, content);
   static std::atomic<unsigned> counter{0};
   const std::string temporary =
       path + ".~" + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1)) + ".tmp";

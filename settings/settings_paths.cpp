@@ -65,9 +65,102 @@ LPWSTR OemPtrGetPrinterName(HANDLE hPrinter) {
 
 namespace {
 
-// The path of pszFileName in the printer's settings directory, with room kept behind it for
-// cchSuffix more characters that the caller appends in place.
-LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, DWORD cchSuffix) {
+// ---- Links in the settings path ------------------------------------------------------------
+// The monitor reads and writes the settings files as SYSTEM, and every user may create folders
+// under the application-data folder. A junction or symbolic link planted in the path, or a hard
+// link planted as the file, would lead those reads and writes to a file of that user's choosing;
+// such a path is not used at all.
+
+enum class PathPart { kPlain, kMissing, kLink, kManyNames, kNotChecked };
+
+bool IsMissing(DWORD dwError) {
+  return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ||
+         dwError == ERROR_INVALID_NAME;
+}
+
+PathPart MissingOrNotChecked(DWORD* pdwError) {
+  *pdwError = GetLastError();
+  return IsMissing(*pdwError) ? PathPart::kMissing : PathPart::kNotChecked;
+}
+
+// A folder as it is, not where it may lead.
+PathPart CheckFolder(LPCWSTR pszFolder, DWORD* pdwError) {
+  const DWORD dwAttributes = GetFileAttributesW(pszFolder);
+  if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+    return MissingOrNotChecked(pdwError);
+  }
+  return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? PathPart::kLink : PathPart::kPlain;
+}
+
+// The file itself, opened only to look at it: a link, or a file with another name elsewhere.
+PathPart CheckFile(LPCWSTR pszFile, DWORD* pdwError) {
+  const HANDLE hFile = CreateFileW(
+      pszFile, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) {
+    return MissingOrNotChecked(pdwError);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  PathPart part = PathPart::kPlain;
+  if (!GetFileInformationByHandle(hFile, &info)) {
+    *pdwError = GetLastError();
+    part = PathPart::kNotChecked;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    part = PathPart::kLink;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks > 1) {
+    part = PathPart::kManyNames;
+  }
+  CloseHandle(hFile);
+  return part;
+}
+
+// Logs why the part of the path that ends at the NUL is not used; false for a usable part.
+bool Refused(PathPart part, LPCWSTR pszPart, DWORD dwError) {
+  switch (part) {
+    case PathPart::kLink:
+      LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): %ls is a link, not used\n", pszPart);
+      return true;
+    case PathPart::kManyNames:
+      LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): %ls has more than one link, not used\n",
+                 pszPart);
+      return true;
+    case PathPart::kNotChecked:
+      LogMessage(LOG_ERROR,
+                 "OemPtrGetDriverAppDataPath(): %ls cannot be checked (0x%lX), not used\n", pszPart,
+                 dwError);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// True when every folder below the application-data folder (its first cchAppData characters)
+// and the file are plain or missing; a missing one ends the check, as nothing can lie below it.
+bool IsPlainSettingsPath(LPWSTR pszPath, DWORD cchAppData) {
+  DWORD dwError = ERROR_SUCCESS;
+  for (DWORD i = cchAppData + 1; pszPath[i] != 0; ++i) {
+    // Each folder once: a doubled separator names the folder before it again.
+    if (pszPath[i] != kSeparator[0] || pszPath[i - 1] == kSeparator[0]) {
+      continue;
+    }
+    pszPath[i] = 0;  // the path up to this folder, for a moment
+    const PathPart part = CheckFolder(pszPath, &dwError);
+    const bool fRefused = Refused(part, pszPath, dwError);
+    pszPath[i] = kSeparator[0];
+    if (fRefused) {
+      return false;
+    }
+    if (part == PathPart::kMissing) {
+      return true;
+    }
+  }
+  return !Refused(CheckFile(pszPath, &dwError), pszPath, dwError);
+}
+
+// ---- Building the path -----------------------------------------------------------------------
+
+// The path of pszFileName, then pszSuffix, in the printer's settings directory.
+LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix) {
   LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() Called\n");
 
   auto pszPath = static_cast<LPWSTR>(GlobalAlloc(GPTR, kSettingsPathChars * sizeof(WCHAR)));
@@ -87,13 +180,14 @@ LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, DWORD cchSuffix) 
   if (pszPrinterName == nullptr) {
     return NoDriverPath(pszPath);
   }
+  const DWORD cchAppData = static_cast<DWORD>(lstrlenW(pszPath));
 
   // A name that cannot fit is refused rather than cut: a cut path would name some other
   // printer's file.
-  const DWORD cchNeeded = static_cast<DWORD>(lstrlenW(pszPath)) + 1 + LengthOf(kVendorFolderName) +
-                          1 + LengthOf(kDriversFolderName) + 1 +
-                          static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1 +
-                          static_cast<DWORD>(lstrlenW(pszFileName)) + cchSuffix + 1;
+  const DWORD cchNeeded =
+      cchAppData + 1 + LengthOf(kVendorFolderName) + 1 + LengthOf(kDriversFolderName) + 1 +
+      static_cast<DWORD>(lstrlenW(pszPrinterName)) + 1 + static_cast<DWORD>(lstrlenW(pszFileName)) +
+      static_cast<DWORD>(lstrlenW(pszSuffix)) + 1;
   if (cchNeeded > kSettingsPathChars) {
     LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): path too long!\n");
     GlobalFree(pszPrinterName);
@@ -104,7 +198,12 @@ LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, DWORD cchSuffix) 
   AppendComponent(pszPath, kDriversFolderName);
   AppendComponent(pszPath, pszPrinterName);
   AppendComponent(pszPath, pszFileName);
+  lstrcatW(pszPath, pszSuffix);
   GlobalFree(pszPrinterName);
+
+  if (!IsPlainSettingsPath(pszPath, cchAppData)) {
+    return NoDriverPath(pszPath);
+  }
 
   LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() returning (0x%lX)\n",
              static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszPath)));
@@ -114,15 +213,11 @@ LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, DWORD cchSuffix) 
 }  // namespace
 
 LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
-  return BuildSettingsPath(hPrinter, pszFileName, 0);
+  return BuildSettingsPath(hPrinter, pszFileName, WSTR(""));
 }
 
 LPWSTR GetPrinterSettingsPath(HANDLE hPrinter, LPCWSTR pszPrinterName) {
-  LPWSTR pszPath = BuildSettingsPath(hPrinter, pszPrinterName, LengthOf(kPrinterSettingsExtension));
-  if (pszPath != nullptr) {
-    lstrcatW(pszPath, kPrinterSettingsExtension);
-  }
-  return pszPath;
+  return BuildSettingsPath(hPrinter, pszPrinterName, kPrinterSettingsExtension);
 }
 
 LPWSTR GetModelSettingsPath(HANDLE hPrinter) {

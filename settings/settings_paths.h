@@ -9,7 +9,9 @@ inline constexpr DWORD kSettingsPathChars = MAX_PATH;
 // The path of pszFileName in the settings directory of the printer behind hPrinter (named as
 // the spooler reports it), in a zero-filled GlobalAlloc block of kSettingsPathChars WCHARs that
 // the caller releases with GlobalFree. NULL when there is no application-data folder, no memory,
-// no printer name, or the path would be too long.
+// no printer name, or the path would be too long; NULL too, with the reason logged at level 5,
+// when a folder below the application-data folder or the file is a junction or symbolic link, or
+// the file has a second name (a hard link): the monitor never reads or writes through one.
 LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName);
 
 // A GlobalAlloc copy of the printer's name as GetPrinterW level 2 reports it, or NULL. The

@@ -107,5 +107,78 @@ TEST_F(LogTest, LinesStillReachTheDebuggerWhenTheFileCannotBeWritten) {
   EXPECT_NE(LogFileText().find("file free again"), std::string::npos);
 }
 
+// The monitor writes the file as SYSTEM in a folder others can write to: whatever a link there
+// leads to stays as it was, the lines still reach the debugger, and each new kind of link is
+// told there once.
+TEST_F(LogTest, LogFileThatIsALinkIsLeftAloneAndToldOncePerChange) {
+  const std::string path = LogFilePath().string();
+  const std::filesystem::path elsewhere = TempFolder() / "elsewhere.txt";
+  const std::string kept(2000001, 'k');  // past the cap: a cut would show
+  std::ofstream(elsewhere, std::ios::binary) << kept;
+  const std::string shownPath = TempFolder().string() + "/\\VelmoraLMDrv.dbg";
+  const std::string told = Warning("LogToFile(): " + shownPath + " is a link, not written; the " +
+                                   "log goes to the debugger output only\n");
+  const std::string toldHardLink =
+      Warning("LogToFile(): " + shownPath + " has more than one link, not written; the log goes " +
+              "to the debugger output only\n");
+
+  LogMessage(3, "a plain file first\n");
+  std::filesystem::remove(LogFilePath());
+  ClearLog();
+  ASSERT_TRUE(host::PlantSymbolicLink(path, elsewhere.string()));
+  LogMessage(3, "one\n");
+  LogMessage(5, "two\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("one\n"), told, Error("two\n")}));
+  EXPECT_TRUE(ReadFile(elsewhere) == kept) << "the link's target changed";
+  EXPECT_TRUE(std::filesystem::is_symlink(LogFilePath()));
+
+  // A hard link is a change: told once more.
+  std::filesystem::remove(LogFilePath());
+  ASSERT_TRUE(host::PlantHardLink(path, elsewhere.string()));
+  ClearLog();
+  LogMessage(3, "three\n");
+  LogMessage(3, "four\n");
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Inform("three\n"), toldHardLink, Inform("four\n")}));
+  EXPECT_TRUE(ReadFile(elsewhere) == kept) << "the link's target changed";
+
+  // A plain file again is written; a link planted after it is told again.
+  std::filesystem::remove(LogFilePath());
+  LogMessage(3, "plain\n");
+  EXPECT_NE(LogFileText().find("plain\n"), std::string::npos);
+  std::filesystem::remove(LogFilePath());
+  const std::filesystem::path missing = TempFolder() / "not-there.txt";
+  ASSERT_TRUE(host::PlantSymbolicLink(path, missing.string()));
+  ClearLog();
+  LogMessage(3, "five\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("five\n"), told}));
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "the link's target was created";
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
+TEST_F(LogTest, LogFileGoesToGetTempPath2WsFolderWhereKernelOffersIt) {
+  const std::filesystem::path systemTemp = TempFolder() / "system";
+  std::filesystem::create_directories(systemTemp);
+  host::SetTempPath2Folder(systemTemp.string());
+  LogMessage(3, "newer windows\n");
+  const std::filesystem::path logFile = systemTemp / "VelmoraLMDrv.dbg";
+  EXPECT_EQ(ReadFile(logFile).substr(20), Inform("newer windows\n"));
+  EXPECT_FALSE(std::filesystem::exists(LogFilePath()));
+
+  // The wide path is checked as the narrow one.
+  std::filesystem::remove(logFile);
+  const std::filesystem::path elsewhere = TempFolder() / "elsewhere.txt";
+  std::ofstream(elsewhere, std::ios::binary) << "kept";
+  ASSERT_TRUE(host::PlantHardLink(logFile.string(), elsewhere.string()));
+  ClearLog();
+  LogMessage(3, "linked\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            Inform("linked\n"),
+                            Warning("LogToFile(): " + systemTemp.string() +
+                                    "/\\VelmoraLMDrv.dbg has more than one link, not written; "
+                                    "the log goes to the debugger output only\n")}));
+  EXPECT_EQ(ReadFile(elsewhere), "kept");
+}
+
 }  // namespace
 }  // namespace langmon_test

@@ -46,6 +46,96 @@ TEST_F(FilesTest, TempPathFollowsWindowsConventions) {
   host::SetTempFolder("/var/tmp/y/");  // a separator is not doubled
   EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 11u);
   EXPECT_STREQ(buffer, "/var/tmp/y/");
+
+  // Newer Windows' GetTempPath2W is found only while the host gives it a folder.
+  HMODULE kernel = GetModuleHandleW(u"kernel32.dll");
+  ASSERT_NE(kernel, nullptr);
+  EXPECT_EQ(GetProcAddress(kernel, "GetTempPath2W"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  host::SetTempPath2Folder("/var/tmp/system");
+  const auto getTempPath2W = reinterpret_cast<DWORD(WINAPI*)(DWORD, LPWSTR)>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "GetTempPath2W")));
+  ASSERT_NE(getTempPath2W, nullptr);
+  WCHAR wide[MAX_PATH];
+  EXPECT_EQ(getTempPath2W(MAX_PATH, wide), 16u);
+  EXPECT_EQ(std::u16string(wide), u"/var/tmp/system/");
+  EXPECT_EQ(getTempPath2W(16, wide), 17u);
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 11u);  // the older folder is its own
+  host::Reset();
+  EXPECT_EQ(GetProcAddress(kernel, "GetTempPath2W"), nullptr);
+}
+
+// A link is followed unless the call asks for the link itself; a handle on a link has no data.
+TEST_F(FilesTest, LinksAreFollowedUnlessTheLinkItselfIsAskedFor) {
+  WriteText(Path("target"), "kept");
+  std::filesystem::create_directory(Path("folder"));
+  WriteText(Path("folder/inner"), "");
+  ASSERT_TRUE(host::PlantSymbolicLink(Path("link"), Path("target")));
+  ASSERT_TRUE(host::PlantSymbolicLink(Path("dangling"), Path("nothing")));
+  ASSERT_TRUE(host::PlantHardLink(Path("second name"), Path("target")));
+  ASSERT_TRUE(host::PlantJunction(Path("folder link"), Path("folder")));
+
+  auto attributes = [this](const std::string& name) {
+    return GetFileAttributesW(WidePath(name).c_str());
+  };
+  EXPECT_EQ(attributes("link"), static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(attributes("dangling"), static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(attributes("folder link"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(attributes("folder link/inner"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(attributes("folder"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(attributes("missing"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(attributes("missing/x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+  auto information = [](HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    EXPECT_TRUE(GetFileInformationByHandle(file, &info));
+    return info;
+  };
+  constexpr DWORD kLooking = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  HANDLE followed = CreateFileA(Path("link").c_str(), kLooking, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(followed, INVALID_HANDLE_VALUE);
+  BY_HANDLE_FILE_INFORMATION info = information(followed);
+  EXPECT_EQ(info.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(info.nNumberOfLinks, 2u);  // the target and its second name
+  CloseHandle(followed);
+
+  HANDLE link = CreateFileA(Path("link").c_str(), kLooking, 0, nullptr, OPEN_ALWAYS,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(link, INVALID_HANDLE_VALUE);
+  info = information(link);
+  EXPECT_EQ(info.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(info.nNumberOfLinks, 1u);
+  EXPECT_EQ(GetFileSize(link, nullptr), 0u);
+  DWORD written = 0;
+  EXPECT_FALSE(WriteFile(link, "x", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(SetEndOfFile(link));
+  CloseHandle(link);
+  EXPECT_EQ(ReadText(Path("target")), "kept");
+
+  HANDLE dangling = CreateFileA(Path("dangling").c_str(), kLooking, 0, nullptr, OPEN_ALWAYS,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  EXPECT_NE(dangling, INVALID_HANDLE_VALUE);
+  CloseHandle(dangling);
+  EXPECT_FALSE(std::filesystem::exists(Path("nothing")));
+
+  // A folder link is a folder: it opens only with FILE_FLAG_BACKUP_SEMANTICS.
+  const std::u16string folderLink = WidePath("folder link");
+  const DWORD reparse = FILE_FLAG_OPEN_REPARSE_POINT;
+  EXPECT_EQ(CreateFileW(folderLink.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                        reparse, nullptr),
+            INVALID_HANDLE_VALUE);
+  HANDLE folder = CreateFileW(folderLink.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                              reparse | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(information(folder).dwFileAttributes,
+            static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+  CloseHandle(folder);
+  EXPECT_EQ(host::OpenFileHandles(), 0);
 }
 
 TEST_F(FilesTest, LogStylePathWithBackslashWorks) {

@@ -120,6 +120,27 @@ TEST_F(ProfileTest, WriteIntoAMissingFolderFails) {
   EXPECT_EQ(GetPrivateProfileIntW(u"settings", u"A", 9, path.c_str()), 9u);
 }
 
+// As on Windows, where a link leads is where the write lands: a symbolic link and a hard link
+// share the file they name, a folder link leads into its folder.
+TEST_F(ProfileTest, WritesThroughLinksLandInTheFileTheyLeadTo) {
+  WriteText(Path("target.ini"), "[s]\nk=1\n");
+  ASSERT_TRUE(host::PlantSymbolicLink(Path("printer.ini"), Path("target.ini")));
+  EXPECT_TRUE(Put(u"s", u"k", u"2"));
+  EXPECT_EQ(ReadText(Path("target.ini")), "[s]\nk=2\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("printer.ini")));
+
+  std::filesystem::remove(Path("printer.ini"));
+  ASSERT_TRUE(host::PlantHardLink(Path("printer.ini"), Path("target.ini")));
+  EXPECT_TRUE(Put(u"s", u"k", u"3"));
+  EXPECT_EQ(ReadText(Path("target.ini")), "[s]\nk=3\n");
+  EXPECT_EQ(std::filesystem::hard_link_count(Path("target.ini")), 2u);
+
+  std::filesystem::create_directory(Path("real"));
+  ASSERT_TRUE(host::PlantJunction(Path("folder"), Path("real")));
+  EXPECT_TRUE(WritePrivateProfileStringW(u"s", u"k", u"4", WidePath("folder/x.ini").c_str()));
+  EXPECT_EQ(ReadText(Path("real/x.ini")), "[s]\nk=4\n");
+}
+
 TEST_F(ProfileTest, WindowsPathsWithBackslashes) {
   std::filesystem::create_directories(Path("VMT/Drivers/Label Printer"));
   const std::u16string path = WidePath("VMT") + u"\\Drivers\\Label Printer\\Label Printer.ini";

@@ -216,6 +216,82 @@ TEST_F(QuietModeTest, ReadFromAModelSettingsPathOfFullLength) {
   EXPECT_FALSE(fShowUI.load());
 }
 
+// ---- Links in the path -----------------------------------------------------------------------
+
+// What a user could plant under the application-data folder to lead the monitor, running as
+// SYSTEM, to settings files of the user's choosing. Such a path is used for nothing: no write
+// reaches the files behind the link, no setting is read from them, and the reason is logged.
+TEST_F(PrintDataTest, ALinkAnywhereInThePathMakesItUnusable) {
+  const std::filesystem::path elsewhere = AppDataFolder().parent_path() / "elsewhere";
+  const std::filesystem::path elsewhereFolder = elsewhere / "Drivers" / "Label A";
+  const std::string printerFile = "[settings]\r\nPrintCounter=5\r\n";
+  const std::string appData = AppDataFolder().string();
+  const std::string folder = appData + "\\VMT\\Drivers\\Label A";
+  struct Case {
+    const char* planted;
+    std::string refused;  // the part of the path the monitor names
+    const char* why;
+  };
+  const Case cases[] = {
+      {"VMT", appData + "\\VMT", "is a link"},
+      {"Drivers", appData + "\\VMT\\Drivers", "is a link"},
+      {"Label A", folder, "is a link"},
+      {"symbolic links", folder + "\\Label A.ini", "is a link"},
+      {"hard links", folder + "\\Label A.ini", "has more than one link"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.planted);
+    std::filesystem::remove_all(AppDataFolder() / "VMT");
+    std::filesystem::remove_all(elsewhere);
+    std::filesystem::create_directories(elsewhereFolder);
+    std::ofstream(elsewhereFolder / "Label A.ini", std::ios::binary) << printerFile;
+    std::ofstream(elsewhereFolder / "VM_lp250.ini", std::ios::binary)
+        << "[settings]\r\nSHOW_UI=0\r\n";
+    const std::string planted = c.planted;
+    if (planted == "VMT") {
+      ASSERT_TRUE(host::PlantJunction(appData + "\\VMT", elsewhere.string()));
+    } else if (planted == "Drivers") {
+      std::filesystem::create_directories(AppDataFolder() / "VMT");
+      ASSERT_TRUE(
+          host::PlantJunction(appData + "\\VMT\\Drivers", (elsewhere / "Drivers").string()));
+    } else if (planted == "Label A") {
+      std::filesystem::create_directories(AppDataFolder() / "VMT" / "Drivers");
+      ASSERT_TRUE(host::PlantJunction(folder, elsewhereFolder.string()));
+    } else {
+      std::filesystem::create_directories(SettingsFolder("Label A"));
+      for (const char* file : {"Label A.ini", "VM_lp250.ini"}) {
+        const std::string link = folder + "\\" + file;
+        const std::string target = (elsewhereFolder / file).string();
+        ASSERT_TRUE(planted == "hard links" ? host::PlantHardLink(link, target)
+                                            : host::PlantSymbolicLink(link, target));
+      }
+    }
+
+    ClearLog();
+    EXPECT_FALSE(SaveOffPrintData(&job_, &status_));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " +
+                                                          c.refused + " " + c.why + ", not used\n"),
+                                                    Inform("Failed to save off printer data\n")}));
+    EXPECT_EQ(ReadFile(elsewhereFolder / "Label A.ini"), printerFile);
+
+    fShowUI = FALSE;
+    LoadQuietModeSetting(job_.hPrinter);
+    EXPECT_TRUE(fShowUI.load()) << "quiet mode read through the link";
+  }
+
+  // A part that cannot be looked at is not used either.
+  std::filesystem::remove_all(AppDataFolder() / "VMT");
+  std::filesystem::create_directories(SettingsFolder("Label A"));
+  ClearLog();
+  host::FailFileCall(1);
+  EXPECT_EQ(GetModelSettingsPath(job_.hPrinter), nullptr);
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + appData +
+                                            "\\VMT cannot be checked (0x5), not used\n")}));
+  EXPECT_EQ(LeakedAllocations(), 0);
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
 // ---- Decimal text ------------------------------------------------------------------------------
 
 TEST(WideNumberTest, FormatsLikeThePrintfConversions) {
