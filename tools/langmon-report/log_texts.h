@@ -83,6 +83,9 @@ enum class Text {
   SaveNoPath,
   AppDataNoMemory,
   AppDataTooLong,
+  AppDataLink,
+  AppDataManyLinks,
+  AppDataNotChecked,
   // Message boxes.
   BoxNotShown,
   BoxNoText,

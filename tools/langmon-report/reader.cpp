@@ -114,6 +114,12 @@ FailureText Failure(Text text) {
     case Text::AppDataNoMemory:
     case Text::AppDataTooLong:
       return {"the settings folder's path could not be built", false};
+    case Text::AppDataLink:
+    case Text::AppDataManyLinks:
+    case Text::AppDataNotChecked:
+      return {
+          "a settings file was not used: a link on its path, or a part that could not be checked",
+          false};
     case Text::BoxNoText:
     case Text::BoxNoString:
       return {"a box could not be shown: its text is missing", false};
@@ -725,7 +731,8 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
   }
   if (failure.words != nullptr &&
       (text == Text::BoxNoString || text == Text::BoxNoText || text == Text::BoxNoTitle ||
-       text == Text::AppDataNoMemory || text == Text::AppDataTooLong)) {
+       text == Text::AppDataNoMemory || text == Text::AppDataTooLong || text == Text::AppDataLink ||
+       text == Text::AppDataManyLinks || text == Text::AppDataNotChecked)) {
     // These may come outside a check, at a job's start.
     std::optional<size_t> job = starting_;
     if (!job && !open_.empty()) job = open_.back();

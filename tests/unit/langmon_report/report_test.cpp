@@ -283,6 +283,14 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
             std::vector<long long>{0x1f});
   EXPECT_EQ(MatchLogText("**** PJLMonOpenPortEx Return Cleanup").text, Text::OpenPortCleanup);
   EXPECT_EQ(MatchLogText("Check Ink Level(Spits=, MaxSpits=1, Level=1").text, Text::Unknown);
+  matched =
+      MatchLogText("OemPtrGetDriverAppDataPath(): C:\\ProgramData\\VMT is a link, not used\n");
+  EXPECT_EQ(matched.text, Text::AppDataLink);
+  EXPECT_EQ(matched.string, "C:\\ProgramData\\VMT");
+  EXPECT_EQ(MatchLogText("OemPtrMessageBox(): message 436 not shown: nobody sees session 0 (the "
+                         "job came from session 0)")
+                .text,
+            Text::BoxNobody);
 
   // A log kept over New Year: the times go on; an unknown level word is still a record.
   const LogFile file = ReadLogBytes(
