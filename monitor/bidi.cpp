@@ -9,6 +9,7 @@
 //   \Printer.Consumables.<Name>:Level      BIDI_INT     per cent of the limit left, -1 unknown
 #include "diag/log.h"
 #include "monitor/monitor.h"
+#include "monitor/no_case_compare.h"
 #include "monitor/spooler_functions.h"
 #include "prepare/ink_level.h"
 #include "prepare/ink_limits.h"
@@ -77,23 +78,19 @@ bool MatchesAction(LPCWSTR pAction, Action* pWhich) {
   return true;
 }
 
-WCHAR FoldAsciiCase(WCHAR ch) {
-  return (ch >= WSTR('a') && ch <= WSTR('z')) ? static_cast<WCHAR>(ch - WSTR('a') + WSTR('A')) : ch;
-}
-
 // Requests whose schema lies in \Printer.Consumables (that property itself, or anything below
 // it) are the monitor's; a request without a schema is the monitor's to refuse.
 bool IsConsumablesRequest(LPCWSTR pszSchema) {
   if (pszSchema == nullptr) {
     return true;
   }
-  DWORD i = 0;
-  for (; kConsumablesSchema[i] != 0; ++i) {
-    if (FoldAsciiCase(pszSchema[i]) != FoldAsciiCase(kConsumablesSchema[i])) {
-      return false;  // also where the schema ends early
-    }
+  constexpr int cchSchema = static_cast<int>(sizeof(kConsumablesSchema) / sizeof(WCHAR)) - 1;
+  // A schema that ends before the whole name differs at its NUL.
+  if (!StartsWithNoCase(pszSchema, kConsumablesSchema, cchSchema)) {
+    return false;
   }
-  return pszSchema[i] == 0 || pszSchema[i] == WSTR('.') || pszSchema[i] == WSTR(':');
+  const WCHAR chNext = pszSchema[cchSchema];
+  return chNext == 0 || chNext == WSTR('.') || chNext == WSTR(':');
 }
 
 void ConsumablePath(const Consumable& item, LPWSTR pszPath) {

@@ -3,6 +3,7 @@
 
 #include "diag/log.h"
 #include "monitor/monitor.h"
+#include "monitor/no_case_compare.h"
 #include "resources/resource_ids.h"
 #include "settings/message_box.h"
 #include "settings/quiet_mode.h"
@@ -22,27 +23,6 @@ constexpr WCHAR kCommandDocumentName[] = WSTR("Brindlemarsten Command");
 constexpr int kCommandDocumentChars = 20;
 
 constexpr UINT kFailedStartBoxType = MB_SYSTEMMODAL | MB_ICONHAND | MB_OK;
-
-WCHAR FoldAsciiCase(WCHAR ch) {
-  return (ch >= WSTR('a') && ch <= WSTR('z')) ? static_cast<WCHAR>(ch - WSTR('a') + WSTR('A')) : ch;
-}
-
-// Whether the first cchCompare characters of psz match those of pszPrefix without regard to
-// case; a string that ends earlier matches only where the prefix ends with it.
-bool StartsWithNoCase(LPCWSTR psz, LPCWSTR pszPrefix, int cchCompare) {
-  if (psz == nullptr) {
-    return false;
-  }
-  for (int i = 0; i < cchCompare; ++i) {
-    if (FoldAsciiCase(psz[i]) != FoldAsciiCase(pszPrefix[i])) {
-      return false;
-    }
-    if (psz[i] == 0) {
-      return true;
-    }
-  }
-  return true;
-}
 
 bool SkipsHeaderScan(const IniPort* pIniPort, const DOC_INFO_1W* pDocInfo) {
   return StartsWithNoCase(pIniPort->pszPortName, kFilePortPrefix, kFilePortPrefixChars) ||
