@@ -34,12 +34,14 @@ DWORD PromptTimeoutSeconds(const IniJob* pIniJob) {
 PromptRoute ChooseRoute(const IniJob* pIniJob, SessionPrompts* pPrompts, LPCSTR* ppszWhyNobody) {
   if (pIniJob != nullptr && pIniJob->hPrinter != nullptr && FindSessionPrompts(pPrompts)) {
     BOOL fJobInSessionZero = TRUE;
-    if (pPrompts->pfnIsSessionZero(pIniJob->hPrinter, pIniJob->JobId, &fJobInSessionZero) ==
-            ERROR_SUCCESS &&
-        !fJobInSessionZero) {
+    if (pPrompts->pfnIsSessionZero(pIniJob->hPrinter, pIniJob->JobId, &fJobInSessionZero) !=
+        ERROR_SUCCESS) {
+      *ppszWhyNobody = "the spooler does not know the job's session";
+    } else if (!fJobInSessionZero) {
       return PromptRoute::JobOwner;
+    } else {
+      *ppszWhyNobody = "the job came from session 0";
     }
-    *ppszWhyNobody = "the job came from session 0";
   } else if (pIniJob == nullptr || pIniJob->hPrinter == nullptr) {
     *ppszWhyNobody = "no job to show it with";
   } else {
