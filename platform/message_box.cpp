@@ -62,7 +62,8 @@ int AnswerAndRecordBox(host::MessageBoxRecord record) {
     if (auto answerer = state.answerer.Get()) record.answer = (*answerer)(record);
   }
   const int answer = record.answer;
-  RecordBox(std::move(record));
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.records.push_back(std::move(record));
   return answer;
 }
 
