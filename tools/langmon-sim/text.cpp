@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/langmon-report/html.h"
+
 namespace langmon_sim {
 
 namespace {
@@ -97,15 +99,7 @@ std::string ToUtf8(const std::u16string& text) {
   return result;
 }
 
-std::string WithThousands(uint64_t number) {
-  const std::string digits = std::to_string(number);
-  std::string grouped;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
-    grouped.push_back(digits[i]);
-  }
-  return grouped;
-}
+std::string WithThousands(uint64_t number) { return langmon_report::Thousands(number); }
 
 std::string Seconds(uint64_t milliseconds) {
   std::string fraction = std::to_string(milliseconds % 1000);

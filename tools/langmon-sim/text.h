@@ -11,7 +11,7 @@ namespace langmon_sim {
 std::u16string ToUtf16(const std::string& text);
 std::string ToUtf8(const std::u16string& text);
 
-// 1234567 -> "1,234,567"
+// 1234567 -> "1,234,567", as langmon-report writes numbers.
 std::string WithThousands(uint64_t number);
 // Milliseconds as seconds with three decimals: 4050 -> "4.050".
 std::string Seconds(uint64_t milliseconds);
