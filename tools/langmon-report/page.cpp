@@ -363,14 +363,13 @@ std::string QuestionsTable(const Report& report) {
   std::string rows;
   for (const Job& job : report.jobs) {
     for (const Question& question : job.questions) {
+      const std::string text = QuestionText(question.id);
       rows += "<tr data-job=\"" + std::to_string(job.number) + "\" data-question=\"" +
               std::to_string(question.id) + "\"><td class=\"num\"><a href=\"#job-" +
               std::to_string(job.number) + "\">" + std::to_string(job.number) +
               "</a></td><td class=\"time\">" + Html(question.when.text) +
               "</td><td class=\"num\">" + std::to_string(question.id) + "</td><td>" +
-              Html(QuestionText(question.id).empty() ? QuestionTopic(question.id)
-                                                     : QuestionText(question.id)) +
-              "</td><td>" +
+              Html(text.empty() ? QuestionTopic(question.id) : text) + "</td><td>" +
               (question.notice ? std::string("<span class=\"dim\">OK only</span>")
                                : Html(question.answer)) +
               (question.atLeast ? " <span class=\"dim\">(at least once)</span>" : "") +
