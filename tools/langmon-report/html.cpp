@@ -77,6 +77,10 @@ std::string Thousands(uint64_t number) {
   return grouped;
 }
 
+std::string Plural(uint64_t count, const std::string& one, const std::string& many) {
+  return Thousands(count) + " " + (count == 1 ? one : many);
+}
+
 std::string Millions(uint64_t spits) {
   char text[32];
   std::snprintf(text, sizeof(text), "%.1f M", static_cast<double>(spits) / 1e6);

@@ -13,6 +13,8 @@ std::string Html(std::string_view text);
 
 // 1234567 -> "1,234,567"
 std::string Thousands(uint64_t number);
+// A count and its noun: "1 job", "1,234 jobs".
+std::string Plural(uint64_t count, const std::string& one, const std::string& many);
 // Spits in millions with one decimal: 469760000 -> "469.8 M".
 std::string Millions(uint64_t spits);
 // A duration: "0.213 s", "4 min 12 s", "3 h 5 min", "2 d 4 h".

@@ -108,10 +108,6 @@ constexpr char kErrorGuard[] =
     "root.setAttribute('data-script-errors', String(Number(root.getAttribute("
     "'data-script-errors') || 0) + 1)); };";
 
-std::string Plural(size_t count, const std::string& one, const std::string& many) {
-  return Thousands(count) + " " + (count == 1 ? one : many);
-}
-
 std::string Time(const When& when) { return "<time>" + Html(when.text) + "</time>"; }
 
 std::string QuestionLine(const Question& question) {

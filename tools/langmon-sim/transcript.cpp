@@ -4,11 +4,15 @@
 #include <cctype>
 
 #include "printer/commands.h"
+#include "sim/driver_files.h"
+#include "tools/langmon-report/html.h"
 #include "tools/langmon-sim/text.h"
 
 namespace langmon_sim {
 
 namespace {
+
+using langmon_report::Plural;
 
 constexpr size_t kTimeWidth = 9;  // "  123.456"
 constexpr size_t kTagWidth = 8;
@@ -73,10 +77,6 @@ int LevelNumber(const std::string& level) {
   if (level == "ERROR") return 5;
   if (level == "FATAL") return 6;
   return 3;
-}
-
-std::string Plural(uint64_t count, const std::string& one, const std::string& many) {
-  return WithThousands(count) + " " + (count == 1 ? one : many);
 }
 
 std::string BoxList(const std::vector<unsigned>& boxes) {
@@ -406,8 +406,9 @@ void Transcript::PrinterReceived(DWORD ms, const PrinterEvent& event) {
   if (event.kind == PrinterEventKind::AlignmentPrint) {
     const bool black = event.family == 'K';
     Entry(ms, Style::Printer, "printer",
-          std::string("received the print file ") + (black ? "VMAl250K.PRN" : "VM_Al250.PRN") +
-              ": " + (black ? "black" : "colour") + " alignment print, " +
+          std::string("received the print file ") +
+              (black ? sim::kAlignFileBlack : sim::kAlignFileColor) + ": " +
+              (black ? "black" : "colour") + " alignment print, " +
               Plural(event.bytes, "byte", "bytes"));
   } else {
     Entry(ms, Style::Printer, "printer",
