@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "sim/driver_files.h"
 #include "tools/langmon-report/page.h"
 #include "tools/langmon-sim/text.h"
 
@@ -66,7 +67,8 @@ void ReportRecorder::PrinterReceived(DWORD ms, const PrinterEvent& event) {
     const bool black = event.family == 'K';
     reader_.PrinterReceived(At(ms),
                             std::string("alignment print file ") +
-                                (black ? "VMAl250K.PRN (black), " : "VM_Al250.PRN (colour), ") +
+                                (black ? sim::kAlignFileBlack : sim::kAlignFileColor) +
+                                (black ? " (black), " : " (colour), ") +
                                 WithThousands(event.bytes) + " bytes",
                             true);
   } else {
