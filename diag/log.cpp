@@ -1,5 +1,7 @@
 #include "diag/log.h"
 
+#include "platform/run_time_functions.h"
+
 #include <atomic>
 
 namespace {
@@ -67,12 +69,8 @@ bool JoinLogFilePath(DWORD cchTemp, const Char* pszTemp, const Char* pszName, Ch
 // GetTempPath2W's folder where kernel32 offers it, GetTempPathA's elsewhere. False when the
 // folder is unknown or too long; the line then does not reach the file.
 bool FindLogFile(LogFilePath* pPath) {
-  const HMODULE hKernel = GetModuleHandleW(WSTR("kernel32.dll"));
-  const auto pfnGetTempPath2W =
-      hKernel == nullptr ? nullptr
-                         : reinterpret_cast<GetTempPath2WFunction>(
-                               reinterpret_cast<void*>(GetProcAddress(hKernel, "GetTempPath2W")));
-  pPath->fWide = pfnGetTempPath2W != nullptr;
+  GetTempPath2WFunction pfnGetTempPath2W = nullptr;
+  pPath->fWide = FindKernelFunction("GetTempPath2W", &pfnGetTempPath2W);
   if (pPath->fWide) {
     WCHAR wszTemp[kTempPathSize];
     return JoinLogFilePath(pfnGetTempPath2W(kTempPathSize, wszTemp), wszTemp, kLogFileNameWide,

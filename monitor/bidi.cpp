@@ -10,7 +10,7 @@
 #include "diag/log.h"
 #include "monitor/monitor.h"
 #include "monitor/no_case_compare.h"
-#include "monitor/spooler_functions.h"
+#include "platform/run_time_functions.h"
 #include "prepare/ink_level.h"
 #include "prepare/ink_limits.h"
 #include "printer/status_reader.h"

@@ -2,7 +2,7 @@
 
 #include "diag/log.h"
 #include "resources/resource_ids.h"
-#include "settings/prompt_routes.h"
+#include "platform/run_time_functions.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "settings/prompt_routes.h"
 
 #include "diag/log.h"
-#include "monitor/spooler_functions.h"
+#include "platform/run_time_functions.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_paths.h"
 
@@ -82,11 +82,6 @@ int ShowInJobOwnersSession(const IniJob* pIniJob, const SessionPrompts& prompts,
 }
 
 }  // namespace
-
-bool MonitorInSessionZero() {
-  DWORD dwSession = 0;
-  return ProcessIdToSessionId(GetCurrentProcessId(), &dwSession) && dwSession == 0;
-}
 
 int ShowPrompt(const IniJob* pIniJob, HWND hWnd, UINT uTextId, LPCWSTR pszText, LPCWSTR pszCaption,
                UINT uType) {

@@ -9,9 +9,6 @@
 
 enum class PromptRoute { JobOwner, Nobody, Desktop };
 
-// True when the monitor's process runs in session 0, which no user's desktop shows.
-bool MonitorInSessionZero();
-
 // Shows a question whose text and caption are already resolved, by the first route that
 // applies to pIniJob (NULL: a question that belongs to no job), and returns the answer: the
 // button pressed, or 0 when nobody answered (nobody to ask, a time-out, a failed call).
