@@ -100,6 +100,8 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     return FALSE;
   }
 
+  std::atomic_ref<BOOL>(pIniPort->fJobSeen).store(TRUE);
+
   // Testing the port and taking it are one step: of two starts that overlap, only one gets the
   // port and the other is told it is busy, as it would be a moment later. Two starts that both
   // got past a plain test would share the port, and the first job's end would retire the second

@@ -56,6 +56,8 @@ struct IniPort {
   // RememberPortStatus / GetRememberedPortStatus pair only.
   BOOL fHaveLastStatus;
   StatusRecord LastStatus;
+  // Set, through std::atomic_ref, at the first job start on the port: the spooler tells of jobs.
+  BOOL fJobSeen;
 };
 
 // The flag word is read by status queries on other spooler threads while the job's thread

@@ -187,6 +187,21 @@ struct Event {
   DWORD value = 0;
 };
 
+// One request the bidi entry got: its number, as the caller gave it, and its schema (empty for
+// none).
+struct BidiRequest {
+  DWORD number = 0;
+  std::u16string schema;
+  bool operator==(const BidiRequest&) const = default;
+};
+struct BidiCall {
+  std::u16string action;
+  std::vector<BidiRequest> requests;
+};
+
+// The one value the simulated port monitor lists for EnumSchema.
+inline constexpr char16_t kPortBidiSchema[] = u"\\Printer.Port:Name";
+
 // One line of a readable transcript, e.g. "write 100 bytes: alignment print" or
 // "read 116: status record #3".
 std::string Describe(const Event& event);
@@ -232,9 +247,12 @@ class SimPrinter {
   // Answer to GetPrinterDataFromPort with a control code.
   void SetPrinterDataAnswer(BOOL result, const std::vector<BYTE>& data, DWORD error = 0);
   // What the bidi entry of the MONITOR2 form returns: by default ERROR_SUCCESS, each request
-  // answered with its own schema and the port's name as a BIDI_STRING; any other code is
-  // returned with no answer.
+  // answered with its own schema and the port's name as a BIDI_STRING, and EnumSchema with one
+  // BIDI_TEXT entry without a schema, kPortBidiSchema, numbered as the first request; any other
+  // code is returned with no answer.
   void SetBidiResult(DWORD result);
+  // Every call of the bidi entry, in order.
+  std::vector<BidiCall> BidiCalls();
   // The Nth port-monitor call on this printer from now (any entry; 1 = the next one) fails and
   // changes nothing: FALSE, nothing accepted or delivered, last error ERROR_WRITE_FAULT for a
   // write, ERROR_READ_FAULT for a read, ERROR_ACCESS_DENIED for any other entry. 0 disarms.
@@ -322,6 +340,7 @@ class SimPrinter {
   std::vector<BYTE> printerData_;
   DWORD printerDataError_ = ERROR_NOT_SUPPORTED;
   DWORD bidiResult_ = ERROR_SUCCESS;
+  std::vector<BidiCall> bidiCalls_;
 
   unsigned calls_ = 0;
   unsigned failCallAt_ = 0;  // the value of calls_ whose call fails; 0: none

@@ -120,7 +120,7 @@ BOOL Spooler::QueryStatus(std::vector<BYTE>* bytes, DWORD cbOut) {
 }
 
 DWORD Spooler::Bidi(const std::u16string& action, const std::vector<std::u16string>& schemas,
-                    PBIDI_RESPONSE_CONTAINER* responses) {
+                    PBIDI_RESPONSE_CONTAINER* responses, DWORD firstNumber) {
   if (monitor2_ == nullptr || schemas.empty()) {
     return ERROR_NOT_SUPPORTED;
   }
@@ -133,7 +133,7 @@ DWORD Spooler::Bidi(const std::u16string& action, const std::vector<std::u16stri
   requests->Version = 1;
   requests->Count = static_cast<DWORD>(schemas.size());
   for (DWORD i = 0; i < requests->Count; ++i) {
-    requests->aData[i].dwReqNumber = i;
+    requests->aData[i].dwReqNumber = firstNumber + i;
     requests->aData[i].pSchema = Wide(texts[i]);
     requests->aData[i].data.dwBidiType = BIDI_NULL;
   }

@@ -61,9 +61,11 @@ class Spooler {
   BOOL QueryStatus(std::vector<BYTE>* bytes, DWORD cbOut = 512);
 
   // A bidi call through MONITOR2 (ERROR_NOT_SUPPORTED through MONITOREX): one request per
-  // schema, numbered from 0, in a container of version 1. The answer is the caller's to free.
+  // schema, in a container of version 1. A caller numbers its requests as it likes: these are
+  // numbered from `firstNumber` on, not by their place. The answer is the caller's to free.
+  static constexpr DWORD kFirstBidiRequest = 41;
   DWORD Bidi(const std::u16string& action, const std::vector<std::u16string>& schemas,
-             PBIDI_RESPONSE_CONTAINER* responses);
+             PBIDI_RESPONSE_CONTAINER* responses, DWORD firstNumber = kFirstBidiRequest);
 
  private:
   LPMONITOREX monitor_ = nullptr;

@@ -15,14 +15,16 @@ struct BidiAnswer {
   DWORD request = 0;
   std::u16string schema;
   DWORD type = BIDI_NULL;
-  std::u16string text;  // BIDI_STRING, BIDI_TEXT, BIDI_ENUM
-  LONG number = 0;      // BIDI_INT, BIDI_BOOL
+  std::u16string text;    // BIDI_STRING, BIDI_TEXT, BIDI_ENUM
+  LONG number = 0;        // BIDI_INT, BIDI_BOOL
+  bool noSchema = false;  // pSchema NULL
 
   bool operator==(const BidiAnswer&) const = default;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const BidiAnswer& answer) {
   out << "{" << answer.result << ", #" << answer.request << ", ";
+  if (answer.noSchema) out << "(no schema)";
   for (char16_t c : answer.schema) out << static_cast<char>(c);
   out << ", type " << answer.type << ", ";
   for (char16_t c : answer.text) out << static_cast<char>(c);
@@ -39,6 +41,10 @@ inline BidiAnswer Number(DWORD type, DWORD request, std::u16string schema, LONG 
 inline BidiAnswer Refusal(DWORD result, DWORD request, std::u16string schema) {
   return {result, request, std::move(schema), BIDI_NULL, u"", 0};
 }
+// An entry of an EnumSchema list: no schema of its own, the listed one as BIDI_TEXT.
+inline BidiAnswer Listed(DWORD request, std::u16string schema) {
+  return {ERROR_SUCCESS, request, u"", BIDI_TEXT, std::move(schema), 0, true};
+}
 
 // Reads the answers and frees the container, as the spooler does once it has passed them on.
 inline std::vector<BidiAnswer> TakeAnswers(PBIDI_RESPONSE_CONTAINER container) {
@@ -52,6 +58,7 @@ inline std::vector<BidiAnswer> TakeAnswers(PBIDI_RESPONSE_CONTAINER container) {
     answer.result = data.dwResult;
     answer.request = data.dwReqNumber;
     answer.schema = data.pSchema != nullptr ? data.pSchema : u"";
+    answer.noSchema = data.pSchema == nullptr;
     answer.type = data.data.dwBidiType;
     if (answer.type == BIDI_STRING || answer.type == BIDI_TEXT || answer.type == BIDI_ENUM) {
       answer.text = data.data.u.sData != nullptr ? data.data.u.sData : u"";

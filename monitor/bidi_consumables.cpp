@@ -1,0 +1,261 @@
+// Ink levels for Windows: the consumables part of the standard bidi schema, answered from the
+// printer's status record against the limits of the model settings file.
+//
+// Answered values, for each ink of the installed cartridge (Yellow, Magenta, Cyan, or Black):
+//   \Printer.Consumables.<Name>:Type       BIDI_ENUM    "Ink"
+//   \Printer.Consumables.<Name>:Color      BIDI_STRING  the ink's colour, as its name
+//   \Printer.Consumables.<Name>:Installed  BIDI_BOOL    a cartridge is in the printer
+//   \Printer.Consumables.<Name>:Level      BIDI_INT     per cent of the limit left, -1 unknown
+#include "monitor/bidi.h"
+#include "monitor/no_case_compare.h"
+#include "prepare/ink_level.h"
+#include "printer/status_reader.h"
+#include "settings/settings_keys.h"
+#include "settings/settings_paths.h"
+
+namespace {
+
+// A fresh record between jobs may take this long; the caller is an application waiting.
+constexpr DWORD kBidiStatusTimeoutMs = 1000;
+constexpr LONG kUnknownLevel = -1;
+
+constexpr WCHAR kPrinterSchema[] = WSTR("\\Printer");
+constexpr WCHAR kConsumablesSchema[] = WSTR("\\Printer.Consumables");
+constexpr WCHAR kInkType[] = WSTR("Ink");
+
+enum Property : DWORD { kType, kColor, kInstalled, kLevel, kPropertyCount };
+constexpr const WCHAR* kPropertyNames[kPropertyCount] = {WSTR("Type"), WSTR("Color"),
+                                                         WSTR("Installed"), WSTR("Level")};
+
+// "\Printer.Consumables." + name + ":" + property, with room to spare.
+constexpr DWORD kSchemaChars = 64;
+
+// The counters the printer settings file keeps for the colour inks, in the order of kInkColors.
+constexpr const WCHAR* kStoredCounterKeys[] = {kKeyYellowSpits, kKeyMagentaSpits, kKeyCyanSpits};
+// Any type outside the black family: the limit of a colour cartridge.
+constexpr BYTE kColourCartType = 0;
+
+void ConsumablePath(const Consumable& item, LPWSTR pszPath) {
+  lstrcpyW(pszPath, kConsumablesSchema);
+  lstrcatW(pszPath, WSTR("."));
+  lstrcatW(pszPath, item.pszName);
+}
+
+void ValuePath(const Consumable& item, DWORD property, LPWSTR pszPath) {
+  ConsumablePath(item, pszPath);
+  lstrcatW(pszPath, WSTR(":"));
+  lstrcatW(pszPath, kPropertyNames[property]);
+}
+
+// Whether a request names this value: exactly with Get; with GetAll also through its consumable,
+// the whole consumables property, or the printer.
+bool Covers(BidiAction action, LPCWSTR pszSchema, const Consumable& item, DWORD property) {
+  WCHAR szPath[kSchemaChars];
+  ValuePath(item, property, szPath);
+  if (lstrcmpiW(pszSchema, szPath) == 0) {
+    return true;
+  }
+  if (action != BidiAction::kGetAll) {
+    return false;
+  }
+  ConsumablePath(item, szPath);
+  return lstrcmpiW(pszSchema, szPath) == 0 || lstrcmpiW(pszSchema, kConsumablesSchema) == 0 ||
+         IsPrinterSchema(pszSchema);
+}
+
+DWORD CoveredValues(BidiAction action, LPCWSTR pszSchema, const InkReport& report) {
+  DWORD count = 0;
+  for (DWORD i = 0; i < report.count; ++i) {
+    for (DWORD property = 0; property < kPropertyCount; ++property) {
+      count += Covers(action, pszSchema, report.items[i], property) ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+void ReportUnknownInks(InkReport* pReport) {
+  pReport->count = kMaxConsumables;
+  for (DWORD i = 0; i < kMaxConsumables; ++i) {
+    pReport->items[i] = {kInkColors[i], FALSE, kUnknownLevel};
+  }
+}
+
+// One of the settings files of the printer the port was opened for, in a block the caller frees
+// with GlobalFree; NULL when there is no printer or its settings cannot be found.
+LPWSTR SettingsFile(IniPort* pIniPort, bool fModel) {
+  if (pIniPort->szPrinterName[0] == 0) {
+    return nullptr;
+  }
+  HANDLE hPrinter = nullptr;
+  if (!OpenPrinterW(pIniPort->szPrinterName, &hPrinter, nullptr)) {
+    return nullptr;
+  }
+  LPWSTR pszPath = fModel ? GetModelSettingsPath(hPrinter)
+                          : GetPrinterSettingsPath(hPrinter, pIniPort->szPrinterName);
+  ClosePrinter(hPrinter);
+  return pszPath;
+}
+
+// A counter the printer settings file keeps; false when it holds none. A missing key reads as
+// the default given, so two different defaults tell it apart from any stored value.
+bool ReadStoredCounter(LPCWSTR pszPrinterIni, LPCWSTR pszKey, DWORD* pdwSpits) {
+  const UINT uFirst = GetPrivateProfileIntW(kSettingsSection, pszKey, 0, pszPrinterIni);
+  const UINT uSecond = GetPrivateProfileIntW(kSettingsSection, pszKey, 1, pszPrinterIni);
+  *pdwSpits = uFirst;
+  return uFirst == uSecond;
+}
+
+// What the settings files tell without the printer: the counters the last check stored. They do
+// not say which cartridge was in, so no ink is reported as installed; each colour ink's level is
+// its counter against the colour limit, black's is unknown (it shares the yellow counter, and
+// two limits apply to the black family).
+void ReportStoredInks(IniPort* pIniPort, InkReport* pReport) {
+  ReportUnknownInks(pReport);
+  LPWSTR pszPrinterIni = SettingsFile(pIniPort, false);
+  LPWSTR pszModelIni = pszPrinterIni != nullptr ? SettingsFile(pIniPort, true) : nullptr;
+  if (pszModelIni != nullptr) {
+    const DWORD dwLimit = ReadSpitLimit(pszModelIni, kColourCartType);
+    for (DWORD i = 0; i < sizeof(kStoredCounterKeys) / sizeof(kStoredCounterKeys[0]); ++i) {
+      DWORD dwSpits = 0;
+      if (ReadStoredCounter(pszPrinterIni, kStoredCounterKeys[i], &dwSpits)) {
+        pReport->items[i].nLevel = PercentOfLimitLeft(dwSpits, dwLimit);
+      }
+    }
+    GlobalFree(pszModelIni);
+  }
+  if (pszPrinterIni != nullptr) {
+    GlobalFree(pszPrinterIni);
+  }
+}
+
+// Between jobs the printer is asked; during a job its conversation with the printer is the job's,
+// and the newest record it has read stands in.
+bool CurrentStatus(IniPort* pIniPort, StatusRecord* pStatus) {
+  if (PortStatusHas(pIniPort, PORT_IN_JOB)) {
+    return GetRememberedPortStatus(pIniPort, pStatus) != FALSE;
+  }
+  return GetRoboStatusUSB(pIniPort, pStatus, kBidiStatusTimeoutMs, TRUE) != FALSE;
+}
+
+// The limit the pre-job check would judge this cartridge by; FALSE when the printer's settings
+// cannot be found.
+bool ConfiguredLimit(IniPort* pIniPort, BYTE bCartType, DWORD* pdwLimit) {
+  LPWSTR pszModelIni = SettingsFile(pIniPort, true);
+  if (pszModelIni == nullptr) {
+    return false;
+  }
+  *pdwLimit = ReadSpitLimit(pszModelIni, bCartType);
+  GlobalFree(pszModelIni);
+  return true;
+}
+
+bool WriteValue(BidiAnswers* pAnswers, DWORD dwReqNumber, const Consumable& item, DWORD property) {
+  WCHAR szPath[kSchemaChars];
+  ValuePath(item, property, szPath);
+  if (!AddBidiAnswer(pAnswers, ERROR_SUCCESS, dwReqNumber, szPath)) {
+    return false;
+  }
+  switch (property) {
+    case kType:
+      return SetBidiText(pAnswers, BIDI_ENUM, kInkType);
+    case kColor:
+      return SetBidiText(pAnswers, BIDI_STRING, item.pszName);
+    case kInstalled:
+      SetBidiBool(pAnswers, item.fInstalled);
+      return true;
+    default:
+      SetBidiInt(pAnswers, item.nLevel);
+      return true;
+  }
+}
+
+}  // namespace
+
+bool IsConsumablesSchema(LPCWSTR pszSchema) {
+  constexpr int cchSchema = static_cast<int>(sizeof(kConsumablesSchema) / sizeof(WCHAR)) - 1;
+  // A schema that ends before the whole name differs at its NUL. Only the property itself and
+  // what lies below it count: \Printer.Consumables:Count is a value of its own.
+  if (!StartsWithNoCase(pszSchema, kConsumablesSchema, cchSchema)) {
+    return false;
+  }
+  const WCHAR chNext = pszSchema[cchSchema];
+  return chNext == 0 || chNext == WSTR('.');
+}
+
+bool IsPrinterSchema(LPCWSTR pszSchema) {
+  return pszSchema != nullptr && lstrcmpiW(pszSchema, kPrinterSchema) == 0;
+}
+
+// The printer is read only when the monitor knows that no job is running on the port: from the
+// first job start it has seen there. Before that it cannot tell (a spooler with the printer's
+// bidirectional support switched off never calls the job entries), so the settings files answer.
+void ReportInks(IniPort* pIniPort, InkReport* pReport) {
+  if (!std::atomic_ref<BOOL>(pIniPort->fJobSeen).load()) {
+    ReportStoredInks(pIniPort, pReport);
+    return;
+  }
+  StatusRecord status;
+  if (!CurrentStatus(pIniPort, &status)) {
+    ReportUnknownInks(pReport);
+    return;
+  }
+  CartridgeInk inks[kMaxCartridgeInks];
+  pReport->count = GetCartridgeInks(status, inks);
+  const BOOL fInstalled = CartState(status) != CART_STATE_MISSING;
+  DWORD dwLimit = 0;
+  const bool fLimit = fInstalled && ConfiguredLimit(pIniPort, status.bCartType, &dwLimit);
+  for (DWORD i = 0; i < pReport->count; ++i) {
+    const LONG nLevel = fLimit ? PercentOfLimitLeft(inks[i].dwSpits, dwLimit) : kUnknownLevel;
+    pReport->items[i] = {inks[i].pszColor, fInstalled, nLevel};
+  }
+}
+
+DWORD ConsumablesAnswerCount(BidiAction action, const BIDI_REQUEST_DATA& request,
+                             const InkReport& report) {
+  if (request.pSchema == nullptr || action == BidiAction::kSet) {
+    return 1;
+  }
+  const DWORD covered = CoveredValues(action, request.pSchema, report);
+  return covered != 0 ? covered : 1;
+}
+
+bool WriteConsumablesAnswers(BidiAnswers* pAnswers, BidiAction action,
+                             const BIDI_REQUEST_DATA& request, const InkReport& report) {
+  if (request.pSchema == nullptr) {
+    return AddBidiAnswer(pAnswers, ERROR_INVALID_PARAMETER, request.dwReqNumber, nullptr);
+  }
+  // The levels are the printer's to change, never an application's.
+  if (action == BidiAction::kSet) {
+    return AddBidiAnswer(pAnswers, ERROR_BIDI_SCHEMA_READ_ONLY, request.dwReqNumber,
+                         request.pSchema);
+  }
+  if (CoveredValues(action, request.pSchema, report) == 0) {
+    return AddBidiAnswer(pAnswers, ERROR_BIDI_SCHEMA_NOT_SUPPORTED, request.dwReqNumber,
+                         request.pSchema);
+  }
+  for (DWORD i = 0; i < report.count; ++i) {
+    for (DWORD property = 0; property < kPropertyCount; ++property) {
+      if (Covers(action, request.pSchema, report.items[i], property) &&
+          !WriteValue(pAnswers, request.dwReqNumber, report.items[i], property)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+DWORD SchemaListCount(const InkReport& report) { return report.count * kPropertyCount; }
+
+bool WriteSchemaList(BidiAnswers* pAnswers, DWORD dwReqNumber, const InkReport& report) {
+  for (DWORD i = 0; i < report.count; ++i) {
+    for (DWORD property = 0; property < kPropertyCount; ++property) {
+      WCHAR szPath[kSchemaChars];
+      ValuePath(report.items[i], property, szPath);
+      if (!AddBidiAnswer(pAnswers, ERROR_SUCCESS, dwReqNumber, nullptr) ||
+          !SetBidiText(pAnswers, BIDI_TEXT, szPath)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
