@@ -6,7 +6,8 @@
 //
 // Properties: nothing crashes, hangs or leaks (bidi answers included); what the spooler is told
 // was written is exactly what reached the printer, in order; a failed call never reports bytes it
-// did not send; a bidi answer answers the requests it was asked.
+// did not send; a bidi answer answers the requests it was asked, the port monitor gets only the
+// spooler's own requests, and every block of a merged answer is the spooler's, freed once.
 #include <cstddef>
 #include <cstring>
 
@@ -115,10 +116,95 @@ BOOL WINAPI FuzzGetPrinterDataFromPort(HANDLE hPort, DWORD, LPWSTR, LPWSTR, DWOR
   return FuzzBoolEntry(hPort);
 }
 
-DWORD WINAPI FuzzSendRecvBidi(HANDLE, DWORD, LPCWSTR, PBIDI_REQUEST_CONTAINER,
-                              PBIDI_RESPONSE_CONTAINER*) {
+// The bidi call under way: the requests the spooler sent, and what the port monitor got of them
+// and answered.
+const BIDI_REQUEST_CONTAINER* gAsked = nullptr;
+struct PortMonitorBidi {
+  bool called = false;
+  DWORD passed = 0;
+  DWORD result = ERROR_SUCCESS;
+  DWORD answered = 0;  // the entries of its container
+};
+PortMonitorBidi gPortBidi;
+
+std::u16string LongText(FuzzedDataProvider& input, size_t most) {
+  std::u16string text;
+  const std::string bytes = input.ConsumeRandomLengthString(most);
+  for (char c : bytes) text.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+  // Now and then far longer than any schema of the monitor's.
+  if (!bytes.empty() && bytes[0] == '~') text.append(static_cast<size_t>(Decide()) * 8, u'x');
+  return text;
+}
+
+LPWSTR SpoolerCopy(const std::u16string& text) {
+  auto copy = static_cast<char16_t*>(RouterAllocBidiMem((text.size() + 1) * sizeof(char16_t)));
+  if (copy != nullptr) {
+    std::memcpy(copy, text.data(), text.size() * sizeof(char16_t));
+    copy[text.size()] = 0;
+  }
+  return reinterpret_cast<LPWSTR>(copy);
+}
+
+// A port monitor with a bidi entry of its own, whose answer comes from the input: any code, or a
+// container from the spooler's allocator with entries of every type, numbered after the requests
+// it got (or not), with or without a schema, strings of any length and missing ones.
+DWORD WINAPI FuzzSendRecvBidi(HANDLE, DWORD, LPCWSTR, PBIDI_REQUEST_CONTAINER pReqData,
+                              PBIDI_RESPONSE_CONTAINER* ppResData) {
   Step();
-  return Decide() < 0x80 ? ERROR_NOT_SUPPORTED : ERROR_BIDI_DEVICE_OFFLINE;
+  gPortBidi.called = true;
+  FUZZ_CHECK(pReqData != nullptr && ppResData != nullptr && gAsked != nullptr);
+  FUZZ_CHECK(pReqData->Version == 1 && pReqData->Count >= 1 && pReqData->Count <= gAsked->Count);
+  gPortBidi.passed = pReqData->Count;
+  // What it gets is the spooler's own requests, numbered as the spooler numbered them.
+  for (DWORD i = 0; i < pReqData->Count; ++i) {
+    bool found = false;
+    for (DWORD k = 0; k < gAsked->Count && !found; ++k) {
+      found = pReqData->aData[i].pSchema == gAsked->aData[k].pSchema &&
+              pReqData->aData[i].dwReqNumber == gAsked->aData[k].dwReqNumber;
+    }
+    FUZZ_CHECK(found);
+  }
+  const uint8_t outcome = Decide();
+  if (outcome < 0x40) {
+    gPortBidi.result = outcome < 0x20 ? ERROR_NOT_SUPPORTED : ERROR_BIDI_DEVICE_OFFLINE;
+    return gPortBidi.result;
+  }
+  const DWORD count = gInput->ConsumeIntegralInRange<DWORD>(0, 2 * pReqData->Count + 2);
+  PBIDI_RESPONSE_CONTAINER container = RouterAllocBidiResponseContainer(count);
+  if (container == nullptr) {
+    gPortBidi.result = ERROR_NOT_ENOUGH_MEMORY;
+    return gPortBidi.result;
+  }
+  container->Version = 1;
+  container->Count = count;
+  for (DWORD i = 0; i < count; ++i) {
+    BIDI_RESPONSE_DATA& answer = container->aData[i];
+    answer = {};
+    const uint8_t shape = Decide();
+    answer.dwReqNumber = pReqData->aData[shape % pReqData->Count].dwReqNumber;
+    answer.dwResult = (shape & 0x80) ? ERROR_BIDI_SCHEMA_NOT_SUPPORTED : ERROR_SUCCESS;
+    if (shape & 0x40) answer.pSchema = SpoolerCopy(LongText(*gInput, 40));
+    answer.data.dwBidiType = Decide() % 8;
+    switch (answer.data.dwBidiType) {
+      case BIDI_STRING:
+      case BIDI_TEXT:
+      case BIDI_ENUM:
+        if (shape & 0x20) answer.data.u.sData = SpoolerCopy(LongText(*gInput, 40));
+        break;
+      case BIDI_BLOB:
+        answer.data.u.biData.cbBuf = gInput->ConsumeIntegralInRange<DWORD>(0, 64);
+        answer.data.u.biData.pData =
+            static_cast<LPBYTE>(RouterAllocBidiMem(answer.data.u.biData.cbBuf));
+        break;
+      default:
+        answer.data.u.iData = static_cast<LONG>(gInput->ConsumeIntegral<uint32_t>());
+        break;
+    }
+  }
+  gPortBidi.result = ERROR_SUCCESS;
+  gPortBidi.answered = count;
+  *ppResData = container;
+  return ERROR_SUCCESS;
 }
 
 BOOL WINAPI FuzzOpenPort2(HANDLE, LPWSTR pName, PHANDLE pHandle) {
@@ -167,37 +253,68 @@ std::u16string TextFromInput(FuzzedDataProvider& input, const char16_t* const (&
   return choices[pick % 4];
 }
 
-// A bidi call with a request container made from the input, checked against what it asked.
+bool SameAction(const std::u16string& action, const char16_t* name) {
+  if (action.size() != std::char_traits<char16_t>::length(name)) return false;
+  for (size_t i = 0; i < action.size(); ++i) {
+    const char16_t a = action[i] >= u'A' && action[i] <= u'Z' ? action[i] + 32 : action[i];
+    const char16_t b = name[i] >= u'A' && name[i] <= u'Z' ? name[i] + 32 : name[i];
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// A bidi call with a request container made from the input, checked against what it asked: up to
+// a few hundred requests, schemas of the monitor's, the port monitor's, or anything, long ones
+// too, numbered as a caller may number them.
 void AskBidi(FuzzedDataProvider& input, HANDLE port, uint8_t call) {
   static const char16_t* const kActions[] = {u"GetAll", u"Get", u"EnumSchema", u"Set"};
-  static const char16_t* const kSchemas[] = {
-      u"\\Printer.Consumables", u"\\Printer.Consumables.Yellow:Level",
-      u"\\Printer.Consumables.Black", u"\\Printer.Configuration"};
+  static const char16_t* const kSchemas[] = {u"\\Printer.Consumables",
+                                             u"\\Printer.Consumables.Yellow:Level", u"\\Printer",
+                                             u"\\Printer.Configuration"};
+  constexpr DWORD kFirstNumber = 1000;
   std::u16string action = TextFromInput(input, kActions);
-  const DWORD count = input.ConsumeIntegralInRange<DWORD>(0, 6);
+  const DWORD count = input.ConsumeIntegralInRange<DWORD>(0, (call & 0x10) ? 300 : 6);
   std::vector<std::u16string> schemas;
-  for (DWORD i = 0; i < count; ++i) schemas.push_back(TextFromInput(input, kSchemas));
+  for (DWORD i = 0; i < count; ++i) {
+    schemas.push_back(Decide() < 0x10 ? kSchemas[1] + LongText(input, 300)
+                                      : TextFromInput(input, kSchemas));
+  }
   std::vector<BYTE> storage(sizeof(BIDI_REQUEST_CONTAINER) +
                             (count == 0 ? 0 : count - 1) * sizeof(BIDI_REQUEST_DATA));
   auto* requests = reinterpret_cast<PBIDI_REQUEST_CONTAINER>(storage.data());
   requests->Version = (call & 0x40) ? input.ConsumeIntegral<DWORD>() : 1;
   requests->Count = count;
   for (DWORD i = 0; i < count; ++i) {
-    requests->aData[i].dwReqNumber = i;
+    requests->aData[i].dwReqNumber = kFirstNumber + i;
     requests->aData[i].pSchema = (call & 0x20) && i == 0 ? nullptr : schemas[i].data();
   }
   if (input.ConsumeBool()) host::WithholdSpoolerFunction("RouterAllocBidiMem");
   if (input.ConsumeBool()) host::FailBidiAllocation(input.ConsumeIntegralInRange<unsigned>(1, 30));
   PBIDI_RESPONSE_CONTAINER responses = nullptr;
+  gAsked = requests;
+  gPortBidi = {};
   const DWORD result = PJLMonSendRecvBidiDataFromPort(
       port, BIDI_ACCESS_USER, (call & 0x80) ? nullptr : action.data(), requests, &responses);
+  gAsked = nullptr;
   host::WithholdSpoolerFunction("RouterAllocBidiMem", false);
   host::FailBidiAllocation(0);
   FUZZ_CHECK((result == ERROR_SUCCESS) == (responses != nullptr));
   if (responses != nullptr) {
-    FUZZ_CHECK(responses->Count >= count);
+    // Every answer the port monitor gave is in, and every request it was not given has one of
+    // the monitor's: its value, or its reason. A port monitor that failed a Get, GetAll or Set
+    // leaves a refusal for each request it was given.
+    // EnumSchema lists schemas, whatever the requests.
+    if (SameAction(action, u"EnumSchema")) {
+      FUZZ_CHECK(responses->Count >= gPortBidi.answered);
+    } else {
+      DWORD theirs = gPortBidi.answered;
+      if (gPortBidi.called && gPortBidi.result != ERROR_SUCCESS) {
+        theirs = gPortBidi.passed;
+      }
+      FUZZ_CHECK(responses->Count >= count - gPortBidi.passed + theirs);
+    }
     for (DWORD i = 0; i < responses->Count; ++i) {
-      FUZZ_CHECK(responses->aData[i].dwReqNumber < count);
+      FUZZ_CHECK(responses->aData[i].dwReqNumber - kFirstNumber < count);
     }
     RouterFreeBidiResponseContainer(responses);
   }
@@ -347,6 +464,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   }
   FUZZ_CHECK(pIniFirstPort == nullptr);
   FUZZ_CHECK(host::LiveBidiAllocations() == bidiBlocks);
+  FUZZ_CHECK(host::BadBidiFrees() == 0);
   if (throughMonitor2) {
     MonitorTable2.pfnShutdown(hMonitor);
   }

@@ -114,6 +114,7 @@ bool FindStandInSpooler() {
       !Resolve(spooler.module, "StandInSetJobCalls", &spooler.SetJobCalls) ||
       !Resolve(spooler.module, "StandInOpenHandles", &spooler.OpenHandles) ||
       !Resolve(spooler.module, "StandInLiveBidiBlocks", &spooler.LiveBidiBlocks) ||
+      !Resolve(spooler.module, "StandInBadBidiFrees", &spooler.BadBidiFrees) ||
       !Resolve(spooler.module, "StandInSetJobSession", &spooler.SetJobSession) ||
       !Resolve(spooler.module, "StandInPromptCalls", &spooler.PromptCalls) ||
       !Resolve(spooler.module, "RouterFreeBidiResponseContainer",

@@ -30,6 +30,7 @@ struct StandInSpooler {
   StandInSetJobCallsFn SetJobCalls;
   StandInOpenHandlesFn OpenHandles;
   StandInLiveBidiBlocksFn LiveBidiBlocks;
+  StandInBadBidiFreesFn BadBidiFrees;
   StandInSetJobSessionFn SetJobSession;
   StandInPromptCallsFn PromptCalls;
   DWORD(WINAPI* FreeBidiResponseContainer)(PBIDI_RESPONSE_CONTAINER pData);

@@ -118,34 +118,14 @@ TEST_F(QuietJob, StatusQueryBetweenJobsReturnsThePrintersRecord) {
   EXPECT_EQ(ReadSetting(PrinterIni(), L"PrintCounter"), L"2");
 }
 
-// Ink levels through the DLL's MONITOR2 table: the stand-in spoolss.dll offers the allocators
-// the DLL looks up at run time, and the levels are the simulated printer's against the model's
-// limit.
-TEST_F(QuietJob, BidiGetAllThroughMonitor2ReturnsThePrintersInkLevels) {
-  WriteSetting(ModelIni(), L"ColorSpits", L"200");
-  sim::Status status;
-  status.yellowSpits = 20000000;    // 90 % of 200 M left
-  status.magentaSpits = 101000000;  // 49.5 %: 50
-  status.cyanSpits = 250000000;     // over the limit
-  printer_->SetStatus(status);
-
-  MONITORINIT init = {sizeof(MONITORINIT), nullptr, nullptr, nullptr, TRUE, nullptr};
-  HANDLE hMonitor = nullptr;
-  LPMONITOR2 table = Monitor().InitializePrintMonitor2(&init, &hMonitor);
-  ASSERT_NE(table, nullptr);
-  ASSERT_EQ(table->cbSize, sizeof(MONITOR2));
-  spooler_ = std::make_unique<sim::Spooler>(table, hMonitor);
-  ASSERT_TRUE(spooler_->OpenPort(U16(kPortName), U16(kPrinterName)));
-
-  const LONG blocksBefore = Spooler().LiveBidiBlocks();
-  PBIDI_RESPONSE_CONTAINER responses = nullptr;
-  ASSERT_EQ(spooler_->Bidi(u"GetAll", {u"\\Printer.Consumables"}, &responses),
-            static_cast<DWORD>(ERROR_SUCCESS));
-  ASSERT_NE(responses, nullptr);
+// Each answer of a bidi container as "<request> <result> <schema> = <value>".
+std::vector<std::wstring> AnswerLines(PBIDI_RESPONSE_CONTAINER responses) {
   std::vector<std::wstring> lines;
-  for (DWORD i = 0; i < responses->Count; ++i) {
+  for (DWORD i = 0; responses != nullptr && i < responses->Count; ++i) {
     const BIDI_RESPONSE_DATA& answer = responses->aData[i];
-    std::wstring line = std::to_wstring(answer.dwResult) + L" " + answer.pSchema + L" = ";
+    std::wstring line = std::to_wstring(answer.dwReqNumber) + L" " +
+                        std::to_wstring(answer.dwResult) + L" " +
+                        (answer.pSchema != nullptr ? answer.pSchema : L"(none)") + L" = ";
     switch (answer.data.dwBidiType) {
       case BIDI_ENUM:
       case BIDI_STRING:
@@ -163,20 +143,71 @@ TEST_F(QuietJob, BidiGetAllThroughMonitor2ReturnsThePrintersInkLevels) {
     }
     lines.push_back(line);
   }
-  EXPECT_EQ(lines, (std::vector<std::wstring>{L"0 \\Printer.Consumables.Yellow:Type = Ink",
-                                              L"0 \\Printer.Consumables.Yellow:Color = Yellow",
-                                              L"0 \\Printer.Consumables.Yellow:Installed = true",
-                                              L"0 \\Printer.Consumables.Yellow:Level = 90",
-                                              L"0 \\Printer.Consumables.Magenta:Type = Ink",
-                                              L"0 \\Printer.Consumables.Magenta:Color = Magenta",
-                                              L"0 \\Printer.Consumables.Magenta:Installed = true",
-                                              L"0 \\Printer.Consumables.Magenta:Level = 50",
-                                              L"0 \\Printer.Consumables.Cyan:Type = Ink",
-                                              L"0 \\Printer.Consumables.Cyan:Color = Cyan",
-                                              L"0 \\Printer.Consumables.Cyan:Installed = true",
-                                              L"0 \\Printer.Consumables.Cyan:Level = 0"}));
+  return lines;
+}
+
+// Ink levels through the DLL's MONITOR2 table, beside the simulated port monitor's own bidi
+// entry: the stand-in spoolss.dll offers the allocators the DLL looks up at run time, the levels
+// are the simulated printer's against the model's limit, and a request for both comes back in
+// one container, every block of it the stand-in's and freed once.
+TEST_F(QuietJob, BidiThroughMonitor2AnswersInkLevelsBesideThePortMonitorsOwnAnswers) {
+  WriteSetting(ModelIni(), L"ColorSpits", L"200");
+  sim::Status status;
+  status.yellowSpits = 20000000;    // 90 % of 200 M left
+  status.magentaSpits = 101000000;  // 49.5 %: 50
+  status.cyanSpits = 250000000;     // over the limit
+  printer_->SetStatus(status);
+
+  MONITORINIT init = {sizeof(MONITORINIT), nullptr, nullptr, nullptr, TRUE, nullptr};
+  HANDLE hMonitor = nullptr;
+  LPMONITOR2 table = Monitor().InitializePrintMonitor2(&init, &hMonitor);
+  ASSERT_NE(table, nullptr);
+  ASSERT_EQ(table->cbSize, sizeof(MONITOR2));
+  spooler_ = std::make_unique<sim::Spooler>(table, hMonitor);
+  ASSERT_TRUE(spooler_->OpenPort(U16(kPortName), U16(kPrinterName)));
+  // Once a job has come and gone on the port, the monitor reads the printer between jobs.
+  wchar_t printerName[] = L"Label A";
+  DOC_INFO_1W docInfo = {const_cast<LPWSTR>(L"Labels"), nullptr, nullptr};
+  ASSERT_TRUE(table->pfnStartDocPort(spooler_->PortHandle(), printerName, 1, 1,
+                                     reinterpret_cast<LPBYTE>(&docInfo)));
+  ASSERT_TRUE(table->pfnEndDocPort(spooler_->PortHandle()));
+
+  const LONG blocksBefore = Spooler().LiveBidiBlocks();
+  const LONG badFreesBefore = Spooler().BadBidiFrees();
+  PBIDI_RESPONSE_CONTAINER responses = nullptr;
+  ASSERT_EQ(spooler_->Bidi(u"GetAll", {u"\\Printer.Consumables"}, &responses),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(responses, nullptr);
+  EXPECT_EQ(AnswerLines(responses),
+            (std::vector<std::wstring>{L"41 0 \\Printer.Consumables.Yellow:Type = Ink",
+                                       L"41 0 \\Printer.Consumables.Yellow:Color = Yellow",
+                                       L"41 0 \\Printer.Consumables.Yellow:Installed = true",
+                                       L"41 0 \\Printer.Consumables.Yellow:Level = 90",
+                                       L"41 0 \\Printer.Consumables.Magenta:Type = Ink",
+                                       L"41 0 \\Printer.Consumables.Magenta:Color = Magenta",
+                                       L"41 0 \\Printer.Consumables.Magenta:Installed = true",
+                                       L"41 0 \\Printer.Consumables.Magenta:Level = 50",
+                                       L"41 0 \\Printer.Consumables.Cyan:Type = Ink",
+                                       L"41 0 \\Printer.Consumables.Cyan:Color = Cyan",
+                                       L"41 0 \\Printer.Consumables.Cyan:Installed = true",
+                                       L"41 0 \\Printer.Consumables.Cyan:Level = 0"}));
+  EXPECT_EQ(Spooler().FreeBidiResponseContainer(responses), static_cast<DWORD>(ERROR_SUCCESS));
+
+  // The monitor's ink level and the port monitor's own answer, in one container.
+  responses = nullptr;
+  ASSERT_EQ(spooler_->Bidi(
+                u"Get", {u"\\Printer.Configuration:Memory", u"\\Printer.Consumables.Magenta:Level"},
+                &responses),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(AnswerLines(responses),
+            (std::vector<std::wstring>{L"42 0 \\Printer.Consumables.Magenta:Level = 50",
+                                       L"41 0 \\Printer.Configuration:Memory = USB001"}));
+  ASSERT_EQ(printer_->BidiCalls().size(), 1u);
+  EXPECT_EQ(printer_->BidiCalls()[0].requests,
+            (std::vector<sim::BidiRequest>{{41, u"\\Printer.Configuration:Memory"}}));
   EXPECT_EQ(Spooler().FreeBidiResponseContainer(responses), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(Spooler().LiveBidiBlocks(), blocksBefore);
+  EXPECT_EQ(Spooler().BadBidiFrees(), badFreesBefore) << "every block the stand-in's, freed once";
   EXPECT_EQ(Spooler().OpenHandles(), 0) << "the printer opened for its settings is closed again";
 }
 

@@ -40,6 +40,9 @@ using StandInOpenHandlesFn = LONG(WINAPI*)();
 // Blocks of the bidi allocators (RouterAllocBidiResponseContainer, RouterAllocBidiMem) not yet
 // freed.
 using StandInLiveBidiBlocksFn = LONG(WINAPI*)();
+// Frees of bidi blocks that the allocators never handed out or took back already (each one
+// noticed and not performed).
+using StandInBadBidiFreesFn = LONG(WINAPI*)();
 // The session every job comes from, as SplIsSessionZero tells it (only 0 matters).
 using StandInSetJobSessionFn = void(WINAPI*)(DWORD sessionId);
 // Copies up to `capacity` recorded SplPromptUIInUsersSession calls, oldest first; returns how many

@@ -1,10 +1,11 @@
 // A stand-in spoolss.dll for the Windows test host: the five spooler functions the monitor imports,
 // over printers that the host registers, and a record of the job controls the monitor sends; the
 // allocators for bidi answers that the monitor looks up at run time, with a count of the blocks
-// not yet freed; and the two functions by which a spooler in session 0 asks the job's owner, which
-// the monitor also looks up at run time. Wine loads it from the host's folder instead of its
-// builtin one when WINEDLLOVERRIDES has spoolss=n. Built a second time without the session
-// functions in its exports, it is a spooler that cannot reach the job's owner.
+// not yet freed and of the frees of blocks they never handed out (or took back already); and the
+// two functions by which a spooler in session 0 asks the job's owner, which the monitor also looks
+// up at run time. Wine loads it from the host's folder instead of its builtin one when
+// WINEDLLOVERRIDES has spoolss=n. Built a second time without the session functions in its exports,
+// it is a spooler that cannot reach the job's owner.
 #include <algorithm>
 #include <cstddef>
 #include <memory>
@@ -33,6 +34,7 @@ std::vector<Printer> printers;
 std::vector<PrinterHandle*> handles;
 std::vector<StandInSetJobCall> setJobCalls;
 std::vector<void*> bidiBlocks;
+LONG badBidiFrees = 0;  // frees of blocks not handed out, or handed back already
 DWORD jobSession = 1;
 std::vector<StandInPromptCall> promptCalls;
 
@@ -311,7 +313,8 @@ VOID WINAPI RouterFreeBidiMem(PVOID pMemPointer) {
     Locked locked;
     auto it = std::find(bidiBlocks.begin(), bidiBlocks.end(), pMemPointer);
     if (it == bidiBlocks.end()) {
-      return;  // not ours, or freed already
+      ++badBidiFrees;  // not ours, or freed already: noticed, not performed
+      return;
     }
     bidiBlocks.erase(it);
   }
@@ -438,6 +441,11 @@ LONG WINAPI StandInOpenHandles() {
 LONG WINAPI StandInLiveBidiBlocks() {
   Locked locked;
   return static_cast<LONG>(bidiBlocks.size());
+}
+
+LONG WINAPI StandInBadBidiFrees() {
+  Locked locked;
+  return badBidiFrees;
 }
 
 }  // extern "C"
