@@ -116,6 +116,7 @@ bool FindStandInSpooler() {
       !Resolve(spooler.module, "StandInLiveBidiBlocks", &spooler.LiveBidiBlocks) ||
       !Resolve(spooler.module, "StandInSetJobSession", &spooler.SetJobSession) ||
       !Resolve(spooler.module, "StandInPromptCalls", &spooler.PromptCalls) ||
+      !Resolve(spooler.module, "StandInAnswerOwners", &spooler.AnswerOwners) ||
       !Resolve(spooler.module, "RouterFreeBidiResponseContainer",
                &spooler.FreeBidiResponseContainer)) {
     std::fprintf(stderr,

@@ -32,6 +32,7 @@ struct StandInSpooler {
   StandInLiveBidiBlocksFn LiveBidiBlocks;
   StandInSetJobSessionFn SetJobSession;
   StandInPromptCallsFn PromptCalls;
+  StandInAnswerOwnersFn AnswerOwners;
   DWORD(WINAPI* FreeBidiResponseContainer)(PBIDI_RESPONSE_CONTAINER pData);
   bool offersSessionPrompts;  // it exports SplIsSessionZero and SplPromptUIInUsersSession
 };

@@ -35,6 +35,7 @@ std::vector<StandInSetJobCall> setJobCalls;
 std::vector<void*> bidiBlocks;
 DWORD jobSession = 1;
 std::vector<StandInPromptCall> promptCalls;
+DWORD ownersAnswer = 0;  // 0: the owner's boxes are shown on the display
 
 class Locked {
  public:
@@ -375,6 +376,19 @@ BOOL WINAPI SplPromptUIInUsersSession(HANDLE hPrinter, DWORD JobId, PSHOWUIPARAM
   call.timeoutSeconds = params.dwTimeout;
   call.wait = params.bWait;
 
+  DWORD scripted = 0;
+  {
+    Locked locked;
+    scripted = ownersAnswer;
+  }
+  if (scripted != 0) {
+    delete box;
+    call.response = params.bWait ? scripted : kAsyncResponse;
+    Locked locked;
+    promptCalls.push_back(call);
+    *pResponse = call.response;
+    return TRUE;
+  }
   HANDLE thread = CreateThread(nullptr, 0, ShowOwnersBox, box, 0, nullptr);
   if (thread == nullptr) {
     delete box;
@@ -402,6 +416,12 @@ void WINAPI StandInReset() {
   setJobCalls.clear();
   promptCalls.clear();
   jobSession = 1;
+  ownersAnswer = 0;
+}
+
+void WINAPI StandInAnswerOwners(DWORD answer) {
+  Locked locked;
+  ownersAnswer = answer;
 }
 
 BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR driverPath) {
