@@ -26,7 +26,7 @@ class TwoPrinters : public WineJobTest {
     char temp[MAX_PATH];
     const std::string driverFolder =
         std::string(temp, GetTempPathA(MAX_PATH, temp)) + "langmon-driver";
-    const std::string driverPath = sim::DriverPathIn(driverFolder);
+    const std::u16string driverPath = sim::DriverPathIn(driverFolder);
     ASSERT_TRUE(Spooler().AddPrinter(kQuietPrinter, kQuietPort,
                                      std::wstring(driverPath.begin(), driverPath.end()).c_str()));
     std::error_code ignored;
