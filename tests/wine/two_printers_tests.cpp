@@ -64,14 +64,20 @@ class TwoPrinters : public WineJobTest {
                                              reinterpret_cast<LPBYTE>(&docInfo));
   }
 
-  // The preamble first, then the label, whose header runs the check. TRUE when all went out.
+  // The preamble first, then the label, whose header runs the check; what a write leaves is
+  // offered again, as the spooler does. TRUE when all went out.
   BOOL Write(bool quiet, std::vector<BYTE> data) const {
-    DWORD written = 0;
-    return monitor_->Monitor.pfnWritePort(Port(quiet), data.data(), sim::kJobPreambleSize,
-                                          &written) &&
-           monitor_->Monitor.pfnWritePort(Port(quiet), data.data() + sim::kJobPreambleSize,
-                                          static_cast<DWORD>(data.size()) - sim::kJobPreambleSize,
-                                          &written);
+    for (DWORD sent = 0; sent < data.size();) {
+      const DWORD offer =
+          sent == 0 ? sim::kJobPreambleSize : static_cast<DWORD>(data.size()) - sent;
+      DWORD written = 0;
+      if (!monitor_->Monitor.pfnWritePort(Port(quiet), data.data() + sent, offer, &written) ||
+          written == 0) {
+        return FALSE;
+      }
+      sent += written;
+    }
+    return TRUE;
   }
 
   std::shared_ptr<sim::SimPrinter> quiet_;
