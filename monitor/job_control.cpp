@@ -30,11 +30,12 @@ bool SkipsHeaderScan(const IniPort* pIniPort, const DOC_INFO_1W* pDocInfo) {
 }
 
 // Tells the user once that the printer cannot be reached; later failures stay silent until a
-// job starts again. The flag is set even when quiet mode swallows the box.
-void WarnOnFailedStart(const IniJob* pIniJob, LPCWSTR pszPrinterName) {
+// job starts again. The flag is set even when quiet mode swallows the box. The box follows the
+// quiet mode this start read, fShowPrompts.
+void WarnOnFailedStart(const IniJob* pIniJob, BOOL fShowPrompts, LPCWSTR pszPrinterName) {
   if (!fWarnedOnFailedStart.load()) {
-    OemPtrMessageBoxForJob(pIniJob, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION), pszPrinterName,
-                           kFailedStartBoxType);
+    OemPtrMessageBoxForStart(pIniJob, fShowPrompts, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION),
+                             pszPrinterName, kFailedStartBoxType);
     LogMessage(LOG_ERROR, "**** LANGMON: WARN and set fWarnedOnFailedStart\n");
     fWarnedOnFailedStart = TRUE;
   } else {
@@ -115,8 +116,12 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
   // Without a record of our own the job is not held up: it starts at the port monitor like any
   // other, but nothing is listed, so the write path sends its data without the check.
   IniJob* pIniJob = CreateJobRecord(pszPrinterName, JobId);
-  // Without a printer to ask, prompts are shown, as when its settings cannot be found.
-  LoadQuietModeSetting(pIniJob != nullptr ? pIniJob->hPrinter : nullptr);
+  // Without a printer to ask, prompts are shown, as when its settings cannot be found. The job
+  // keeps what its own printer says: other jobs starting meanwhile change only fShowUI.
+  const BOOL fShowPrompts = LoadQuietModeSetting(pIniJob != nullptr ? pIniJob->hPrinter : nullptr);
+  if (pIniJob != nullptr) {
+    pIniJob->prompts = fShowPrompts ? JobPrompts::Shown : JobPrompts::Quiet;
+  }
 
   const BOOL fStarted =
       pIniPort->PortMonitor.pfnStartDocPort(pIniPort->hPort, pszPrinterName, JobId, 1, pDocInfo);
@@ -124,7 +129,7 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
     // The port monitor's reason is what the spooler gets, whatever the box and clean-up do.
     const DWORD dwError = GetLastError();
     ClearPortStatus(pIniPort, PORT_IN_JOB);
-    WarnOnFailedStart(pIniJob, pszPrinterName);
+    WarnOnFailedStart(pIniJob, fShowPrompts, pszPrinterName);
     LogMessage(LOG_ERROR, "**** LANGMON: pfnStartDocPort FAILED\n");
     if (pIniJob != nullptr) {
       FreeJobRecord(pIniJob);

@@ -28,11 +28,18 @@ struct JobHeaderPattern {
 // The bidi entry of a port monitor's MONITOR2 table.
 using SendRecvBidiFn = decltype(MONITOR2::pfnSendRecvBidiDataFromPort);
 
+// Quiet mode as a job's start read it from the job's printer. A record no start has read it for
+// (all zero) has the setting of the most recent start, as a question without a job has.
+enum class JobPrompts : DWORD { AsLastStart = 0, Shown, Quiet };
+
 struct IniJob {
   IniJob* pNext;
   LPWSTR pszPrinterName;  // points at the copy stored right behind the record
   HANDLE hPrinter;
   DWORD JobId;
+  // Set by the start before the job is listed, then only read: every question of the job and of
+  // its pre-job checks follows it, whatever other printers' jobs start meanwhile.
+  JobPrompts prompts;
 };
 
 // One zero-filled block per open port; the spooler's handle for the port.
@@ -88,7 +95,9 @@ inline bool IsPortHandle(HANDLE handle) {
 extern CRITICAL_SECTION SpoolerSection;
 extern IniPort* pIniFirstPort;
 extern HINSTANCE hInst;
-// Written without the lock from any spooler thread.
+// Written without the lock from any spooler thread. fWarnedOnFailedStart limits the notice of a
+// failed start for the whole monitor; fShowUI is the quiet-mode setting of the most recent start,
+// for questions that belong to no job (a job's own are in its record).
 extern std::atomic<BOOL> fWarnedOnFailedStart;
 extern std::atomic<BOOL> fShowUI;
 extern MONITOREX MonitorTable;

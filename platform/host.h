@@ -154,6 +154,9 @@ void SetProcessSession(DWORD sessionId);
 void OfferSessionPrompts(bool offer);
 // The session every job was submitted from, as SplIsSessionZero tells: 1 after Reset.
 void SetJobSession(DWORD sessionId);
+// Makes SplIsSessionZero fail with this error (0, after Reset: it answers), as a spooler does
+// that no longer knows the job.
+void FailSessionQuery(DWORD error);
 // The person in the job owner's session, meeting a box that SplPromptUIInUsersSession shows
 // there: answers `answerAfterMs` later with the answer the sources above give, unless the box's
 // time-out is up first (IDTIMEOUT at the time-out, no answer taken); or, with a `failError`,

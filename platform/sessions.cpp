@@ -11,6 +11,7 @@ struct SessionsState {
   std::mutex mutex;
   DWORD processSession = 1;
   DWORD jobSession = 1;
+  DWORD sessionQueryError = 0;
   host::JobOwner owner;
 };
 
@@ -29,6 +30,7 @@ void ResetSessions() {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.processSession = 1;
     state.jobSession = 1;
+    state.sessionQueryError = 0;
     state.owner = host::JobOwner{};
   }
   host::OfferSessionPrompts(false);
@@ -56,6 +58,9 @@ DWORD WINAPI SplIsSessionZero(HANDLE hPrinter, DWORD JobId, BOOL* pIsSessionZero
   }
   SessionsState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.sessionQueryError != 0) {
+    return state.sessionQueryError;
+  }
   *pIsSessionZero = state.jobSession == 0 ? TRUE : FALSE;
   return ERROR_SUCCESS;
 }
@@ -118,6 +123,12 @@ void SetJobSession(DWORD sessionId) {
   SessionsState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.jobSession = sessionId;
+}
+
+void FailSessionQuery(DWORD error) {
+  SessionsState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.sessionQueryError = error;
 }
 
 void SetJobOwner(const JobOwner& owner) {

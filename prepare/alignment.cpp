@@ -5,6 +5,7 @@
 #include "printer/commands.h"
 #include "printer/print_file.h"
 #include "printer/status_reader.h"
+#include "settings/message_box.h"
 #include "settings/print_data.h"
 
 namespace {
@@ -38,7 +39,8 @@ BOOL OemPtrAlignPrinter(IniPort* pIniPort, IniJob* pIniJob, DWORD dwCartType) {
     }
     Sleep(kAlignPrintSettlePauseMs);
     LogMessage(LOG_TRACE, " ** Getting NVRAM Data after alignment print\n");
-    if (!WaitForPrinterStatus(pIniPort, &status, kAlignStatusTimeoutMs, TRUE)) {
+    // The progress dialog is part of the job's prompts: none in its quiet mode.
+    if (!WaitForPrinterStatus(pIniPort, &status, kAlignStatusTimeoutMs, PromptsShownFor(pIniJob))) {
       LogMessage(LOG_INFORM, "UNABLE TO GET ALIGNMENT VALUES\n");
       return FALSE;
     }

@@ -20,7 +20,8 @@ int UnableToDisplay() {
 }
 
 // Resolves the text and caption, then asks by the route that reaches a person.
-int AskQuestion(const IniJob* pIniJob, HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
+int AskQuestion(const IniJob* pIniJob, BOOL fShow, HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption,
+                UINT uType) {
   LogMessage(LOG_TRACE, "OemPtrMessageBox() Called\n");
 
   if (pszText == nullptr) {
@@ -52,7 +53,7 @@ int AskQuestion(const IniJob* pIniJob, HWND hWnd, LPCWSTR pszText, LPCWSTR pszCa
   }
 
   int result = 0;
-  if (fShowUI.load()) {
+  if (fShow) {
     result = ShowPrompt(pIniJob, hWnd, uTextId, pszText, pszCaption, uType);
   } else {
     LogMessage(LOG_TRACE, "OemPtrMessageBox() BYPASSED\n");
@@ -64,10 +65,22 @@ int AskQuestion(const IniJob* pIniJob, HWND hWnd, LPCWSTR pszText, LPCWSTR pszCa
 
 }  // namespace
 
+BOOL PromptsShownFor(const IniJob* pIniJob) {
+  if (pIniJob == nullptr || pIniJob->prompts == JobPrompts::AsLastStart) {
+    return fShowUI.load();
+  }
+  return pIniJob->prompts == JobPrompts::Shown ? TRUE : FALSE;
+}
+
 int OemPtrMessageBox(HWND hWnd, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
-  return AskQuestion(nullptr, hWnd, pszText, pszCaption, uType);
+  return AskQuestion(nullptr, fShowUI.load(), hWnd, pszText, pszCaption, uType);
 }
 
 int OemPtrMessageBoxForJob(const IniJob* pIniJob, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType) {
-  return AskQuestion(pIniJob, nullptr, pszText, pszCaption, uType);
+  return AskQuestion(pIniJob, PromptsShownFor(pIniJob), nullptr, pszText, pszCaption, uType);
+}
+
+int OemPtrMessageBoxForStart(const IniJob* pIniJob, BOOL fShow, LPCWSTR pszText, LPCWSTR pszCaption,
+                             UINT uType) {
+  return AskQuestion(pIniJob, fShow, nullptr, pszText, pszCaption, uType);
 }

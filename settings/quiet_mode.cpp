@@ -5,17 +5,18 @@
 #include "settings/settings_keys.h"
 #include "settings/settings_paths.h"
 
-void LoadQuietModeSetting(HANDLE hPrinter) {
-  // Prompts stay on unless this printer's settings say otherwise.
-  fShowUI = TRUE;
+namespace {
 
+BOOL ReadShowUi(HANDLE hPrinter) {
+  // Prompts stay on unless this printer's settings say otherwise.
   LPWSTR pszPath = GetModelSettingsPath(hPrinter);
   if (pszPath == nullptr) {
-    return;
+    return TRUE;
   }
 
+  BOOL fShow = TRUE;
   if (GetPrivateProfileIntW(kSettingsSection, kKeyShowUi, kDefaultShowUi, pszPath) == 0) {
-    fShowUI = FALSE;
+    fShow = FALSE;
     LogMessage(LOG_TRACE, "*** ******************** ***\n");
     LogMessage(LOG_TRACE, "*** Quiet Mode Requested ***\n");
   } else {
@@ -23,4 +24,14 @@ void LoadQuietModeSetting(HANDLE hPrinter) {
   }
 
   GlobalFree(pszPath);
+  return fShow;
+}
+
+}  // namespace
+
+BOOL LoadQuietModeSetting(HANDLE hPrinter) {
+  // Stored once, so that a question without a job on another thread never sees a passing value.
+  const BOOL fShow = ReadShowUi(hPrinter);
+  fShowUI = fShow;
+  return fShow;
 }

@@ -292,6 +292,37 @@ TEST_F(PreJobCheckTest, RefusedCartridgeEmptyCommandLeavesOnlyTheChangeAndSkipsA
   EXPECT_FALSE(Logged(Warning("3 questions went unanswered: giving up\n")));
 }
 
+// Only unanswered questions count towards the bound of a loop that an answer alone ends: No at
+// 470 without the command, and OK at 453, each more often than the bound, keep the loop going.
+TEST_F(PreJobCheckTest, AnsweredQuestionsNeverEndALoopThatAnAnswerEnds) {
+  sim::Status status;
+  status.yellowSpits = 900 * kMillion;
+  Report(status);
+  printer_->QueueWrites({sim::WriteOutcome{}, sim::WriteOutcome{sim::WriteFault::Fail, 0}});
+  QueueFreshCartridge(0);
+  host::QueueAnswers({IDNO, IDNO, IDNO, IDNO, IDYES, IDOK, IDOK});  // 470 x 5, 427, 443
+  EXPECT_TRUE(Print(1).writeFailed);
+  EXPECT_EQ(Boxes(), (std::vector<unsigned>{470, 470, 470, 470, 470, 427, 443}));
+  EXPECT_EQ(printer_->Commands(),
+            (std::vector<Command>{Command::CartridgeChangeStart, Command::CartridgeChangeEnd}));
+
+  ClearBoxes();
+  printer_->ClearEvents();
+  status.yellowSpits = 1000;
+  status.newCart = 1;
+  Report(status);
+  sim::AlignmentResult bad;
+  bad.markA = bad.markB = '(';
+  printer_->QueueAlignmentResults({bad, bad, bad, bad, bad});
+  // 400, 453 x 5 (the last one Cancel), 443
+  host::QueueAnswers({IDYES, IDOK, IDOK, IDOK, IDOK, IDCANCEL, IDOK});
+  EXPECT_TRUE(Print(1, 600, 2).writeFailed);
+  EXPECT_EQ(Boxes(), (std::vector<unsigned>{400, 453, 453, 453, 453, 453, 443}));
+  EXPECT_EQ(printer_->AlignmentPrints().size(), 5u);
+  EXPECT_EQ(printer_->Commands(), std::vector<Command>{Command::AlignmentFinish});
+  EXPECT_FALSE(Logged(Warning("3 questions went unanswered: giving up\n")));
+}
+
 TEST_F(PreJobCheckTest, ChangingAnEmptyCartridgeResetsTheWarnLevelAndAlignsTheNewOne) {
   WriteText(PrinterIni(), "[settings]\nWarnLevelColor=4\n");
   sim::Status status;
@@ -422,6 +453,13 @@ INSTANTIATE_TEST_SUITE_P(
                    {469, 427, 450, 427, 450},
                    true,
                    false},
+        // Answers are not counted: OK at 445 more often than the bound goes on changing.
+        ChangeCase{"InvalidOkPastTheBoundThenCancel",
+                   0x10,
+                   {IDOK, IDOK, IDOK, IDOK, IDOK, IDOK, IDOK, IDOK, IDOK, IDCANCEL},
+                   {469, 427, 445, 427, 445, 427, 445, 427, 445, 427, 445},
+                   true,
+                   false},
         ChangeCase{"NoStatusCancel", 0, {IDOK, IDCANCEL}, {469, 427, 464}, false, false},
         ChangeCase{"InvalidUnanswered", 0x10, {}, {469, 427, 445, 427, 445, 427, 445}, false, true},
         ChangeCase{"MissingUnanswered", 0x20, {}, {469, 427, 450, 427, 450, 427, 450}, false, true},
@@ -450,23 +488,6 @@ TEST_F(PreJobCheckTest, StatusLostDuringACartridgeChangeIsNeverStoredAndThePassI
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 427, 464, 427}));
   EXPECT_EQ(PrinterSetting(u"YellowSpits"), 777);
   EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 1);
-}
-
-// Quiet mode is one switch for the whole module: another printer's job that starts in quiet mode
-// while 469 is up silences the rest of this change. The instructions are then not shown, but the
-// printer still gets both commands.
-TEST_F(PreJobCheckTest, QuietModeDuringAChangeSkipsTheInstructionsButNotTheCommands) {
-  sim::Status status;
-  status.magentaSpits = 480 * kMillion;
-  Report(status);
-  QueueFreshCartridge(0);
-  AnswerEach({{469, {IDYES}}}, [](unsigned, int) { fShowUI = FALSE; });
-  EXPECT_FALSE(Print(1).writeFailed);
-  EXPECT_EQ(Boxes(), std::vector<unsigned>{469});
-  EXPECT_EQ(printer_->Commands(),
-            (std::vector<Command>{Command::CartridgeChangeStart, Command::CartridgeChangeEnd}));
-  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 1);
-  EXPECT_EQ(PrinterSetting(u"PrintCounter"), 1);
 }
 
 TEST_F(PreJobCheckTest, AlignmentRunsForANewCartridgeAndTheJobIsRestarted) {
@@ -608,6 +629,153 @@ TEST_F(PreJobCheckTest, InvalidMarksInQuietModeKeepTheDefaultsAfterAFewAttempts)
   EXPECT_FALSE(Logged(Inform(" ** JOB FAILED: Failed to align carts\n")));
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), 1);
   EXPECT_TRUE(host::MessageBoxes().empty());
+}
+
+// ---- Two printers on two ports, "Label B" in quiet mode --------------------------------------
+
+// The hook of a port monitor that runs something of the test's while it starts a job, then
+// refuses it.
+std::function<void()> gWhileStarting;
+BOOL WINAPI RefuseStartAfterHook(HANDLE, LPWSTR, DWORD, DWORD, LPBYTE) {
+  gWhileStarting();
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+class TwoPrintersTest : public PreJobCheckTest {
+ protected:
+  void SetUp() override {
+    PreJobCheckTest::SetUp();
+    quiet_ = sim::AddPrinter(u"USB002");
+    quiet_->SetSpitsPerByte(0, 0, 0);
+    sim::RegisterPrinter(u"Label B", DriverFolder().string());
+    const std::filesystem::path folder = AppDataFolder() / "VMT" / "Drivers" / "Label B";
+    std::filesystem::create_directories(folder);
+    WriteText(folder / "VM_lp250.ini", "[settings]\nSHOW_UI=0\n");
+    quietSpooler_ = std::make_unique<sim::Spooler>(monitor_);
+    ASSERT_TRUE(quietSpooler_->OpenPort(u"USB002", u"Label B"));
+  }
+
+  void TearDown() override {
+    if (quietSpooler_ && quietSpooler_->PortHandle() != nullptr) {
+      quietSpooler_->ClosePort();
+    }
+    quietSpooler_.reset();
+    gWhileStarting = nullptr;
+    PreJobCheckTest::TearDown();
+  }
+
+  HANDLE Port(bool quiet) const {
+    return quiet ? quietSpooler_->PortHandle() : spooler_->PortHandle();
+  }
+
+  // A job's start on the quiet printer's port or the other one, as the spooler makes it.
+  BOOL Start(bool quiet, DWORD jobId) const {
+    std::u16string printer = quiet ? u"Label B" : u"Label A";
+    std::u16string document = u"Labels";
+    DOC_INFO_1W docInfo = {document.data(), nullptr, nullptr};
+    return PJLMonStartDocPort(Port(quiet), printer.data(), jobId, 1,
+                              reinterpret_cast<LPBYTE>(&docInfo));
+  }
+
+  // The job's data, the preamble first: the label's header runs the pre-job check. TRUE when
+  // every byte went out.
+  BOOL Write(bool quiet, DWORD jobId) const {
+    std::vector<BYTE> data = sim::MakeJobData(1, 600, jobId);
+    DWORD written = 0;
+    if (!PJLWritePort(Port(quiet), data.data(), sim::kJobPreambleSize, &written)) {
+      return FALSE;
+    }
+    const DWORD rest = static_cast<DWORD>(data.size()) - sim::kJobPreambleSize;
+    return PJLWritePort(Port(quiet), data.data() + sim::kJobPreambleSize, rest, &written);
+  }
+
+  // Both printers report low ink and a new cartridge to be aligned.
+  void ReportLowInkAndNewCartridge() {
+    sim::Status status;
+    status.magentaSpits = 480 * kMillion;
+    status.newCart = 1;
+    Report(status);
+    quiet_->SetStatus(status);
+  }
+
+  std::filesystem::path QuietPrinterIni() const {
+    return AppDataFolder() / "VMT" / "Drivers" / "Label B" / "Label B.ini";
+  }
+
+  int QuietPrinterSetting(const char16_t* key) const {
+    std::u16string file;
+    for (char c : QuietPrinterIni().string()) {
+      file.push_back(static_cast<char16_t>(c));
+    }
+    return static_cast<int>(GetPrivateProfileIntW(u"settings", key, -999, file.c_str()));
+  }
+
+  std::shared_ptr<sim::SimPrinter> quiet_;
+  std::unique_ptr<sim::Spooler> quietSpooler_;
+};
+
+// Whichever printer's job started last, each check asks as its own printer says: the quiet one
+// nothing (no box, no progress dialog), the other its questions as usual.
+TEST_F(TwoPrintersTest, EachJobsChecksFollowItsOwnPrintersQuietMode) {
+  for (const bool quietStartsLast : {true, false}) {
+    SCOPED_TRACE(quietStartsLast ? "quiet printer's job started last" : "quiet one first");
+    ClearBoxes();
+    const size_t dialogsBefore = host::Dialogs().size();
+    host::ClearSetJobCalls();
+    ReportLowInkAndNewCartridge();
+    WriteText(PrinterIni(), "[settings]\n");
+    WriteText(QuietPrinterIni(), "[settings]\n");
+    const DWORD shownJob = quietStartsLast ? 1 : 3;
+    const DWORD quietJob = shownJob + 1;
+    ASSERT_TRUE(Start(!quietStartsLast, quietStartsLast ? shownJob : quietJob));
+    ASSERT_TRUE(Start(quietStartsLast, quietStartsLast ? quietJob : shownJob));
+    host::QueueAnswers({IDNO, IDYES, IDOK});  // 469, 400, 443
+    // Both jobs are stopped, to be sent again for the new alignment values.
+    EXPECT_FALSE(Write(false, shownJob));
+    EXPECT_FALSE(Write(true, quietJob));
+    EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 400, 443}));
+    EXPECT_EQ(host::Dialogs().size() - dialogsBefore, 1u) << "only the shown printer's alignment";
+    EXPECT_EQ(DeletedJobs(), (std::vector<DWORD>{shownJob, quietJob}));
+    EXPECT_EQ(QuietPrinterSetting(u"WarnLevelColor"), 2) << "warned, without a box";
+    EXPECT_TRUE(PJLMonEndDocPort(Port(false)));
+    EXPECT_TRUE(PJLMonEndDocPort(Port(true)));
+  }
+  EXPECT_EQ(printer_->AlignmentPrints().size(), 2u);
+  EXPECT_EQ(quiet_->AlignmentPrints().size(), 2u);
+  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 2);
+}
+
+// Another printer's quiet job that starts while 469 is up leaves the rest of this change asked.
+TEST_F(TwoPrintersTest, QuietJobStartingDuringAChangeLeavesItsInstructionsShown) {
+  sim::Status status;
+  status.magentaSpits = 480 * kMillion;
+  Report(status);
+  QueueFreshCartridge(0);
+  AnswerEach({{469, {IDYES}}, {427, {IDOK}}}, [this](unsigned id, int) {
+    if (id == 469) {
+      EXPECT_TRUE(Start(true, 9));
+    }
+  });
+  EXPECT_FALSE(Print(1).writeFailed);
+  EXPECT_EQ(Boxes(), (std::vector<unsigned>{469, 427}));
+  EXPECT_EQ(printer_->Commands(),
+            (std::vector<Command>{Command::CartridgeChangeStart, Command::CartridgeChangeEnd}));
+  EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 1);
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), 1);
+  EXPECT_TRUE(PJLMonEndDocPort(Port(true)));
+}
+
+// The notice of a failed start follows that start's own setting, even when another printer's
+// job starts between the setting's read and the notice.
+TEST_F(TwoPrintersTest, FailedStartOfTheQuietPrinterGivesNoNotice) {
+  static_cast<IniPort*>(Port(true))->PortMonitor.pfnStartDocPort = RefuseStartAfterHook;
+  gWhileStarting = [this] { EXPECT_TRUE(Start(false, 1)); };
+  EXPECT_FALSE(Start(true, 2));
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(fWarnedOnFailedStart.load()) << "counted as warned all the same";
+  EXPECT_TRUE(Write(false, 1));
+  EXPECT_TRUE(PJLMonEndDocPort(Port(false)));
 }
 
 // ---- Quiet mode: nobody is asked, so the printer alone ends each wait -------------------------

@@ -117,6 +117,7 @@ bool FindStandInSpooler() {
       !Resolve(spooler.module, "StandInBadBidiFrees", &spooler.BadBidiFrees) ||
       !Resolve(spooler.module, "StandInSetJobSession", &spooler.SetJobSession) ||
       !Resolve(spooler.module, "StandInPromptCalls", &spooler.PromptCalls) ||
+      !Resolve(spooler.module, "StandInAnswerOwners", &spooler.AnswerOwners) ||
       !Resolve(spooler.module, "RouterFreeBidiResponseContainer",
                &spooler.FreeBidiResponseContainer)) {
     std::fprintf(stderr,

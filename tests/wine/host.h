@@ -33,6 +33,7 @@ struct StandInSpooler {
   StandInBadBidiFreesFn BadBidiFrees;
   StandInSetJobSessionFn SetJobSession;
   StandInPromptCallsFn PromptCalls;
+  StandInAnswerOwnersFn AnswerOwners;
   DWORD(WINAPI* FreeBidiResponseContainer)(PBIDI_RESPONSE_CONTAINER pData);
   bool offersSessionPrompts;  // it exports SplIsSessionZero and SplPromptUIInUsersSession
 };

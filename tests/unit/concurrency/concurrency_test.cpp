@@ -385,6 +385,103 @@ TEST_F(ConcurrencyTest, TwoStartsRacingOnOnePortBothPrintOneAfterTheOther) {
   EXPECT_EQ(host::OpenPrinterHandles(), 0);
 }
 
+// Two printers on two ports, "Label B" in quiet mode. The jobs start one after the other, in
+// either order; then both checks run at once, the other printer's low-ink question up while the
+// quiet printer's check runs beside it. The quiet one asks nothing, the other asks as usual.
+TEST_F(ConcurrencyTest, ChecksRunningAtOnceEachFollowTheirOwnPrintersQuietMode) {
+  const Watchdog watchdog(std::chrono::seconds(120));
+  std::shared_ptr<sim::SimPrinter> printers[2] = {AddPrinter(u"USB001", u"Label A"),
+                                                  AddPrinter(u"USB002", u"Label B")};
+  const std::u16string names[2] = {u"Label A", u"Label B"};
+  const std::filesystem::path folder = AppDataFolder() / "VMT" / "Drivers";
+  std::ofstream(folder / "Label B" / "VM_lp250.ini") << "[settings]\nSHOW_UI=0\n";
+  sim::Spooler spoolers[2] = {sim::Spooler(monitor_), sim::Spooler(monitor_)};
+  ASSERT_TRUE(spoolers[0].OpenPort(u"USB001", names[0]));
+  ASSERT_TRUE(spoolers[1].OpenPort(u"USB002", names[1]));
+  sim::Status lowInk;
+  lowInk.magentaSpits = 480000000;
+
+  for (const int quietStartsAs : {1, 0}) {
+    SCOPED_TRACE(quietStartsAs == 1 ? "quiet printer's job started last" : "quiet one first");
+    host::ClearMessageBoxes();
+    for (int p = 0; p < 2; ++p) {
+      printers[p]->SetStatus(lowInk);
+      printers[p]->ClearEvents();
+      std::ofstream(folder / host::NativePath(names[p]) / host::NativePath(names[p] + u".ini"))
+          << "[settings]\n";
+    }
+    std::atomic<bool> quietChecked{false};
+    std::atomic<bool> askedBesideIt{false};
+    host::SetAnswerer([&](const host::MessageBoxRecord&) {
+      // The question stays up until the quiet printer's check has run beside it.
+      for (int i = 0; i < 20000 && !quietChecked; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      askedBesideIt = quietChecked.load();
+      return IDNO;
+    });
+    std::atomic<int> turn{0};
+    std::barrier started(2);
+    BOOL printed[2] = {FALSE, FALSE};
+    std::vector<BYTE> data[2];
+    std::thread threads[2];
+    for (int p = 0; p < 2; ++p) {
+      const sim::Job job = MakeJob(names[p], static_cast<DWORD>(p + 1), 1, 77 + p);
+      data[p] = job.data;
+      threads[p] = std::thread([&, p, job] {
+        const HANDLE port = spoolers[p].PortHandle();
+        const int myTurn = p == 1 ? quietStartsAs : 1 - quietStartsAs;
+        while (turn.load() != myTurn) {
+          std::this_thread::yield();
+        }
+        std::u16string printer = job.printerName;
+        std::u16string document = job.documentName;
+        DOC_INFO_1W docInfo = {document.data(), nullptr, nullptr};
+        const BOOL fStarted = PJLMonStartDocPort(port, printer.data(), job.jobId, 1,
+                                                 reinterpret_cast<LPBYTE>(&docInfo));
+        ++turn;
+        started.arrive_and_wait();
+        if (!fStarted) {
+          return;
+        }
+        std::vector<BYTE> bytes = job.data;
+        DWORD written = 0;
+        printed[p] =
+            PJLWritePort(port, bytes.data(), sim::kJobPreambleSize, &written) &&
+            PJLWritePort(port, bytes.data() + sim::kJobPreambleSize,
+                         static_cast<DWORD>(bytes.size()) - sim::kJobPreambleSize, &written);
+        if (p == 1) {
+          quietChecked = true;
+        }
+        PJLMonEndDocPort(port);
+      });
+    }
+    for (std::thread& thread : threads) {
+      thread.join();
+    }
+    host::SetAnswerer(nullptr);
+
+    EXPECT_TRUE(printed[0] && printed[1]);
+    const std::vector<host::MessageBoxRecord> boxes = host::MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].textId, 469u);
+    EXPECT_EQ(boxes[0].caption, u"Label A");
+    EXPECT_TRUE(askedBesideIt.load()) << "the question was not up while the quiet check ran";
+    for (int p = 0; p < 2; ++p) {
+      EXPECT_EQ(printers[p]->JobData(), data[p]) << "printer " << p;
+      const std::string ini =
+          (folder / host::NativePath(names[p]) / host::NativePath(names[p] + u".ini")).string();
+      const std::u16string wideIni(ini.begin(), ini.end());
+      EXPECT_EQ(GetPrivateProfileIntW(u"settings", u"WarnLevelColor", 0, wideIni.c_str()), 2u)
+          << "printer " << p << " warned, with or without a box";
+    }
+  }
+  spoolers[0].ClosePort();
+  spoolers[1].ClosePort();
+  EXPECT_EQ(LeakedAllocations(), 0);
+  EXPECT_EQ(host::OpenPrinterHandles(), 0);
+}
+
 TEST_F(ConcurrencyTest, LogFileWrittenByManyThreadsHoldsOnlyWholeLines) {
   constexpr int kThreads = 8;
   constexpr int kLines = 150;

@@ -101,6 +101,44 @@ TEST_F(PromptRouteTest, EachSituationTakesTheFirstRouteThatApplies) {
                             "(no job to show it with)\n")});
 }
 
+// A spooler that cannot tell the job's session is no way to its owner: in session 0 nobody is
+// asked, and an interactive process shows the box on its own desktop.
+TEST_F(PromptRouteTest, FailedSessionQueryLeavesTheProcesssOwnRoute) {
+  host::OfferSessionPrompts(true);
+  host::FailSessionQuery(ERROR_INVALID_HANDLE);
+  host::SetProcessSession(0);
+  EXPECT_EQ(AskAboutJob(), 0);
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_EQ(LogLines(), std::vector<std::string>{Warning(
+                            "OemPtrMessageBox(): message 470 not shown: nobody sees session "
+                            "0 (the spooler does not know the job's session)\n")});
+
+  ClearLog();
+  host::SetProcessSession(1);
+  EXPECT_EQ(AskAboutJob(), IDYES);
+  ASSERT_EQ(host::MessageBoxes().size(), 1u);
+  EXPECT_FALSE(host::MessageBoxes()[0].ownersSession);
+  EXPECT_EQ(host::MessageBoxes()[0].textId, 470u);
+  EXPECT_TRUE(LogLines().empty());
+}
+
+// The setting the job's start read outranks the most recent start's, both ways.
+TEST_F(PromptRouteTest, AJobsOwnQuietModeOutranksTheLatestStarts) {
+  host::OfferSessionPrompts(true);
+  job_.prompts = JobPrompts::Quiet;
+  fShowUI = TRUE;
+  EXPECT_EQ(AskAboutJob(), 0);
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  job_.prompts = JobPrompts::Shown;
+  fShowUI = FALSE;
+  EXPECT_EQ(AskAboutJob(), IDYES);
+  ASSERT_EQ(host::MessageBoxes().size(), 1u);
+  EXPECT_TRUE(host::MessageBoxes()[0].ownersSession);
+  // A question without a job still follows the latest start.
+  EXPECT_EQ(OemPtrMessageBox(nullptr, MAKEINTRESOURCEW(472), nullptr, 0x1000), 0);
+  EXPECT_EQ(host::MessageBoxes().size(), 1u);
+}
+
 TEST_F(PromptRouteTest, TheOwnersAnswerTimeOutOrFailureOnTheClock) {
   WriteSettingsFile("Label A", "Label A.ini", "PromptTimeout=30\r\n");
   host::SetProcessSession(0);

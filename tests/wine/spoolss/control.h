@@ -48,3 +48,6 @@ using StandInSetJobSessionFn = void(WINAPI*)(DWORD sessionId);
 // Copies up to `capacity` recorded SplPromptUIInUsersSession calls, oldest first; returns how many
 // were recorded.
 using StandInPromptCallsFn = DWORD(WINAPI*)(StandInPromptCall* calls, DWORD capacity);
+// The answer the job's owner gives at once to every question SplPromptUIInUsersSession brings,
+// without a box on the display; 0 (after Reset) shows each box there for the host to answer.
+using StandInAnswerOwnersFn = void(WINAPI*)(DWORD answer);

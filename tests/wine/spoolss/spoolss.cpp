@@ -37,6 +37,7 @@ std::vector<void*> bidiBlocks;
 LONG badBidiFrees = 0;  // frees of blocks not handed out, or handed back already
 DWORD jobSession = 1;
 std::vector<StandInPromptCall> promptCalls;
+DWORD ownersAnswer = 0;  // 0: the owner's boxes are shown on the display
 
 class Locked {
  public:
@@ -378,6 +379,19 @@ BOOL WINAPI SplPromptUIInUsersSession(HANDLE hPrinter, DWORD JobId, PSHOWUIPARAM
   call.timeoutSeconds = params.dwTimeout;
   call.wait = params.bWait;
 
+  DWORD scripted = 0;
+  {
+    Locked locked;
+    scripted = ownersAnswer;
+  }
+  if (scripted != 0) {
+    delete box;
+    call.response = params.bWait ? scripted : kAsyncResponse;
+    Locked locked;
+    promptCalls.push_back(call);
+    *pResponse = call.response;
+    return TRUE;
+  }
   HANDLE thread = CreateThread(nullptr, 0, ShowOwnersBox, box, 0, nullptr);
   if (thread == nullptr) {
     delete box;
@@ -405,6 +419,12 @@ void WINAPI StandInReset() {
   setJobCalls.clear();
   promptCalls.clear();
   jobSession = 1;
+  ownersAnswer = 0;
+}
+
+void WINAPI StandInAnswerOwners(DWORD answer) {
+  Locked locked;
+  ownersAnswer = answer;
 }
 
 BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR driverPath) {
