@@ -45,3 +45,8 @@ using StandInSetJobSessionFn = void(WINAPI*)(DWORD sessionId);
 // Copies up to `capacity` recorded SplPromptUIInUsersSession calls, oldest first; returns how many
 // were recorded.
 using StandInPromptCallsFn = DWORD(WINAPI*)(StandInPromptCall* calls, DWORD capacity);
+// Called with the text of each question for the job owner's session before it is shown, on the
+// monitor's thread; a non-zero answer is taken as the owner's and nothing is shown. NULL (and
+// StandInReset) shows every question again.
+using StandInPromptHook = DWORD(WINAPI*)(LPCWSTR text);
+using StandInSetPromptHookFn = void(WINAPI*)(StandInPromptHook hook);

@@ -35,6 +35,7 @@ std::vector<StandInSetJobCall> setJobCalls;
 std::vector<void*> bidiBlocks;
 DWORD jobSession = 1;
 std::vector<StandInPromptCall> promptCalls;
+StandInPromptHook promptHook = nullptr;
 
 class Locked {
  public:
@@ -364,6 +365,25 @@ BOOL WINAPI SplPromptUIInUsersSession(HANDLE hPrinter, DWORD JobId, PSHOWUIPARAM
     }
   }
   const MESSAGEBOX_PARAMS& params = pUIParams->MessageBoxParams;
+  StandInPromptHook hook;
+  {
+    Locked locked;
+    hook = promptHook;
+  }
+  const DWORD hookAnswer =
+      hook != nullptr ? hook(params.pMessage != nullptr ? params.pMessage : L"") : 0;
+  if (hookAnswer != 0) {
+    StandInPromptCall call{};
+    call.jobId = JobId;
+    call.style = params.Style;
+    call.timeoutSeconds = params.dwTimeout;
+    call.wait = params.bWait;
+    call.response = hookAnswer;
+    Locked locked;
+    promptCalls.push_back(call);
+    *pResponse = hookAnswer;
+    return TRUE;
+  }
   auto* box = new OwnersBox{params.pTitle != nullptr ? params.pTitle : L"",
                             params.pMessage != nullptr ? params.pMessage : L"", params.Style,
                             params.dwTimeout};
@@ -401,7 +421,13 @@ void WINAPI StandInReset() {
   printers.clear();
   setJobCalls.clear();
   promptCalls.clear();
+  promptHook = nullptr;
   jobSession = 1;
+}
+
+void WINAPI StandInSetPromptHook(StandInPromptHook hook) {
+  Locked locked;
+  promptHook = hook;
 }
 
 BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR driverPath) {
