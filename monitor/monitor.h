@@ -86,10 +86,9 @@ inline bool TestAndSetPortStatus(IniPort* pIniPort, DWORD bits) {
   return (std::atomic_ref<DWORD>(pIniPort->status).fetch_or(bits) & bits) != 0;
 }
 
-// True when the handle is a live port record of ours.
-inline bool IsPortHandle(HANDLE handle) {
-  return handle != nullptr && static_cast<const IniPort*>(handle)->signature == kPortSignature;
-}
+// True when the handle is a port record on the list of open ports (looked up under the lock; a
+// closed handle is never read).
+bool IsPortHandle(HANDLE handle);
 
 // ---- Module-wide state ----------------------------------------------------------------------
 extern CRITICAL_SECTION SpoolerSection;

@@ -78,6 +78,23 @@ IniPort* FindPortRecord(LPCWSTR pszPortName) {
   return nullptr;
 }
 
+bool IsPortHandle(HANDLE handle) {
+  if (handle == nullptr) {
+    return false;
+  }
+  // Compared by address only: a handle already closed points at freed memory.
+  bool fOpen = false;
+  EnterMonitorLock();
+  for (const IniPort* pIniPort = pIniFirstPort; pIniPort != nullptr; pIniPort = pIniPort->pNext) {
+    if (pIniPort == handle) {
+      fOpen = pIniPort->signature == kPortSignature;
+      break;
+    }
+  }
+  LeaveMonitorLock();
+  return fOpen;
+}
+
 void DeletePortRecord(IniPort* pIniPort) {
   if (pIniFirstPort == pIniPort) {
     pIniFirstPort = pIniPort->pNext;
@@ -170,8 +187,8 @@ BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
   if (pEntries == nullptr) {
     SetLastError(ERROR_INVALID_PRINT_MONITOR);
     LogMessage(LOG_INFORM, "**** PjlMon: Invalid port monitors passed to OpenPortEx\n");
-  } else if (pHandle == nullptr) {
-    // Nowhere to hand the port back: refuse before anything is created.
+  } else if (pHandle == nullptr || pszPortName == nullptr || *pszPortName == 0) {
+    // Nowhere to hand the port back, or no port to open: refuse before anything is created.
     SetLastError(ERROR_INVALID_PARAMETER);
   } else {
     EnterMonitorLock();
@@ -238,7 +255,14 @@ BOOL WINAPI PJLMonOpenPortEx2(HANDLE /*hMonitor*/, HANDLE hMonitorPort, LPWSTR p
 
 BOOL WINAPI PJLMonClosePort(HANDLE hPort) {
   LogMessage(LOG_INFORM, "**** PJLMonClosePort Called\n");
-  if (!IsPortHandle(hPort)) {
+  // Found and marked as closing in one step, so that only one close of a handle goes on.
+  EnterMonitorLock();
+  const bool fOpen = IsPortHandle(hPort);
+  if (fOpen) {
+    static_cast<IniPort*>(hPort)->signature = 0;
+  }
+  LeaveMonitorLock();
+  if (!fOpen) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

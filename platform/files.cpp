@@ -1,11 +1,15 @@
 // Files: GetTempPathA, GetTempPath2W, CreateFileA/W with Windows sharing, ReadFile, WriteFile,
 // GetFileSize, SetFilePointer, SetEndOfFile, GetFileInformationByHandle, GetFileAttributesW,
-// the host's file failures and the links a host plants.
+// GetFileType, MoveFileW/MoveFileExW, DeleteFileW, RemoveDirectoryW, the host's file failures
+// and the links a host plants.
 //
 // Windows paths are mapped with host::NativePath. Each handle has its own file position. Sharing
 // is checked between the handles of this process, per file (device and inode): an open is
 // refused with ERROR_SHARING_VIOLATION when it asks for access that an open handle does not
-// share, or does not share the access that an open handle has.
+// share, or does not share the access that an open handle has. Renaming or deleting a name asks
+// for delete access: it is refused the same way while a handle on what the name leads to (a
+// link itself, not its target) does not share delete; a folder with an open handle anywhere
+// below it cannot be renamed (ERROR_ACCESS_DENIED), as on Windows.
 //
 // Links: a symbolic link of this file system stands for both reparse points of Windows, a
 // symbolic link and a junction (a folder link); hard links are what they are. As on Windows, a
@@ -76,6 +80,7 @@ bool InjectedFailure(DWORD error) {
 
 bool WantsRead(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
 bool WantsWrite(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
+bool WantsDelete(DWORD access) { return (access & (DELETE | GENERIC_ALL)) != 0; }
 
 // What a handle is open on: a file, a folder, or a link itself (with the attributes it shows).
 struct OpenedAs {
@@ -86,13 +91,14 @@ struct OpenedAs {
 
 struct FileObject : platform_impl::KernelObject {
   FileObject(int descriptor, DWORD desiredAccess, DWORD shareMode, Identity fileIdentity,
-             OpenedAs openedAs)
+             OpenedAs openedAs, std::string nativePath)
       : KernelObject(ObjectKind::kFile),
         fd(descriptor),
         access(desiredAccess),
         share(shareMode),
         identity(fileIdentity),
-        opened(openedAs) {}
+        opened(openedAs),
+        path(std::move(nativePath)) {}
 
   void OnClose() override {
     {
@@ -118,13 +124,16 @@ struct FileObject : platform_impl::KernelObject {
   const DWORD share;
   const Identity identity;
   const OpenedAs opened;
+  const std::string path;  // native, as opened
 };
 
 bool Conflicts(const FileObject& open, DWORD access, DWORD share) {
   if (WantsRead(access) && !(open.share & FILE_SHARE_READ)) return true;
   if (WantsWrite(access) && !(open.share & FILE_SHARE_WRITE)) return true;
+  if (WantsDelete(access) && !(open.share & FILE_SHARE_DELETE)) return true;
   if (WantsRead(open.access) && !(share & FILE_SHARE_READ)) return true;
   if (WantsWrite(open.access) && !(share & FILE_SHARE_WRITE)) return true;
+  if (WantsDelete(open.access) && !(share & FILE_SHARE_DELETE)) return true;
   return false;
 }
 
@@ -192,9 +201,9 @@ bool SharingAllows(const Identity& identity, DWORD access, DWORD share) {
 
 // Gives an opened descriptor its handle. Called with the sharing table locked.
 HANDLE AddFile(int fd, DWORD access, DWORD share, Identity identity, OpenedAs openedAs,
-               bool reportsExisting) {
+               bool reportsExisting, const std::string& path) {
   FileState& state = State();
-  auto object = std::make_shared<FileObject>(fd, access, share, identity, openedAs);
+  auto object = std::make_shared<FileObject>(fd, access, share, identity, openedAs, path);
   state.open[identity].push_back(object.get());
   const HANDLE handle = platform_impl::AddHandle(std::move(object));
   SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -210,7 +219,8 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
   } else if (WantsWrite(access)) {
     openFlags |= O_WRONLY;
   } else {
-    openFlags |= O_RDONLY;
+    // Opened only to be looked at: a pipe must not hold the open up.
+    openFlags |= O_RDONLY | (WantsRead(access) ? 0 : O_NONBLOCK);
   }
   bool truncate = false;
   switch (disposition) {
@@ -267,7 +277,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
   OpenedAs openedAs;
   openedAs.folder = S_ISDIR(info.st_mode);
   return AddFile(fd, access, share, identity, openedAs,
-                 existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS));
+                 existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS), path);
 }
 
 HANDLE OpenLink(const std::string& path, DWORD access, DWORD share, DWORD disposition,
@@ -294,7 +304,7 @@ HANDLE OpenLink(const std::string& path, DWORD access, DWORD share, DWORD dispos
   OpenedAs openedAs;
   openedAs.link = true;
   openedAs.linkAttributes = attributes;
-  return AddFile(fd, access, share, identity, openedAs, disposition == OPEN_ALWAYS);
+  return AddFile(fd, access, share, identity, openedAs, disposition == OPEN_ALWAYS, path);
 }
 
 std::shared_ptr<FileObject> FindFile(HANDLE handle) {
@@ -646,7 +656,139 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
   return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
+DWORD WINAPI GetFileType(HANDLE hFile) {
+  if (InjectedFailure(ERROR_INVALID_HANDLE)) return FILE_TYPE_UNKNOWN;
+  auto file = FindFile(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  std::lock_guard<std::mutex> lock(file->io);
+  struct stat info;
+  if (file->fd < 0 || fstat(file->fd, &info) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISCHR(info.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_DISK;
+}
+
+namespace {
+
+BOOL FailWith(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+// The name itself, not where a link leads: false (with the last error set) when it is missing.
+bool LookAtName(const std::string& path, struct stat* info) {
+  if (path.empty() || lstat(path.c_str(), info) != 0) {
+    SetLastError(path.empty() ? ERROR_PATH_NOT_FOUND : ErrorOfOpen(errno, path));
+    return false;
+  }
+  return true;
+}
+
+// Whether the item behind a name may be renamed or deleted now: no open handle of it withholds
+// delete sharing. Called with the sharing table locked.
+bool DeleteAllowed(const struct stat& info) {
+  return SharingAllows(Identity{info.st_dev, info.st_ino}, DELETE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+// Whether any handle is open on something below the folder. Called with the sharing table locked.
+bool OpenBelow(const std::string& folder) {
+  const std::string prefix = folder.back() == '/' ? folder : folder + '/';
+  for (const auto& [identity, handles] : State().open) {
+    for (const FileObject* file : handles) {
+      if (file->path.compare(0, prefix.size(), prefix) == 0) return true;
+    }
+  }
+  return false;
+}
+
+std::string NativeOfWide(LPCWSTR path) {
+  return platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(platform_impl::WideView(path)));
+}
+
+}  // namespace
+
+BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return FALSE;
+  if (!lpExistingFileName || !lpNewFileName) return FailWith(ERROR_INVALID_PARAMETER);
+  const std::string from = NativeOfWide(lpExistingFileName);
+  const std::string to = NativeOfWide(lpNewFileName);
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  struct stat source;
+  if (!LookAtName(from, &source)) return FALSE;
+  if (!DeleteAllowed(source)) return FailWith(ERROR_SHARING_VIOLATION);
+  if (S_ISDIR(source.st_mode) && OpenBelow(from)) return FailWith(ERROR_ACCESS_DENIED);
+  struct stat target;
+  if (!to.empty() && lstat(to.c_str(), &target) == 0) {
+    if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return FailWith(ERROR_ALREADY_EXISTS);
+    if (S_ISDIR(target.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
+    if (!DeleteAllowed(target)) return FailWith(ERROR_SHARING_VIOLATION);
+  }
+  if (to.empty() || rename(from.c_str(), to.c_str()) != 0) {
+    return FailWith(to.empty() || errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                                      : ERROR_ACCESS_DENIED);
+  }
+  return TRUE;
+}
+
+BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+  return MoveFileExW(lpExistingFileName, lpNewFileName, 0);
+}
+
+// A file, or a link to a file; folders and folder links go with RemoveDirectoryW.
+BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return FALSE;
+  if (!lpFileName) return FailWith(ERROR_INVALID_PARAMETER);
+  const std::string path = NativeOfWide(lpFileName);
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  struct stat info;
+  if (!LookAtName(path, &info)) return FALSE;
+  if (S_ISDIR(info.st_mode) ||
+      (S_ISLNK(info.st_mode) && (AttributesOfLink(path) & FILE_ATTRIBUTE_DIRECTORY))) {
+    return FailWith(ERROR_ACCESS_DENIED);
+  }
+  if (!DeleteAllowed(info)) return FailWith(ERROR_SHARING_VIOLATION);
+  if (unlink(path.c_str()) != 0) return FailWith(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+// An empty folder, or a folder link (a junction) itself.
+BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
+  if (InjectedFailure(ERROR_ACCESS_DENIED)) return FALSE;
+  if (!lpPathName) return FailWith(ERROR_INVALID_PARAMETER);
+  const std::string path = NativeOfWide(lpPathName);
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  struct stat info;
+  if (!LookAtName(path, &info)) return FALSE;
+  const bool folderLink =
+      S_ISLNK(info.st_mode) && (AttributesOfLink(path) & FILE_ATTRIBUTE_DIRECTORY);
+  if (!S_ISDIR(info.st_mode) && !folderLink) return FailWith(ERROR_DIRECTORY);
+  if (!DeleteAllowed(info)) return FailWith(ERROR_SHARING_VIOLATION);
+  if ((folderLink ? unlink(path.c_str()) : rmdir(path.c_str())) != 0) {
+    return FailWith(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY
+                                                          : ERROR_ACCESS_DENIED);
+  }
+  return TRUE;
+}
+
 namespace platform_impl {
+
+bool HeldAgainstDelete(const std::string& nativePath) {
+  struct stat info;
+  if (lstat(nativePath.c_str(), &info) != 0) return false;
+  std::lock_guard<std::mutex> lock(State().mutex);
+  return !DeleteAllowed(info);
+}
 
 bool TempPath2Offered() {
   FileState& state = State();

@@ -80,10 +80,12 @@ void FailFileSize(const std::string& path, bool fail = true);
 void FailFileWrites(const std::string& path, bool fail = true);
 void ClearFileFailures();
 // The Nth file call from now (CreateFileA, CreateFileW, ReadFile, WriteFile, GetFileSize,
-// SetFilePointer, SetEndOfFile, GetFileInformationByHandle, GetFileAttributesW; 1 = the next
-// one) fails as that call reports failure: no handle (ERROR_ACCESS_DENIED), nothing read
-// (ERROR_READ_FAULT), nothing written (ERROR_WRITE_FAULT), no size (ERROR_READ_FAULT), the
-// position or the end unchanged, no information or attributes (ERROR_ACCESS_DENIED). 0 disarms.
+// SetFilePointer, SetEndOfFile, GetFileInformationByHandle, GetFileAttributesW, GetFileType,
+// MoveFileW/MoveFileExW, DeleteFileW, RemoveDirectoryW; 1 = the next one) fails as that call
+// reports failure: no handle (ERROR_ACCESS_DENIED), nothing read (ERROR_READ_FAULT), nothing
+// written (ERROR_WRITE_FAULT), no size (ERROR_READ_FAULT), the position or the end unchanged, no
+// information or attributes (ERROR_ACCESS_DENIED), FILE_TYPE_UNKNOWN (ERROR_INVALID_HANDLE),
+// nothing renamed or deleted (ERROR_ACCESS_DENIED). 0 disarms.
 void FailFileCall(unsigned nth);
 // File calls since Reset.
 unsigned FileCallCount();

@@ -36,6 +36,9 @@ std::string NativePathOf(std::string_view windowsPath);
 // ---- Files --------------------------------------------------------------------------------
 // True while the host has a GetTempPath2W folder set: kernel32 then offers that function.
 bool TempPath2Offered();
+// True while a handle is open on what the native path names (a link itself, not its target)
+// that does not share delete: the name can then be neither renamed nor replaced.
+bool HeldAgainstDelete(const std::string& nativePath);
 
 // ---- The monitor's module ------------------------------------------------------------------
 // True for host::MonitorModule() and NULL.

@@ -8,7 +8,8 @@
 // file: "\n"). Every access is serialised in this process, and a write replaces a plain file
 // through a temporary file in the same folder, so a reader never sees half a file. As on Windows,
 // a path is followed through links: a file that is a symbolic link, or has hard links, is
-// rewritten in place, so the write lands in the file the links share.
+// rewritten in place, so the write lands in the file the links share. A file held open without
+// delete sharing cannot be replaced by another on Windows: it is rewritten in place too.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -217,7 +218,9 @@ bool RewriteInPlace(const std::string& path, const std::string& content) {
 
 // Replaces the file's contents through a temporary file in its folder. Sets the last error.
 bool ReplaceFile(const std::string& path, const std::string& content) {
-  if (IsLinked(path)) return RewriteInPlace(path, content);
+  if (IsLinked(path) || platform_impl::HeldAgainstDelete(path)) {
+    return RewriteInPlace(path, content);
+  }
   static std::atomic<unsigned> counter{0};
   const std::string temporary =
       path + ".~" + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1)) + ".tmp";

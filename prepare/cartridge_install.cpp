@@ -5,9 +5,9 @@
 #include "prepare/unanswered_questions.h"
 #include "printer/commands.h"
 #include "printer/status_reader.h"
+#include "settings/held_settings.h"
 #include "settings/print_data.h"
 #include "settings/settings_keys.h"
-#include "settings/settings_paths.h"
 
 namespace {
 
@@ -18,23 +18,20 @@ constexpr WCHAR kWarnLevelReset[] = WSTR("1");
 // A different yellow counter means a different cartridge: its family starts unwarned again.
 void ResetWarnLevelIfCartridgeChanged(const IniJob* pIniJob, const StatusRecord& status,
                                       DWORD dwYellowAtStart) {
-  LPWSTR pszPrinterIni = GetPrinterSettingsPath(pIniJob->hPrinter, pIniJob->pszPrinterName);
-  if (pszPrinterIni == nullptr) {
+  HeldSettings printerIni;
+  if (!HoldPrinterSettings(pIniJob->hPrinter, pIniJob->pszPrinterName, &printerIni)) {
     return;
   }
   if (YellowSpits(status) != dwYellowAtStart) {
     if (IsBlackFamily(status.bCartType)) {
       LogMessage(LOG_INFORM, "Resetting Black WarnLevel\n");
-      WritePrivateProfileStringW(kSettingsSection, kKeyWarnLevelBlack, kWarnLevelReset,
-                                 pszPrinterIni);
+      WriteHeldSetting(&printerIni, kKeyWarnLevelBlack, kWarnLevelReset);
     } else {
       LogMessage(LOG_INFORM, "Resetting Color WarnLevel\n");
-      WritePrivateProfileStringW(kSettingsSection, kKeyWarnLevelColor, kWarnLevelReset,
-                                 pszPrinterIni);
+      WriteHeldSetting(&printerIni, kKeyWarnLevelColor, kWarnLevelReset);
     }
   }
-  LogMessage(LOG_TRACE, ">>GlobalFree ptr specific ini %p\n", static_cast<void*>(pszPrinterIni));
-  GlobalFree(pszPrinterIni);
+  ReleaseSettings(&printerIni);
 }
 
 }  // namespace

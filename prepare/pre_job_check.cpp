@@ -9,9 +9,9 @@
 #include "printer/commands.h"
 #include "printer/status.h"
 #include "printer/status_reader.h"
+#include "settings/held_settings.h"
 #include "settings/print_data.h"
 #include "settings/settings_keys.h"
-#include "settings/settings_paths.h"
 #include "settings/wide_number.h"
 
 namespace {
@@ -39,7 +39,9 @@ struct CheckState {
   INT nAlignWarningRequired = kDefaultAlignWarningRequired;
   DWORD dwSpitLimit = 1;
   INT nBypassAlignWarning = kDefaultBypassAlignWarning;
-  LPWSTR pszPrinterIni = nullptr;
+  // Held from the first read to the last write, questions included: nothing on its path can be
+  // swapped while the user takes their time.
+  HeldSettings printerIni;
 
   void StopJob() {
     fGoOn = FALSE;
@@ -65,10 +67,6 @@ const WCHAR* WarnLevelKey(const StatusRecord& status) {
   return IsBlackFamily(status.bCartType) ? kKeyWarnLevelBlack : kKeyWarnLevelColor;
 }
 
-INT ReadSetting(LPCWSTR pszKey, INT nDefault, LPCWSTR pszFile) {
-  return static_cast<INT>(GetPrivateProfileIntW(kSettingsSection, pszKey, nDefault, pszFile));
-}
-
 // Tries again for as long as nobody cancels: a printer switched on later ends the wait.
 bool ReadFirstStatus(CheckState& check) {
   while (true) {
@@ -85,29 +83,27 @@ bool ReadFirstStatus(CheckState& check) {
 }
 
 void ReadPrinterSettings(CheckState& check) {
-  check.pszPrinterIni =
-      GetPrinterSettingsPath(check.pIniJob->hPrinter, check.pIniJob->pszPrinterName);
-  if (check.pszPrinterIni == nullptr) {
+  if (!HoldPrinterSettings(check.pIniJob->hPrinter, check.pIniJob->pszPrinterName,
+                           &check.printerIni)) {
     LogMessage(LOG_INFORM, " ** PrepareForNextPrint: Failed to get printer ini path\n");
     return;
   }
-  check.nWarnLevel =
-      ReadSetting(WarnLevelKey(check.status), kDefaultWarnLevel, check.pszPrinterIni);
-  check.nAlignWarningRequired =
-      ReadSetting(kKeyAlignWarningRequired, kDefaultAlignWarningRequired, check.pszPrinterIni);
+  check.nWarnLevel = static_cast<INT>(
+      ReadHeldSetting(&check.printerIni, WarnLevelKey(check.status), kDefaultWarnLevel));
+  check.nAlignWarningRequired = static_cast<INT>(
+      ReadHeldSetting(&check.printerIni, kKeyAlignWarningRequired, kDefaultAlignWarningRequired));
 }
 
+// Held for its reads only: the check never writes it.
 void ReadModelSettings(CheckState& check) {
-  LPWSTR pszModelIni = GetModelSettingsPath(check.pIniJob->hPrinter);
-  if (pszModelIni == nullptr) {
+  HeldSettings modelIni;
+  if (!HoldModelSettings(check.pIniJob->hPrinter, &modelIni)) {
     return;
   }
-  check.dwSpitLimit = ReadSpitLimit(pszModelIni, check.status.bCartType);
-  check.nBypassAlignWarning =
-      ReadSetting(kKeyBypassAlignWarning, kDefaultBypassAlignWarning, pszModelIni);
-  LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8x\n",
-             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(pszModelIni)));
-  GlobalFree(pszModelIni);
+  check.dwSpitLimit = ReadSpitLimit(modelIni.pszPath, check.status.bCartType);
+  check.nBypassAlignWarning = static_cast<INT>(
+      ReadHeldSetting(&modelIni, kKeyBypassAlignWarning, kDefaultBypassAlignWarning));
+  ReleaseSettings(&modelIni);
 }
 
 // Asks again after every re-read until the operator has fixed the printer or cancels.
@@ -171,7 +167,7 @@ void ChangeCartridge(CheckState& check, INT nNewWarnLevel) {
     check.StopJob();
   } else {
     LogMessage(LOG_INFORM, "Getting VORNEX Data after cart install...\n");
-    if (SaveOffPrintData(check.pIniJob, &check.status)) {
+    if (SaveOffPrintDataTo(&check.printerIni, &check.status)) {
       LogMessage(LOG_INFORM, " ** Alignment Values successfully saved\n");
     } else {
       LogMessage(LOG_INFORM, " ** JOB FAILED: failed to save VORNEX Data\n");
@@ -201,11 +197,10 @@ void CheckInk(CheckState& check) {
   } else if (nNewWarnLevel > check.nWarnLevel) {
     LogMessage(LOG_INFORM, "** Cartridge is low on ink, warning the user\n");
     // Stored before asking, so the same level is never warned twice.
-    if (check.pszPrinterIni != nullptr) {
+    if (check.printerIni.pszPath != nullptr) {
       WCHAR szLevel[kDecimalTextSize];
       FormatSignedDecimal(nNewWarnLevel, szLevel);
-      WritePrivateProfileStringW(kSettingsSection, WarnLevelKey(status), szLevel,
-                                 check.pszPrinterIni);
+      WriteHeldSetting(&check.printerIni, WarnLevelKey(status), szLevel);
     }
     fChangeCartridge =
         Ask(check, IDS_INK_LOW, MB_SYSTEMMODAL | MB_ICONEXCLAMATION | MB_YESNO) == IDYES;
@@ -255,8 +250,7 @@ void CheckAlignment(CheckState& check) {
 }
 
 void CountPrintedJob(CheckState& check) {
-  const UINT uCounter = GetPrivateProfileIntW(kSettingsSection, kKeyPrintCounter,
-                                              kDefaultPrintCounter, check.pszPrinterIni);
+  const UINT uCounter = ReadHeldSetting(&check.printerIni, kKeyPrintCounter, kDefaultPrintCounter);
   // Signed 32-bit arithmetic that wraps rather than overflowing.
   INT nCounter = static_cast<INT>(uCounter + 1u);
   if (nCounter > kPrintCounterCap) {
@@ -264,7 +258,7 @@ void CountPrintedJob(CheckState& check) {
   }
   WCHAR szCounter[kDecimalTextSize];
   FormatSignedDecimal(nCounter, szCounter);
-  WritePrivateProfileStringW(kSettingsSection, kKeyPrintCounter, szCounter, check.pszPrinterIni);
+  WriteHeldSetting(&check.printerIni, kKeyPrintCounter, szCounter);
   LogMessage(LOG_TRACE, "Langmon: updated print counter to %d\n", nCounter);
 }
 
@@ -274,7 +268,9 @@ BOOL PrepareForNextPrint(IniJob* pIniJob, IniPort* pIniPort) {
   LogMessage(LOG_INFORM, " ** PrepareForNextPrint **\n");
   LogMessage(LOG_INFORM, " ** PrepareForNextPrint: Getting Status Data\n");
 
-  CheckState check{pIniJob, pIniPort, {}};
+  CheckState check{};
+  check.pIniJob = pIniJob;
+  check.pIniPort = pIniPort;
   if (ReadFirstStatus(check)) {
     check.fGoOn = TRUE;
   } else {
@@ -284,7 +280,7 @@ BOOL PrepareForNextPrint(IniJob* pIniJob, IniPort* pIniPort) {
   ReadPrinterSettings(check);
 
   if (check.fGoOn) {
-    if (SaveOffPrintData(pIniJob, &check.status)) {
+    if (SaveOffPrintDataTo(&check.printerIni, &check.status)) {
       LogMessage(LOG_INFORM, " ** Alignment Values successfully saved\n");
     } else {
       LogMessage(LOG_INFORM, " ** Failed to save Alignment Values\n");
@@ -300,11 +296,9 @@ BOOL PrepareForNextPrint(IniJob* pIniJob, IniPort* pIniPort) {
     CheckAlignment(check);
   }
 
-  if (check.pszPrinterIni != nullptr) {
-    if (check.fGoOn) {
-      CountPrintedJob(check);
-    }
-    GlobalFree(check.pszPrinterIni);
+  if (check.printerIni.pszPath != nullptr && check.fGoOn) {
+    CountPrintedJob(check);
   }
+  ReleaseSettings(&check.printerIni);
   return check.bResult;
 }

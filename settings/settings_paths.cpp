@@ -1,6 +1,7 @@
 #include "settings/settings_paths.h"
 
 #include "diag/log.h"
+#include "settings/held_settings.h"
 #include "settings/settings_keys.h"
 
 namespace {
@@ -65,102 +66,57 @@ LPWSTR OemPtrGetPrinterName(HANDLE hPrinter) {
 
 namespace {
 
-// ---- Links in the settings path ------------------------------------------------------------
-// The monitor reads and writes the settings files as SYSTEM, and every user may create folders
-// under the application-data folder. A junction or symbolic link planted in the path, or a hard
-// link planted as the file, would lead those reads and writes to a file of that user's choosing;
-// such a path is not used at all.
-
-enum class PathPart { kPlain, kMissing, kLink, kManyNames, kNotChecked };
-
-bool IsMissing(DWORD dwError) {
-  return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ||
-         dwError == ERROR_INVALID_NAME;
-}
-
-PathPart MissingOrNotChecked(DWORD* pdwError) {
-  *pdwError = GetLastError();
-  return IsMissing(*pdwError) ? PathPart::kMissing : PathPart::kNotChecked;
-}
-
-// A folder as it is, not where it may lead.
-PathPart CheckFolder(LPCWSTR pszFolder, DWORD* pdwError) {
-  const DWORD dwAttributes = GetFileAttributesW(pszFolder);
-  if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
-    return MissingOrNotChecked(pdwError);
-  }
-  return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? PathPart::kLink : PathPart::kPlain;
-}
-
-// The file itself, opened only to look at it: a link, or a file with another name elsewhere.
-PathPart CheckFile(LPCWSTR pszFile, DWORD* pdwError) {
-  const HANDLE hFile = CreateFileW(
-      pszFile, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) {
-    return MissingOrNotChecked(pdwError);
-  }
-  BY_HANDLE_FILE_INFORMATION info;
-  PathPart part = PathPart::kPlain;
-  if (!GetFileInformationByHandle(hFile, &info)) {
-    *pdwError = GetLastError();
-    part = PathPart::kNotChecked;
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    part = PathPart::kLink;
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && info.nNumberOfLinks > 1) {
-    part = PathPart::kManyNames;
-  }
-  CloseHandle(hFile);
-  return part;
-}
-
-// Logs why the part of the path that ends at the NUL is not used; false for a usable part.
-bool Refused(PathPart part, LPCWSTR pszPart, DWORD dwError) {
-  switch (part) {
-    case PathPart::kLink:
-      LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): %ls is a link, not used\n", pszPart);
-      return true;
-    case PathPart::kManyNames:
-      LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): %ls has more than one link, not used\n",
-                 pszPart);
-      return true;
-    case PathPart::kNotChecked:
-      LogMessage(LOG_ERROR,
-                 "OemPtrGetDriverAppDataPath(): %ls cannot be checked (0x%lX), not used\n", pszPart,
-                 dwError);
-      return true;
-    default:
-      return false;
-  }
-}
-
-// True when every folder below the application-data folder (its first cchAppData characters)
-// and the file are plain or missing; a missing one ends the check, as nothing can lie below it.
-bool IsPlainSettingsPath(LPWSTR pszPath, DWORD cchAppData) {
-  DWORD dwError = ERROR_SUCCESS;
-  for (DWORD i = cchAppData + 1; pszPath[i] != 0; ++i) {
-    // Each folder once: a doubled separator names the folder before it again.
-    if (pszPath[i] != kSeparator[0] || pszPath[i - 1] == kSeparator[0]) {
-      continue;
-    }
-    pszPath[i] = 0;  // the path up to this folder, for a moment
-    const PathPart part = CheckFolder(pszPath, &dwError);
-    const bool fRefused = Refused(part, pszPath, dwError);
-    pszPath[i] = kSeparator[0];
-    if (fRefused) {
-      return false;
-    }
-    if (part == PathPart::kMissing) {
-      return true;
-    }
-  }
-  return !Refused(CheckFile(pszPath, &dwError), pszPath, dwError);
-}
-
 // ---- Building the path -----------------------------------------------------------------------
 
+WCHAR Upper(WCHAR c) { return c >= WSTR('a') && c <= WSTR('z') ? c - WSTR('a') + WSTR('A') : c; }
+
+// Whether the first cch characters of pszName are the ASCII text pszWord, in any case.
+bool IsWord(LPCWSTR pszName, DWORD cch, const char* pszWord) {
+  DWORD i = 0;
+  for (; i < cch && pszWord[i] != 0; ++i) {
+    if (Upper(pszName[i]) != static_cast<WCHAR>(pszWord[i])) {
+      return false;
+    }
+  }
+  return i == cch && pszWord[i] == 0;
+}
+
+// A DOS device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9) whatever extension follows it: Windows
+// opens the device for such a name in any folder. Blanks before the extension do not count.
+bool IsDeviceName(LPCWSTR pszName) {
+  DWORD cchBase = 0;
+  while (pszName[cchBase] != 0 && pszName[cchBase] != WSTR('.')) {
+    ++cchBase;
+  }
+  while (cchBase > 0 && pszName[cchBase - 1] == WSTR(' ')) {
+    --cchBase;
+  }
+  static constexpr const char* kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char* pszDevice : kDevices) {
+    if (IsWord(pszName, cchBase, pszDevice)) {
+      return true;
+    }
+  }
+  if (cchBase == 4 && pszName[3] >= WSTR('1') && pszName[3] <= WSTR('9')) {
+    return IsWord(pszName, 3, "COM") || IsWord(pszName, 3, "LPT");
+  }
+  return false;
+}
+
+// Whether Windows reads the name as one folder of that very name: not "." or "..", nothing it
+// would drop from the end (a dot or a blank), no device.
+bool IsOneFolderName(LPCWSTR pszName) {
+  const DWORD cch = static_cast<DWORD>(lstrlenW(pszName));
+  if (cch == 0) {
+    return true;  // a doubled separator, as today: the folder before it again
+  }
+  const WCHAR last = pszName[cch - 1];
+  return last != WSTR('.') && last != WSTR(' ') && !IsDeviceName(pszName);
+}
+
 // The path of pszFileName, then pszSuffix, in the printer's settings directory.
-LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix) {
+LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix,
+                         DWORD* pcchAppData) {
   LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() Called\n");
 
   auto pszPath = static_cast<LPWSTR>(GlobalAlloc(GPTR, kSettingsPathChars * sizeof(WCHAR)));
@@ -196,14 +152,54 @@ LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix
 
   AppendComponent(pszPath, kVendorFolderName);
   AppendComponent(pszPath, kDriversFolderName);
+  const DWORD cchFolder = static_cast<DWORD>(lstrlenW(pszPath)) + 1;
   AppendComponent(pszPath, pszPrinterName);
+  const DWORD cchFile = static_cast<DWORD>(lstrlenW(pszPath)) + 1;
   AppendComponent(pszPath, pszFileName);
   lstrcatW(pszPath, pszSuffix);
   GlobalFree(pszPrinterName);
 
-  if (!IsPlainSettingsPath(pszPath, cchAppData)) {
+  // Names Windows would read as a device or as some other folder lead nowhere the monitor may
+  // write; each folder of the printer's name, and the file, are looked at.
+  for (DWORD i = cchFolder; i < cchFile; ++i) {
+    if (pszPath[i] != kSeparator[0]) {
+      continue;
+    }
+    pszPath[i] = 0;  // the path up to this folder, for a moment
+    DWORD start = i;
+    while (start > cchFolder && pszPath[start - 1] != kSeparator[0]) {
+      --start;
+    }
+    if (!IsOneFolderName(pszPath + start)) {
+      LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): %ls is not a folder name, not used\n",
+                 pszPath);
+      return NoDriverPath(pszPath);
+    }
+    pszPath[i] = kSeparator[0];
+  }
+  if (IsDeviceName(pszPath + cchFile)) {
+    LogMessage(LOG_ERROR, "OemPtrGetDriverAppDataPath(): %ls is a device name, not used\n",
+               pszPath);
     return NoDriverPath(pszPath);
   }
+
+  *pcchAppData = cchAppData;
+  return pszPath;
+}
+
+// The path, when every part below the application-data folder could be held and checked; all
+// of it is let go of at once: a caller that uses the path later holds it again.
+LPWSTR BuildCheckedSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix) {
+  DWORD cchAppData = 0;
+  LPWSTR pszPath = BuildSettingsPath(hPrinter, pszFileName, pszSuffix, &cchAppData);
+  if (pszPath == nullptr) {
+    return nullptr;
+  }
+  HeldSettings held;
+  if (!HoldSettingsPath(pszPath, cchAppData, &held)) {
+    return NoDriverPath(pszPath);
+  }
+  LetGoOfHandles(&held);
 
   LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() returning (0x%lX)\n",
              static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszPath)));
@@ -213,11 +209,16 @@ LPWSTR BuildSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix
 }  // namespace
 
 LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName) {
-  return BuildSettingsPath(hPrinter, pszFileName, WSTR(""));
+  return BuildCheckedSettingsPath(hPrinter, pszFileName, WSTR(""));
 }
 
 LPWSTR GetPrinterSettingsPath(HANDLE hPrinter, LPCWSTR pszPrinterName) {
-  return BuildSettingsPath(hPrinter, pszPrinterName, kPrinterSettingsExtension);
+  return BuildCheckedSettingsPath(hPrinter, pszPrinterName, kPrinterSettingsExtension);
+}
+
+LPWSTR ComposeSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix,
+                           DWORD* pcchAppData) {
+  return BuildSettingsPath(hPrinter, pszFileName, pszSuffix, pcchAppData);
 }
 
 LPWSTR GetModelSettingsPath(HANDLE hPrinter) {

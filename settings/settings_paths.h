@@ -10,8 +10,12 @@ inline constexpr DWORD kSettingsPathChars = MAX_PATH;
 // the spooler reports it), in a zero-filled GlobalAlloc block of kSettingsPathChars WCHARs that
 // the caller releases with GlobalFree. NULL when there is no application-data folder, no memory,
 // no printer name, or the path would be too long; NULL too, with the reason logged at level 5,
-// when a folder below the application-data folder or the file is a junction or symbolic link, or
-// the file has a second name (a hard link): the monitor never reads or writes through one.
+// when a folder of the printer's name is not one plain folder name ("." or "..", a name ending
+// in a dot or a blank, a DOS device) or the file's name is a DOS device, and when a folder below
+// the application-data folder or the file is a junction or symbolic link, the file has a second
+// name (a hard link) or is not a disk file, or a part cannot be checked: the monitor never reads
+// or writes through one. The check holds nothing once it returns: a use of the file holds it
+// again (settings/held_settings.h).
 LPWSTR OemPtrGetDriverAppDataPath(HANDLE hPrinter, LPCWSTR pszFileName);
 
 // A GlobalAlloc copy of the printer's name as GetPrinterW level 2 reports it, or NULL. The
@@ -25,3 +29,8 @@ LPWSTR GetPrinterSettingsPath(HANDLE hPrinter, LPCWSTR pszPrinterName);
 
 // The model settings file VM_lp250.ini of the printer's settings directory. Same block and rules.
 LPWSTR GetModelSettingsPath(HANDLE hPrinter);
+
+// The path as OemPtrGetDriverAppDataPath builds it, pszSuffix appended, with its names checked
+// but nothing on the disk looked at; *pcchAppData is the length of its application-data folder.
+LPWSTR ComposeSettingsPath(HANDLE hPrinter, LPCWSTR pszFileName, LPCWSTR pszSuffix,
+                           DWORD* pcchAppData);

@@ -153,6 +153,19 @@ TEST_F(LogTest, LogFileThatIsALinkIsLeftAloneAndToldOncePerChange) {
   LogMessage(3, "five\n");
   EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("five\n"), told}));
   EXPECT_FALSE(std::filesystem::exists(missing)) << "the link's target was created";
+
+  // A file that cannot be looked at on its handle is left alone too.
+  std::filesystem::remove(LogFilePath());
+  std::ofstream(LogFilePath(), std::ios::binary) << kept;
+  ClearLog();
+  host::FailFileCall(2);  // the open, then GetFileInformationByHandle
+  LogMessage(3, "six\n");
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{
+                Inform("six\n"), Warning("LogToFile(): " + shownPath +
+                                         " cannot be checked, not written; the log goes to the "
+                                         "debugger output only\n")}));
+  EXPECT_TRUE(LogFileText() == kept) << "a file that was not checked changed";
   EXPECT_EQ(host::OpenFileHandles(), 0);
 }
 

@@ -177,22 +177,49 @@ TEST_F(PortRecordsTest, AllocationFailureAtEachStepLeavesNothingBehind) {
   }
 }
 
-TEST_F(PortRecordsTest, EmptyNameIsNeverFoundAsOpen) {
-  HANDLE first = nullptr;
-  HANDLE second = nullptr;
-  EXPECT_TRUE(Open(u"", &first));
-  EXPECT_TRUE(Open(u"", &second));
+// No port to open: refused before the port monitor is asked, and nothing is listed.
+TEST_F(PortRecordsTest, NoOrEmptyNameIsRefusedAndNeverFoundAsOpen) {
+  HANDLE handle = nullptr;
+  SetLastError(0);
+  EXPECT_FALSE(Open(u"", &handle));
+  EXPECT_EQ(GetLastError(), 87u);
+  SetLastError(0);
+  EXPECT_FALSE(PJLMonOpenPortEx(nullptr, const_cast<LPWSTR>(WSTR("Label A")), &handle, &table_));
+  EXPECT_EQ(GetLastError(), 87u);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_TRUE(TheFakePort().calls.empty());
+  EXPECT_EQ(PortCount(), 0u);
   EXPECT_EQ(FindPortRecord(WSTR("")), nullptr);
   EXPECT_EQ(FindPortRecord(nullptr), nullptr);
+  EXPECT_EQ(LeakedAllocations(), 0);
 }
 
-TEST_F(PortRecordsTest, CloseRefusesHandlesThatAreNotPorts) {
+// Only a handle on the list of open ports is used: a port closed already is refused without
+// reading its freed record (AddressSanitizer would report it), whatever the entry.
+TEST_F(PortRecordsTest, CloseRefusesHandlesThatAreNotOpenPorts) {
   DWORD notAPort[4] = {0x1234, 0, 0, 0};
-  for (HANDLE handle : {static_cast<HANDLE>(nullptr), static_cast<HANDLE>(notAPort)}) {
+  // A block that carries the port signature but was never opened.
+  IniPort lookalike = {};
+  lookalike.signature = 0x4F4A;
+  HANDLE closed = nullptr;
+  ASSERT_TRUE(Open(u"USB001", &closed));
+  ASSERT_TRUE(PJLMonClosePort(closed));
+  const size_t portMonitorCalls = TheFakePort().calls.size();
+  for (HANDLE handle : {static_cast<HANDLE>(nullptr), static_cast<HANDLE>(notAPort),
+                        static_cast<HANDLE>(&lookalike), closed}) {
     SetLastError(0);
     EXPECT_FALSE(PJLMonClosePort(handle));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(GetLastError(), 87u);
+    SetLastError(0);
+    DWORD written = 0;
+    BYTE data[1] = {0};
+    EXPECT_FALSE(PJLWritePort(handle, data, 1, &written));
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_FALSE(PJLMonEndDocPort(handle));
+    EXPECT_EQ(GetLastError(), 87u);
   }
+  EXPECT_EQ(TheFakePort().calls.size(), portMonitorCalls) << "the port monitor was called";
+  EXPECT_EQ(LeakedAllocations(), 0);
 }
 
 TEST_F(PortRecordsTest, ClosingDropsListedJobsWithoutTellingTheSpooler) {

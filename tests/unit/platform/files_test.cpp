@@ -373,3 +373,93 @@ TEST_F(FilesTest, WritersWithoutSharingTakeTurnsOrAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Renames and deletes ask for delete access: a handle that does not share delete keeps every name
+// of its file, and a folder with anything open below it keeps its own name.
+TEST_F(FilesTest, RenamesAndDeletesWaitForHandlesThatDoNotShareDelete) {
+  std::filesystem::create_directories(Path("folder/inner"));
+  WriteText(Path("folder/inner/file"), "kept");
+  ASSERT_TRUE(host::PlantHardLink(Path("second name"), Path("folder/inner/file")));
+  const std::u16string file = WidePath("folder/inner/file");
+  const std::u16string inner = WidePath("folder/inner");
+  auto expectRefused = [](BOOL result, DWORD error, const char* what) {
+    EXPECT_FALSE(result) << what;
+    EXPECT_EQ(GetLastError(), error) << what;
+    SetLastError(0);
+  };
+
+  HANDLE held = CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  expectRefused(DeleteFileW(file.c_str()), 32, "delete");
+  expectRefused(DeleteFileW(WidePath("second name").c_str()), 32, "delete another name");
+  expectRefused(MoveFileW(file.c_str(), WidePath("moved").c_str()), 32, "rename");
+  WriteText(Path("replacement"), "other");
+  expectRefused(
+      MoveFileExW(WidePath("replacement").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING), 32,
+      "replace");
+  expectRefused(MoveFileW(inner.c_str(), WidePath("moved").c_str()), 5, "rename the folder");
+  expectRefused(MoveFileW(WidePath("folder").c_str(), WidePath("moved").c_str()), 5,
+                "rename a folder further up");
+  expectRefused(
+      CreateFileW(file.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE,
+      32, "open for delete");
+  EXPECT_EQ(ReadText(Path("folder/inner/file")), "kept");
+  CloseHandle(held);
+
+  // A handle that shares delete keeps nothing.
+  held = CreateFileW(file.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  expectRefused(MoveFileW(WidePath("replacement").c_str(), file.c_str()), ERROR_ALREADY_EXISTS,
+                "move onto an existing name");
+  EXPECT_TRUE(
+      MoveFileExW(WidePath("replacement").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadText(Path("folder/inner/file")), "other");
+  CloseHandle(held);
+  EXPECT_TRUE(DeleteFileW(WidePath("second name").c_str()));
+  expectRefused(DeleteFileW(WidePath("second name").c_str()), ERROR_FILE_NOT_FOUND, "gone");
+  EXPECT_TRUE(MoveFileW(WidePath("folder").c_str(), WidePath("moved").c_str()));
+}
+
+TEST_F(FilesTest, FoldersAndTheirLinksAreRemovedAsOnWindows) {
+  std::filesystem::create_directories(Path("full/inner"));
+  std::filesystem::create_directories(Path("empty"));
+  ASSERT_TRUE(host::PlantJunction(Path("junction"), Path("full")));
+  WriteText(Path("file"), "");
+  SetLastError(0);
+  EXPECT_FALSE(RemoveDirectoryW(WidePath("full").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_FALSE(RemoveDirectoryW(WidePath("file").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_FALSE(DeleteFileW(WidePath("empty").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  // A folder held without delete sharing, by a handle on the folder or on its link.
+  HANDLE folder = CreateFileW(WidePath("empty").c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE link = CreateFileW(WidePath("junction").c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+  ASSERT_NE(link, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileType(folder), static_cast<DWORD>(FILE_TYPE_DISK));
+  for (const char* name : {"empty", "junction"}) {
+    SetLastError(0);
+    EXPECT_FALSE(RemoveDirectoryW(WidePath(name).c_str())) << name;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << name;
+  }
+  CloseHandle(folder);
+  CloseHandle(link);
+  EXPECT_TRUE(RemoveDirectoryW(WidePath("empty").c_str()));
+  EXPECT_TRUE(RemoveDirectoryW(WidePath("junction").c_str()));  // the link, not what it leads to
+  EXPECT_TRUE(std::filesystem::exists(Path("full/inner")));
+  EXPECT_FALSE(std::filesystem::exists(Path("junction")));
+}
+
+}  // namespace

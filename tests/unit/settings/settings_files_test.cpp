@@ -1,8 +1,11 @@
+#include <sys/stat.h>
+
 #include <climits>
 #include <string>
 #include <vector>
 
 #include "printer/status.h"
+#include "settings/held_settings.h"
 #include "settings/print_data.h"
 #include "settings/quiet_mode.h"
 #include "settings/settings_keys.h"
@@ -290,6 +293,136 @@ TEST_F(PrintDataTest, ALinkAnywhereInThePathMakesItUnusable) {
                                             "\\VMT cannot be checked (0x5), not used\n")}));
   EXPECT_EQ(LeakedAllocations(), 0);
   EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
+// ---- Names Windows reads otherwise
+// ---------------------------------------------------------------
+
+// A printer name that Windows would take for a device, for the folder above, or for a name
+// without its last dot or blank leads nowhere: refused like a path too long. Names merely like
+// them are plain names.
+TEST_F(SettingsPathTest, NamesWindowsReadsAsSomethingElseAreRefused) {
+  const std::string base = AppDataFolder().string() + "\\VMT\\Drivers\\";
+  for (const char* name : {".", "..", "Label A.", "Label A ", "CON", "con", "Prn.txt", "AUX .ini",
+                           "NUL", "COM1", "com9.x", "LPT1", "lpt9"}) {
+    SCOPED_TRACE(name);
+    AddPrinter(Wide(name));
+    ClearLog();
+    EXPECT_EQ(GetModelSettingsPath(Open(Wide(name))), nullptr);
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + base + name +
+                                              " is not a folder name, not used\n")}));
+  }
+  for (const char* name : {"CONSOLE", "COM10", "LPT0", "COM", "Label.A", ".Label", "NUL1.ini"}) {
+    AddPrinter(Wide(name));
+    LPWSTR path = GetModelSettingsPath(Open(Wide(name)));
+    EXPECT_NE(path, nullptr) << name;
+    GlobalFree(path);
+  }
+  // The job's name makes the file's: a device with the extension is still the device.
+  ClearLog();
+  EXPECT_EQ(GetPrinterSettingsPath(Open(u"Label A"), WSTR("PRN")), nullptr);
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + base +
+                                            "Label A\\PRN.ini is a device name, not used\n")}));
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+// ---- Held for a use
+// -------------------------------------------------------------------------------
+
+using HeldSettingsTest = PrintDataTest;
+
+// Each part is opened and looked at on its handle; a part that cannot be is not used, with the
+// reason, and nothing stays open.
+TEST_F(HeldSettingsTest, APartThatCannotBeCheckedLeavesTheFileUnused) {
+  WriteSettingsFile("Label A", "VM_lp250.ini", "SHOW_UI=0\r\n");
+  const std::string file = WindowsPath("VM_lp250.ini");
+  // Three folders of two calls each; then the file's open, its information and its type.
+  const std::pair<unsigned, std::string> cases[] = {
+      {7, file + " cannot be checked (0x5)"},
+      {8, file + " cannot be checked (0x5)"},
+      {9, file + " cannot be checked (0x6)"},
+      {6, AppDataFolder().string() + "\\VMT\\Drivers\\Label A cannot be checked (0x5)"},
+  };
+  for (const auto& [nth, why] : cases) {
+    ClearLog();
+    host::FailFileCall(nth);
+    fShowUI = FALSE;
+    LoadQuietModeSetting(job_.hPrinter);
+    EXPECT_TRUE(fShowUI.load()) << nth;
+    EXPECT_EQ(
+        LogLines(),
+        (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + why + ", not used\n")}));
+    EXPECT_EQ(host::OpenFileHandles(), 0);
+  }
+  host::FailFileCall(0);
+
+  // A pipe or a folder by the file's name is no settings file.
+  std::filesystem::remove(SettingsFolder("Label A") / "Label A.ini");
+  for (bool pipe : {true, false}) {
+    const std::filesystem::path ini = SettingsFolder("Label A") / "Label A.ini";
+    std::filesystem::remove_all(ini);
+    if (pipe) {
+      ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_directory(ini);
+    }
+    ClearLog();
+    EXPECT_FALSE(SaveOffPrintData(&job_, &status_));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                              Error("OemPtrGetDriverAppDataPath(): " + WindowsPath("Label A.ini") +
+                                    " is not a disk file, not used\n"),
+                              Inform("Failed to save off printer data\n")}));
+  }
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+// A file missing when the use began is made by the monitor inside the held folder; a name that
+// someone else made meanwhile is checked as if found at the start.
+TEST_F(HeldSettingsTest, AMissingFileIsMadeOnlyWhereNothingWasPlanted) {
+  std::filesystem::create_directories(SettingsFolder("Label A"));
+  const std::filesystem::path other = AppDataFolder().parent_path() / "other.ini";
+  const std::string otherText = "[settings]\r\nPrintCounter=9\r\n";
+  std::ofstream(other, std::ios::binary) << otherText;
+  const std::string ini = WindowsPath("Label A.ini");
+  struct Case {
+    const char* planted;
+    const char* why;
+  };
+  const Case cases[] = {{nullptr, nullptr},
+                        {"hard link", " has more than one link"},
+                        {"symbolic link", " is a link"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.planted ? c.planted : "nothing");
+    std::filesystem::remove(SettingsFolder("Label A") / "Label A.ini");
+    HeldSettings held;
+    ASSERT_TRUE(HoldPrinterSettings(job_.hPrinter, WSTR("Label A"), &held));
+    EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 4u);
+    if (c.planted != nullptr) {
+      ASSERT_TRUE(std::string(c.planted) == "hard link"
+                      ? host::PlantHardLink(ini, other.string())
+                      : host::PlantSymbolicLink(ini, other.string()));
+    }
+    ClearLog();
+    EXPECT_EQ(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("1")), c.planted == nullptr);
+    EXPECT_EQ(WriteHeldSetting(&held, WSTR("WarnLevelColor"), WSTR("2")), c.planted == nullptr);
+    if (c.planted == nullptr) {
+      EXPECT_TRUE(LogLines().empty());
+      EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 1u);
+      EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"),
+                (Entries{{"PrintCounter", "1"}, {"WarnLevelColor", "2"}}));
+    } else {
+      EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + ini +
+                                                            c.why + ", not used\n")}));
+      EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 4u);
+    }
+    ReleaseSettings(&held);
+    EXPECT_EQ(ReadFile(other), otherText);
+  }
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+  EXPECT_EQ(LeakedAllocations(), 0);
 }
 
 // ---- Decimal text ------------------------------------------------------------------------------

@@ -54,6 +54,11 @@ class SettingsTest : public MonitorTest {
     return Wide(AppDataFolder().string()) + u"\\VMT\\Drivers\\" + Wide(printer);
   }
 
+  // A file of Label A's settings directory as the monitor names it, in 8-bit text.
+  std::string WindowsPath(const std::string& file) const {
+    return AppDataFolder().string() + "\\VMT\\Drivers\\Label A\\" + file;
+  }
+
   void WriteSettingsFile(const std::string& printer, const std::string& file,
                          const std::string& body) const {
     std::filesystem::create_directories(SettingsFolder(printer));

@@ -51,3 +51,8 @@ using StandInPromptCallsFn = DWORD(WINAPI*)(StandInPromptCall* calls, DWORD capa
 // The answer the job's owner gives at once to every question SplPromptUIInUsersSession brings,
 // without a box on the display; 0 (after Reset) shows each box there for the host to answer.
 using StandInAnswerOwnersFn = void(WINAPI*)(DWORD answer);
+// Called with the text of each question for the job owner's session before it is shown, on the
+// monitor's thread; a non-zero answer is taken as the owner's and nothing is shown. NULL (and
+// StandInReset) shows every question again.
+using StandInPromptHook = DWORD(WINAPI*)(LPCWSTR text);
+using StandInSetPromptHookFn = void(WINAPI*)(StandInPromptHook hook);

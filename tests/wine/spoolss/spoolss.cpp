@@ -38,6 +38,7 @@ LONG badBidiFrees = 0;  // frees of blocks not handed out, or handed back alread
 DWORD jobSession = 1;
 std::vector<StandInPromptCall> promptCalls;
 DWORD ownersAnswer = 0;  // 0: the owner's boxes are shown on the display
+StandInPromptHook promptHook = nullptr;
 
 class Locked {
  public:
@@ -368,6 +369,25 @@ BOOL WINAPI SplPromptUIInUsersSession(HANDLE hPrinter, DWORD JobId, PSHOWUIPARAM
     }
   }
   const MESSAGEBOX_PARAMS& params = pUIParams->MessageBoxParams;
+  StandInPromptHook hook;
+  {
+    Locked locked;
+    hook = promptHook;
+  }
+  const DWORD hookAnswer =
+      hook != nullptr ? hook(params.pMessage != nullptr ? params.pMessage : L"") : 0;
+  if (hookAnswer != 0) {
+    StandInPromptCall call{};
+    call.jobId = JobId;
+    call.style = params.Style;
+    call.timeoutSeconds = params.dwTimeout;
+    call.wait = params.bWait;
+    call.response = hookAnswer;
+    Locked locked;
+    promptCalls.push_back(call);
+    *pResponse = hookAnswer;
+    return TRUE;
+  }
   auto* box = new OwnersBox{params.pTitle != nullptr ? params.pTitle : L"",
                             params.pMessage != nullptr ? params.pMessage : L"", params.Style,
                             params.dwTimeout};
@@ -418,6 +438,7 @@ void WINAPI StandInReset() {
   printers.clear();
   setJobCalls.clear();
   promptCalls.clear();
+  promptHook = nullptr;
   jobSession = 1;
   ownersAnswer = 0;
 }
@@ -425,6 +446,11 @@ void WINAPI StandInReset() {
 void WINAPI StandInAnswerOwners(DWORD answer) {
   Locked locked;
   ownersAnswer = answer;
+}
+
+void WINAPI StandInSetPromptHook(StandInPromptHook hook) {
+  Locked locked;
+  promptHook = hook;
 }
 
 BOOL WINAPI StandInAddPrinter(LPCWSTR printerName, LPCWSTR portName, LPCWSTR driverPath) {
