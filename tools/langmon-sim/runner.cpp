@@ -17,7 +17,7 @@ namespace langmon_sim {
 namespace {
 
 constexpr char16_t kRegistryRoot[] =
-    u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora";
+    u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Label Monitor";
 constexpr char kModelSettingsFile[] = "VM_lp250.ini";
 constexpr char kLogFileName[] = "VelmoraLMDrv.dbg";
 // A spooler's usual write for a file it sends as it stands.
@@ -120,6 +120,9 @@ void Check(const Expectation& expect, const Observed& seen, std::vector<std::str
     }
   }
 }
+
+// A question the spooler could not take to the job owner's session reached nobody.
+bool WasShown(const host::MessageBoxRecord& box) { return box.error == 0; }
 
 class Run;
 Run* gRun = nullptr;  // the run whose wrapped monitor table is being called
@@ -240,7 +243,14 @@ void Run::SetUpHost() {
   fs::create_directories(fs::path(PrinterSettingsPath()).parent_path());
 
   host::Reset();
-  if (options_.realTime) host::UseRealClock();
+  if (options_.realTime) {
+    host::UseRealClock();
+  } else {
+    // The log's times pass with the run's clock, as the transcript's do.
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    host::LocalTimeFollowsClock(now);
+  }
   if (scenario_.session) {
     const SessionPlan& session = *scenario_.session;
     host::SetProcessSession(session.service ? 0 : 1);
@@ -380,6 +390,7 @@ void Run::Poll() {
   for (; seenBoxes_ < boxes.size(); ++seenBoxes_) {
     const host::MessageBoxRecord& box = boxes[seenBoxes_];
     if (box.ownersSession && (box.error != 0 || box.answer == IDTIMEOUT)) {
+      if (box.error != 0) ++report_.questionsNotShown;
       Question question;
       question.number = ++report_.questions;
       question.box = box;
@@ -454,8 +465,22 @@ int Run::AnswerBox(const host::MessageBoxRecord& box) {
   if (answer != 0) {
     const std::vector<int> buttons = ButtonsOf(box.type);
     if (std::find(buttons.begin(), buttons.end(), answer) == buttons.end()) {
-      note += std::string(note.empty() ? "" : "; ") + AnswerWord(answer) +
-              " is not a button of this box";
+      // The user can only press Esc, which MessageBox answers with Cancel where the box has it
+      // and with OK on an OK-only box; a Yes/No box cannot be closed so.
+      const bool hasCancel = std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end();
+      const std::string asked = AnswerWord(answer);
+      if (hasCancel || buttons == std::vector<int>{IDOK}) {
+        answer = hasCancel ? IDCANCEL : IDOK;
+        note += std::string(note.empty() ? "" : "; ") + asked +
+                " is not a button of this box: Esc gives " + AnswerWord(answer);
+      } else {
+        report_.mismatches.push_back("box " + std::to_string(box.textId) + " (question " +
+                                     std::to_string(question.number) + ") cannot be answered " +
+                                     asked + ", nor closed with Esc: it was left unanswered");
+        answer = 0;
+        note += std::string(note.empty() ? "" : "; ") + asked +
+                " is not a button of this box, which Esc does not close: no answer";
+      }
     }
   }
   if (actAsScripted && scripted->printer) {
@@ -499,7 +524,9 @@ JobReport Run::RunJob(const JobPlan& plan) {
   Poll();
 
   const std::vector<host::MessageBoxRecord> boxes = host::MessageBoxes();
-  for (size_t i = boxesBefore; i < boxes.size(); ++i) job.boxes.push_back(boxes[i].textId);
+  for (size_t i = boxesBefore; i < boxes.size(); ++i) {
+    if (WasShown(boxes[i])) job.boxes.push_back(boxes[i].textId);
+  }
   job.commands.assign(commands_.begin() + static_cast<long>(commandsBefore), commands_.end());
   job.alignmentPrints = alignmentPrints_ - printsBefore;
   job.bytesReceived = static_cast<DWORD>(printer_->JobData().size() - dataBefore);
@@ -607,8 +634,9 @@ RunReport Run::Execute() {
        DllMain(host::MonitorModule(), DLL_PROCESS_DETACH, nullptr) ? "TRUE" : "FALSE");
   Poll();
 
-  for (const host::MessageBoxRecord& box : host::MessageBoxes())
-    report_.boxes.push_back(box.textId);
+  for (const host::MessageBoxRecord& box : host::MessageBoxes()) {
+    if (WasShown(box)) report_.boxes.push_back(box.textId);
+  }
   Observed seen;
   seen.boxes = report_.boxes;
   seen.printCounter = PrintCounter();

@@ -88,7 +88,8 @@ struct RunReport {
   std::vector<std::string> mismatches;  // run-level expectations and script problems
   std::vector<unsigned> boxes;
   unsigned questions = 0;
-  unsigned userDeviations = 0;  // interactive answers that differ from the scenario's
+  unsigned questionsNotShown = 0;  // the owner's session could not be reached: not in `boxes`
+  unsigned userDeviations = 0;     // interactive answers that differ from the scenario's
   bool guardTripped = false;
   std::string workFolder;
   std::string logFile;

@@ -558,9 +558,13 @@ void Transcript::RunFinished(const RunReport& report) {
     console_.Line(
         console_.Paint(Style::Error, std::string(unicode ? "  ✗ " : "  FAIL: ") + mismatch));
   }
-  console_.Line(report.questions == 0 ? std::string("  no box was shown")
-                                      : "  " + Plural(report.questions, "box", "boxes") +
-                                            " shown: " + BoxList(report.boxes));
+  console_.Line(report.boxes.empty() ? std::string("  no box was shown")
+                                     : "  " + Plural(report.boxes.size(), "box", "boxes") +
+                                           " shown: " + BoxList(report.boxes));
+  if (report.questionsNotShown > 0) {
+    console_.Line("  " + Plural(report.questionsNotShown, "question", "questions") +
+                  " the spooler could not show in the job owner's session (answered 0)");
+  }
   if (report.userDeviations > 0) {
     console_.Line(console_.Paint(
         Style::Warning, "  you answered " + Plural(report.userDeviations, "box", "boxes") +
