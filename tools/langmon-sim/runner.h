@@ -119,6 +119,8 @@ class RunListener {
   virtual void DialogChanged(DWORD /*ms*/, const host::DialogRecord&) {}
   virtual void Tick(DWORD /*ms*/) {}
   virtual void JobStarting(const JobPlan&, DWORD /*totalBytes*/) {}
+  // A job goes on after one that started during it was sent.
+  virtual void JobGoesOn(const JobPlan&) {}
   virtual void Progress(DWORD /*accepted*/, DWORD /*total*/) {}
   virtual void JobFinished(DWORD /*ms*/, const JobReport&) {}
   virtual void RunFinished(const RunReport&) {}

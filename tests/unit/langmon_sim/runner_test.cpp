@@ -103,6 +103,31 @@ TEST_F(RunnerTest, AQuestionTheOwnersSessionCouldNotShowIsNoBoxShown) {
   EXPECT_EQ(recorder_.answers[0].answer, 0);
 }
 
+TEST_F(RunnerTest, AJobStartedDuringAnotherOnTheSecondPrinterKeepsItsBoxesAndPrinterApart) {
+  const RunReport report = Run(R"({
+    "printer": {"error_flags": ["out_of_stock"]},
+    "second_printer": {"name": "Label B", "port": "USB002",
+                       "cartridge": {"magenta_spits": "480M"}, "settings": {"printer": {"PrintCounter": 40}}},
+    "answers": ["no", {"box": 436, "answer": "ok", "printer": {"error_flags": []}}],
+    "jobs": [
+      {"labels": 2, "expect": {"outcome": "printed", "boxes": [436], "print_counter": 2}},
+      {"printer": "Label B", "starts_during_previous": true, "labels": 1,
+       "expect": {"outcome": "printed", "boxes": [469], "print_counter": 41}}
+    ]
+  })");
+  EXPECT_TRUE(report.Ok());
+  ASSERT_EQ(report.jobs.size(), 2u);
+  EXPECT_EQ(report.jobs[0].plan->name, "Job 1");
+  EXPECT_EQ(report.boxes, (std::vector<unsigned>{469, 436}));
+  // Label B's job went out between the first job's preamble and its labels.
+  ASSERT_GE(recorder_.writes.size(), 3u);
+  EXPECT_EQ(recorder_.writes[1].offered, sim::kJobPreambleSize);
+  EXPECT_EQ(recorder_.writes[1].number, 1u);
+  EXPECT_EQ(recorder_.writes.back().number, 4u) << "numbered as a job of two labels alone is";
+  ASSERT_EQ(report.settings.size(), 4u);
+  EXPECT_EQ(report.settings[2].label, "printer settings of Label B");
+}
+
 TEST_F(RunnerTest, AnswerAllAloneAnswersEveryBox) {
   RunOptions options;
   options.answerAll = IDNO;
