@@ -77,6 +77,8 @@ BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbW
         AbortJobs(pIniPort);
         LogMessage(LOG_INFORM, "PrepareForNextPrint( ) failed!  Jobs Aborted\n");
         LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Returning\n");
+        // The jobs are gone: the spooler shows the job cancelled, not whatever failed last.
+        SetLastError(ERROR_PRINT_CANCELLED);
         return FALSE;
       }
       LogMessage(LOG_INFORM, "PrepareForNextPrint( ) successful!\n");

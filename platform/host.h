@@ -42,6 +42,9 @@ void AdvanceClock(DWORD milliseconds);
 void OnSleep(std::function<void(DWORD ticksNow)> observer);
 // Fixes what GetLocalTime reports; a zero wYear gives the machine's local time again.
 void SetLocalTime(const SYSTEMTIME& time);
+// GetLocalTime reports `start` moved on by the ticks since this call, so that under the virtual
+// clock the local time passes with Sleep as the tick count does. SetLocalTime or Reset ends it.
+void LocalTimeFollowsClock(const SYSTEMTIME& start);
 
 // ---- Debugger output -----------------------------------------------------------------------
 // Every OutputDebugStringA text, in order, since the last Reset or clear.

@@ -85,6 +85,7 @@ TEST_F(PreJobCheckTest, SilentPrinterAsksToRetryAndCancelDeletesTheJobs) {
   host::QueueAnswers({IDOK, IDCANCEL});
   const sim::JobResult result = Print(2);
   EXPECT_TRUE(result.writeFailed);
+  EXPECT_EQ(result.writeError, 63u);  // ERROR_PRINT_CANCELLED
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{454, 454}));
   EXPECT_EQ(DeletedJobs(), std::vector<DWORD>{1});
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);

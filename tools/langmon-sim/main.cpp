@@ -2,12 +2,15 @@
 // printer, and shows what happens.
 //
 // Exit status: 0 when every job ended as the scenario expects, 1 otherwise, 2 for a bad scenario
-// file or a bad command line.
+// file, a bad command line, or a log folder or report file that cannot be written.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 
@@ -27,6 +30,31 @@ constexpr int kExitBadInput = 2;
 int Fail(const std::string& message) {
   std::cerr << "langmon-sim: " << message << "\n";
   return kExitBadInput;
+}
+
+// Makes and removes a file in the folder: what the monitor and the settings files will need.
+bool FolderIsWritable(const std::string& folder, std::string* error) {
+  std::string pattern = folder + "/.langmon-sim-XXXXXX";
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(pattern.c_str());
+  return true;
+}
+
+// Opens the file for appending, which leaves an existing one as it is; one made here is
+// overwritten by the page.
+bool FileIsWritable(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  return true;
 }
 
 bool UseColor(bool noColor) {
@@ -167,6 +195,19 @@ int main(int argc, char** argv) {
   }
   options.logFolder = logDir;
   options.settingsFolder = settingsDir;
+  // Found out now, not after a run that may have taken an hour.
+  for (const std::string* folder : {&logDir, &settingsDir}) {
+    std::string error;
+    if (!folder->empty() && !FolderIsWritable(*folder, &error)) {
+      return Fail("cannot write in the folder " + *folder + ": " + error);
+    }
+  }
+  if (!reportFile.empty()) {
+    std::string error;
+    if (!FileIsWritable(reportFile, &error)) {
+      return Fail("cannot write the report " + reportFile + ": " + error);
+    }
+  }
 
   const std::string work = MakeWorkFolder();
   if (work.empty()) {

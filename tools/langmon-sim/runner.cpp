@@ -17,7 +17,7 @@ namespace langmon_sim {
 namespace {
 
 constexpr char16_t kRegistryRoot[] =
-    u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora";
+    u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Label Monitor";
 constexpr char kModelSettingsFile[] = "VM_lp250.ini";
 constexpr char kLogFileName[] = "VelmoraLMDrv.dbg";
 // A spooler's usual write for a file it sends as it stands.
@@ -121,6 +121,9 @@ void Check(const Expectation& expect, const Observed& seen, std::vector<std::str
   }
 }
 
+// A question the spooler could not take to the job owner's session reached nobody.
+bool WasShown(const host::MessageBoxRecord& box) { return box.error == 0; }
+
 class Run;
 Run* gRun = nullptr;  // the run whose wrapped monitor table is being called
 
@@ -185,16 +188,29 @@ class Run {
     SetLastError(error);
   }
 
+  // One printer on its own port, and what it has received so far.
+  struct Station {
+    const PrinterPlan* plan = nullptr;
+    bool quiet = false;
+    const SettingsValues* settings = nullptr;
+    std::shared_ptr<sim::SimPrinter> printer;
+    std::unique_ptr<sim::Spooler> spooler;
+    size_t seenCommands = 0, seenPrints = 0;
+    std::vector<sim::Command> commands;
+    unsigned alignmentPrints = 0;
+  };
+
   void SetUpHost();
-  void SetUpPrinter();
+  void SetUpPrinters();
   void WriteStartingSettings();
-  std::string PrinterSettingsPath() const;
-  std::string ModelSettingsPath() const;
+  std::string PrinterSettingsPath(const Station& station) const;
+  std::string ModelSettingsPath(const Station& station) const;
   std::map<std::string, std::map<std::string, std::string>> ReadSettings() const;
-  int PrintCounter() const;
+  int PrintCounter(const Station& station) const;
+  Station& StationOf(const JobPlan& job);
   void Poll();
   int AnswerBox(const host::MessageBoxRecord& box);
-  JobReport RunJob(const JobPlan& job);
+  JobReport RunJob(size_t index, std::optional<JobReport>* startedDuring);
   void TearDown();
 
   const Scenario& scenario_;
@@ -203,10 +219,10 @@ class Run {
   RunListener& listener_;
 
   std::string logFolder_, settingsFolder_, driverFolder_;
-  std::shared_ptr<sim::SimPrinter> printer_;
+  std::vector<Station> stations_;  // the scenario's printer first
+  Station* current_ = nullptr;     // the printer of the job being sent
   LPMONITOREX real_ = nullptr;
   MONITOREX wrapped_{};
-  std::unique_ptr<sim::Spooler> spooler_;
   DWORD start_ = 0;
   DWORD lastPoll_ = 0;
   unsigned writeCalls_ = 0;
@@ -218,7 +234,7 @@ class Run {
   size_t nextAnswer_ = 0;
 
   // What has been reported so far.
-  size_t seenCommands_ = 0, seenPrints_ = 0, seenSetJobs_ = 0, seenBoxes_ = 0;
+  size_t seenSetJobs_ = 0, seenBoxes_ = 0;
   std::vector<sim::Command> commands_;
   unsigned alignmentPrints_ = 0;
   std::vector<host::SetJobRecord> setJobs_;
@@ -236,11 +252,16 @@ void Run::SetUpHost() {
   fs::create_directories(logFolder_);
   fs::create_directories(settingsFolder_);
   fs::create_directories(driverFolder_);
-  // The printer's installation made its settings folder.
-  fs::create_directories(fs::path(PrinterSettingsPath()).parent_path());
 
   host::Reset();
-  if (options_.realTime) host::UseRealClock();
+  if (options_.realTime) {
+    host::UseRealClock();
+  } else {
+    // The log's times pass with the run's clock, as the transcript's do.
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    host::LocalTimeFollowsClock(now);
+  }
   if (scenario_.session) {
     const SessionPlan& session = *scenario_.session;
     host::SetProcessSession(session.service ? 0 : 1);
@@ -276,38 +297,56 @@ void Run::SetUpHost() {
   });
 }
 
-void Run::SetUpPrinter() {
-  const PrinterPlan& plan = scenario_.printer;
+void Run::SetUpPrinters() {
+  stations_.clear();
+  stations_.resize(scenario_.secondPrinter ? 2 : 1);
+  stations_[0].plan = &scenario_.printer;
+  stations_[0].quiet = scenario_.quiet;
+  stations_[0].settings = &scenario_.settings;
+  if (scenario_.secondPrinter) {
+    stations_[1].plan = &scenario_.secondPrinter->printer;
+    stations_[1].quiet = scenario_.secondPrinter->quiet;
+    stations_[1].settings = &scenario_.secondPrinter->settings;
+  }
   sim::RemovePrinters();
-  printer_ = sim::AddPrinter(ToUtf16(plan.port));
-  printer_->SetStatus(plan.status);
-  printer_->SetReadMode(plan.readMode);
-  printer_->SetWriteMode(plan.writeMode);
-  printer_->SetSpitsPerByte(plan.spitsYellow, plan.spitsMagenta, plan.spitsCyan);
-  printer_->SetRecordPeriod(plan.recordPeriodMs);
-  printer_->SetReadDelay(plan.readDelayMs);
-  printer_->FailOpens(plan.failOpen);
-  printer_->FailStartDocs(plan.failStart);
-  printer_->QueueCartridges(plan.cartridges);
-  printer_->QueueAlignmentResults(plan.alignmentResults);
-  for (const sim::Trigger& trigger : plan.changes) printer_->AddTrigger(trigger);
+  if (stations_[0].plan->alignmentFiles) sim::WriteAlignmentFiles(driverFolder_);
+  for (Station& station : stations_) {
+    const PrinterPlan& plan = *station.plan;
+    station.printer = sim::AddPrinter(ToUtf16(plan.port));
+    sim::SimPrinter& printer = *station.printer;
+    printer.SetStatus(plan.status);
+    printer.SetReadMode(plan.readMode);
+    printer.SetWriteMode(plan.writeMode);
+    printer.SetSpitsPerByte(plan.spitsYellow, plan.spitsMagenta, plan.spitsCyan);
+    printer.SetRecordPeriod(plan.recordPeriodMs);
+    printer.SetReadDelay(plan.readDelayMs);
+    printer.FailOpens(plan.failOpen);
+    printer.FailStartDocs(plan.failStart);
+    printer.QueueCartridges(plan.cartridges);
+    printer.QueueAlignmentResults(plan.alignmentResults);
+    for (const sim::Trigger& trigger : plan.changes) printer.AddTrigger(trigger);
 
-  if (plan.alignmentFiles) sim::WriteAlignmentFiles(driverFolder_);
-  host::Printer printer;
-  printer.name = ToUtf16(plan.name);
-  printer.driverPath = sim::DriverPathIn(driverFolder_);
-  printer.openSucceeds = plan.spoolerOpens;
-  host::AddPrinter(printer);
+    host::Printer spooled;
+    spooled.name = ToUtf16(plan.name);
+    spooled.driverPath = sim::DriverPathIn(driverFolder_);
+    spooled.openSucceeds = plan.spoolerOpens;
+    host::AddPrinter(spooled);
+    // The printer's installation made its settings folder.
+    std::filesystem::create_directories(
+        std::filesystem::path(PrinterSettingsPath(station)).parent_path());
+  }
+  current_ = &stations_[0];
 }
 
-std::string Run::PrinterSettingsPath() const {
-  const std::string& name = scenario_.printer.name;
+std::string Run::PrinterSettingsPath(const Station& station) const {
+  const std::string& name = station.plan->name;
   return (std::filesystem::path(settingsFolder_) / "VMT" / "Drivers" / name / (name + ".ini"))
       .string();
 }
 
-std::string Run::ModelSettingsPath() const {
-  return (std::filesystem::path(PrinterSettingsPath()).parent_path() / kModelSettingsFile).string();
+std::string Run::ModelSettingsPath(const Station& station) const {
+  return (std::filesystem::path(PrinterSettingsPath(station)).parent_path() / kModelSettingsFile)
+      .string();
 }
 
 void Run::WriteStartingSettings() {
@@ -317,62 +356,82 @@ void Run::WriteStartingSettings() {
     const std::u16string text = ToUtf16(value);
     WritePrivateProfileStringW(u"settings", name.c_str(), text.c_str(), file.c_str());
   };
-  if (scenario_.quiet) write(ModelSettingsPath(), "SHOW_UI", "0");
-  for (const auto& [file, keys] : scenario_.settings) {
-    const std::string path = file == kModelSettings ? ModelSettingsPath() : PrinterSettingsPath();
-    for (const auto& [key, value] : keys) write(path, key, value);
+  for (const Station& station : stations_) {
+    if (station.quiet) write(ModelSettingsPath(station), "SHOW_UI", "0");
+    for (const auto& [file, keys] : *station.settings) {
+      const std::string path =
+          file == kModelSettings ? ModelSettingsPath(station) : PrinterSettingsPath(station);
+      for (const auto& [key, value] : keys) write(path, key, value);
+    }
   }
 }
 
+// The first printer's: what the run's expectations hold settings against.
 std::map<std::string, std::map<std::string, std::string>> Run::ReadSettings() const {
-  return {{kPrinterSettings, IniSection(ReadWholeFile(PrinterSettingsPath()), "settings")},
-          {kModelSettings, IniSection(ReadWholeFile(ModelSettingsPath()), "settings")}};
+  const Station& first = stations_.front();
+  return {{kPrinterSettings, IniSection(ReadWholeFile(PrinterSettingsPath(first)), "settings")},
+          {kModelSettings, IniSection(ReadWholeFile(ModelSettingsPath(first)), "settings")}};
 }
 
-int Run::PrintCounter() const {
+int Run::PrintCounter(const Station& station) const {
   std::string value;
-  if (!FindIniValue(IniSection(ReadWholeFile(PrinterSettingsPath()), "settings"), "PrintCounter",
-                    &value)) {
+  if (!FindIniValue(IniSection(ReadWholeFile(PrinterSettingsPath(station)), "settings"),
+                    "PrintCounter", &value)) {
     return 0;
   }
   return std::atoi(value.c_str());
 }
 
+Run::Station& Run::StationOf(const JobPlan& job) {
+  for (Station& station : stations_) {
+    if (station.plan->name == job.printer) return station;
+  }
+  return stations_.front();
+}
+
 // Reports what reached the printer and what the spooler was told since the last look.
 void Run::Poll() {
   lastPoll_ = host::Ticks();
-  if (!printer_) return;
-  const std::vector<sim::AlignmentPrint> prints = printer_->AlignmentPrints();
-  const std::vector<sim::Command> commands = printer_->Commands();
-  std::vector<std::pair<DWORD, PrinterEvent>> arrived;  // by the printer's clock
-  for (; seenPrints_ < prints.size(); ++seenPrints_) {
-    PrinterEvent event;
-    event.kind = PrinterEventKind::AlignmentPrint;
-    event.family = prints[seenPrints_].family;
-    event.bytes = prints[seenPrints_].bytes;
-    ++alignmentPrints_;
-    arrived.emplace_back(prints[seenPrints_].ticks - start_, event);
-  }
-  if (seenCommands_ < commands.size()) {
-    // The printer's record says when each command came; only looked up when one is new.
-    std::vector<DWORD> commandTicks;
-    for (const sim::Event& event : printer_->Events()) {
-      if (event.kind == sim::EventKind::Write && event.dataKind == sim::DataKind::Command &&
-          event.result && event.accepted == event.bytes.size()) {
-        commandTicks.push_back(event.ticks - start_);
-      }
-    }
-    for (; seenCommands_ < commands.size(); ++seenCommands_) {
+  if (stations_.empty() || !stations_.front().printer) return;
+  std::vector<std::pair<DWORD, PrinterEvent>> arrived;  // by the printers' clock
+  for (Station& station : stations_) {
+    sim::SimPrinter& printer = *station.printer;
+    const std::vector<sim::AlignmentPrint> prints = printer.AlignmentPrints();
+    const std::vector<sim::Command> commands = printer.Commands();
+    for (; station.seenPrints < prints.size(); ++station.seenPrints) {
       PrinterEvent event;
-      event.command = commands[seenCommands_];
-      commands_.push_back(event.command);
-      arrived.emplace_back(
-          seenCommands_ < commandTicks.size() ? commandTicks[seenCommands_] : Now(), event);
+      event.kind = PrinterEventKind::AlignmentPrint;
+      event.family = prints[station.seenPrints].family;
+      event.bytes = prints[station.seenPrints].bytes;
+      ++station.alignmentPrints;
+      ++alignmentPrints_;
+      arrived.emplace_back(prints[station.seenPrints].ticks - start_, event);
+    }
+    if (station.seenCommands < commands.size()) {
+      // The printer's record says when each command came; only looked up when one is new.
+      std::vector<DWORD> commandTicks;
+      for (const sim::Event& event : printer.Events()) {
+        if (event.kind == sim::EventKind::Write && event.dataKind == sim::DataKind::Command &&
+            event.result && event.accepted == event.bytes.size()) {
+          commandTicks.push_back(event.ticks - start_);
+        }
+      }
+      for (; station.seenCommands < commands.size(); ++station.seenCommands) {
+        PrinterEvent event;
+        event.command = commands[station.seenCommands];
+        station.commands.push_back(event.command);
+        arrived.emplace_back(
+            station.seenCommands < commandTicks.size() ? commandTicks[station.seenCommands] : Now(),
+            event);
+      }
     }
   }
   std::stable_sort(arrived.begin(), arrived.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [ms, event] : arrived) listener_.PrinterReceived(ms, event);
+  for (const auto& [ms, event] : arrived) {
+    if (event.kind == PrinterEventKind::Command) commands_.push_back(event.command);
+    listener_.PrinterReceived(ms, event);
+  }
 
   // Boxes in the owner's session that timed out or never got there; answered ones were told
   // when they were answered.
@@ -380,6 +439,7 @@ void Run::Poll() {
   for (; seenBoxes_ < boxes.size(); ++seenBoxes_) {
     const host::MessageBoxRecord& box = boxes[seenBoxes_];
     if (box.ownersSession && (box.error != 0 || box.answer == IDTIMEOUT)) {
+      if (box.error != 0) ++report_.questionsNotShown;
       Question question;
       question.number = ++report_.questions;
       question.box = box;
@@ -454,23 +514,41 @@ int Run::AnswerBox(const host::MessageBoxRecord& box) {
   if (answer != 0) {
     const std::vector<int> buttons = ButtonsOf(box.type);
     if (std::find(buttons.begin(), buttons.end(), answer) == buttons.end()) {
-      note += std::string(note.empty() ? "" : "; ") + AnswerWord(answer) +
-              " is not a button of this box";
+      // The user can only press Esc, which MessageBox answers with Cancel where the box has it
+      // and with OK on an OK-only box; a Yes/No box cannot be closed so.
+      const bool hasCancel = std::find(buttons.begin(), buttons.end(), IDCANCEL) != buttons.end();
+      const std::string asked = AnswerWord(answer);
+      if (hasCancel || buttons == std::vector<int>{IDOK}) {
+        answer = hasCancel ? IDCANCEL : IDOK;
+        note += std::string(note.empty() ? "" : "; ") + asked +
+                " is not a button of this box: Esc gives " + AnswerWord(answer);
+      } else {
+        report_.mismatches.push_back("box " + std::to_string(box.textId) + " (question " +
+                                     std::to_string(question.number) + ") cannot be answered " +
+                                     asked + ", nor closed with Esc: it was left unanswered");
+        answer = 0;
+        note += std::string(note.empty() ? "" : "; ") + asked +
+                " is not a button of this box, which Esc does not close: no answer";
+      }
     }
   }
   if (actAsScripted && scripted->printer) {
-    printer_->Apply(*scripted->printer);
+    current_->printer->Apply(*scripted->printer);
     note += std::string(note.empty() ? "" : "; ") + "the printer changed first";
   }
   listener_.Answered(Now(), question, answer, source, note);
   return answer;
 }
 
-JobReport Run::RunJob(const JobPlan& plan) {
+JobReport Run::RunJob(size_t index, std::optional<JobReport>* startedDuring) {
+  const JobPlan& plan = scenario_.jobs[index];
+  Station& station = StationOf(plan);
+  Station* const previous = current_;
+  current_ = &station;
   JobReport job;
   job.plan = &plan;
   sim::Job request;
-  request.printerName = ToUtf16(scenario_.printer.name);
+  request.printerName = ToUtf16(station.plan->name);
   request.jobId = plan.jobId;
   request.documentName = ToUtf16(plan.document);
   request.data = JobBytes(plan);
@@ -483,27 +561,54 @@ JobReport Run::RunJob(const JobPlan& plan) {
 
   Poll();
   const size_t boxesBefore = host::MessageBoxes().size();
-  const size_t commandsBefore = commands_.size();
-  const unsigned printsBefore = alignmentPrints_;
+  const size_t commandsBefore = station.commands.size();
+  const unsigned printsBefore = station.alignmentPrints;
   const size_t setJobsBefore = setJobs_.size();
-  const size_t dataBefore = printer_->JobData().size();
+  const size_t dataBefore = station.printer->JobData().size();
   writeCalls_ = 0;
+
+  // The next job, when it starts during this one: sent on the other printer once this job's
+  // first write went through, and its boxes are its own.
+  const bool nextStartsDuring = startedDuring != nullptr && index + 1 < scenario_.jobs.size() &&
+                                scenario_.jobs[index + 1].startsDuringPrevious;
+  size_t nestedFrom = 0, nestedTo = 0;
+  const auto sendNext = [&] {
+    nestedFrom = host::MessageBoxes().size();
+    const unsigned writes = writeCalls_;
+    startedDuring->emplace(RunJob(index + 1, nullptr));
+    writeCalls_ = writes;
+    nestedTo = host::MessageBoxes().size();
+    current_ = &station;
+  };
 
   listener_.JobStarting(plan, job.totalBytes);
   try {
-    job.result = spooler_->Print(
-        request, [this, &job](DWORD accepted) { listener_.Progress(accepted, job.totalBytes); });
+    job.result = station.spooler->Print(request, [&](DWORD accepted) {
+      listener_.Progress(accepted, job.totalBytes);
+      if (nextStartsDuring && !startedDuring->has_value()) {
+        sendNext();
+        if (outOfTime_) throw RunOutOfTime{};
+        listener_.JobGoesOn(plan);
+      }
+    });
   } catch (const RunOutOfTime&) {
     job.result.started = true;
   }
   Poll();
+  if (nextStartsDuring && !startedDuring->has_value() && !outOfTime_) {
+    sendNext();  // this job never got that far: the next one follows it
+  }
 
   const std::vector<host::MessageBoxRecord> boxes = host::MessageBoxes();
-  for (size_t i = boxesBefore; i < boxes.size(); ++i) job.boxes.push_back(boxes[i].textId);
-  job.commands.assign(commands_.begin() + static_cast<long>(commandsBefore), commands_.end());
-  job.alignmentPrints = alignmentPrints_ - printsBefore;
-  job.bytesReceived = static_cast<DWORD>(printer_->JobData().size() - dataBefore);
-  job.printCounter = PrintCounter();
+  for (size_t i = boxesBefore; i < boxes.size(); ++i) {
+    if (i >= nestedFrom && i < nestedTo) continue;
+    if (WasShown(boxes[i])) job.boxes.push_back(boxes[i].textId);
+  }
+  job.commands.assign(station.commands.begin() + static_cast<long>(commandsBefore),
+                      station.commands.end());
+  job.alignmentPrints = station.alignmentPrints - printsBefore;
+  job.bytesReceived = static_cast<DWORD>(station.printer->JobData().size() - dataBefore);
+  job.printCounter = PrintCounter(station);
 
   bool deleted = false;
   for (size_t i = setJobsBefore; i < setJobs_.size(); ++i) {
@@ -536,6 +641,7 @@ JobReport Run::RunJob(const JobPlan& plan) {
   if (!plan.expect.settings.empty()) seen.settings = ReadSettings();
   Check(plan.expect, seen, &job.mismatches);
   listener_.JobFinished(Now(), job);
+  current_ = previous;
   return job;
 }
 
@@ -544,7 +650,8 @@ void Run::TearDown() {
   host::SetAnswerer(nullptr);
   host::OnDialogChange(nullptr);
   host::OnSleep(nullptr);
-  printer_.reset();
+  stations_.clear();
+  current_ = nullptr;
   sim::RemovePrinters();
   gRun = nullptr;
 }
@@ -565,7 +672,7 @@ RunReport Run::Execute() {
 
   SetUpHost();
   report_.logFile = (std::filesystem::path(logFolder_) / kLogFileName).string();
-  SetUpPrinter();
+  SetUpPrinters();
   WriteStartingSettings();
   gRun = this;
   listener_.RunStarting(scenario_, options_, report_);
@@ -588,18 +695,29 @@ RunReport Run::Execute() {
     wrapped_.Monitor.pfnWritePort = &Run::WritePort;
     wrapped_.Monitor.pfnEndDocPort = &Run::EndDocPort;
     wrapped_.Monitor.pfnClosePort = &Run::ClosePort;
-    spooler_ = std::make_unique<sim::Spooler>(&wrapped_);
-    if (spooler_->OpenPort(ToUtf16(scenario_.printer.port), ToUtf16(scenario_.printer.name))) {
-      for (const JobPlan& job : scenario_.jobs) {
-        report_.jobs.push_back(RunJob(job));
+    bool opened = true;
+    for (Station& station : stations_) {
+      station.spooler = std::make_unique<sim::Spooler>(&wrapped_);
+      opened = opened &&
+               station.spooler->OpenPort(ToUtf16(station.plan->port), ToUtf16(station.plan->name));
+    }
+    if (opened) {
+      for (size_t i = 0; i < scenario_.jobs.size(); ++i) {
+        if (scenario_.jobs[i].startsDuringPrevious && i > 0)
+          continue;  // sent during the one before
+        std::optional<JobReport> startedDuring;
+        report_.jobs.push_back(RunJob(i, &startedDuring));
+        if (startedDuring) report_.jobs.push_back(*startedDuring);
         if (outOfTime_) break;
       }
-      // Closing the port releases a job that was left waiting as well.
-      spooler_->ClosePort();
     } else {
       report_.mismatches.push_back("the port could not be opened: no job was sent");
     }
-    spooler_.reset();
+    // Closing a port releases a job that was left waiting as well.
+    for (Station& station : stations_) {
+      if (station.spooler && station.spooler->PortHandle() != nullptr) station.spooler->ClosePort();
+      station.spooler.reset();
+    }
   } else {
     report_.mismatches.push_back("InitializePrintMonitor gave no table: no job was sent");
   }
@@ -607,11 +725,12 @@ RunReport Run::Execute() {
        DllMain(host::MonitorModule(), DLL_PROCESS_DETACH, nullptr) ? "TRUE" : "FALSE");
   Poll();
 
-  for (const host::MessageBoxRecord& box : host::MessageBoxes())
-    report_.boxes.push_back(box.textId);
+  for (const host::MessageBoxRecord& box : host::MessageBoxes()) {
+    if (WasShown(box)) report_.boxes.push_back(box.textId);
+  }
   Observed seen;
   seen.boxes = report_.boxes;
-  seen.printCounter = PrintCounter();
+  seen.printCounter = PrintCounter(stations_.front());
   seen.alignmentPrints = alignmentPrints_;
   seen.commands = commands_;
   seen.settings = ReadSettings();
@@ -622,14 +741,18 @@ RunReport Run::Execute() {
                                  "answers expect");
   }
 
-  for (const auto& [label, path] :
-       {std::pair<std::string, std::string>{"printer settings", PrinterSettingsPath()},
-        std::pair<std::string, std::string>{"model settings", ModelSettingsPath()}}) {
-    SettingsFile file;
-    file.label = label;
-    file.path = path;
-    file.text = ReadWholeFile(path, &file.exists);
-    report_.settings.push_back(file);
+  for (const Station& station : stations_) {
+    const std::string of = stations_.size() > 1 ? " of " + station.plan->name : "";
+    for (const auto& [label, path] :
+         {std::pair<std::string, std::string>{"printer settings" + of,
+                                              PrinterSettingsPath(station)},
+          std::pair<std::string, std::string>{"model settings" + of, ModelSettingsPath(station)}}) {
+      SettingsFile file;
+      file.label = label;
+      file.path = path;
+      file.text = ReadWholeFile(path, &file.exists);
+      report_.settings.push_back(file);
+    }
   }
   report_.elapsedMs = Now();
   report_.realSeconds =

@@ -88,7 +88,8 @@ struct RunReport {
   std::vector<std::string> mismatches;  // run-level expectations and script problems
   std::vector<unsigned> boxes;
   unsigned questions = 0;
-  unsigned userDeviations = 0;  // interactive answers that differ from the scenario's
+  unsigned questionsNotShown = 0;  // the owner's session could not be reached: not in `boxes`
+  unsigned userDeviations = 0;     // interactive answers that differ from the scenario's
   bool guardTripped = false;
   std::string workFolder;
   std::string logFile;
@@ -118,6 +119,8 @@ class RunListener {
   virtual void DialogChanged(DWORD /*ms*/, const host::DialogRecord&) {}
   virtual void Tick(DWORD /*ms*/) {}
   virtual void JobStarting(const JobPlan&, DWORD /*totalBytes*/) {}
+  // A job goes on after one that started during it was sent.
+  virtual void JobGoesOn(const JobPlan&) {}
   virtual void Progress(DWORD /*accepted*/, DWORD /*total*/) {}
   virtual void JobFinished(DWORD /*ms*/, const JobReport&) {}
   virtual void RunFinished(const RunReport&) {}

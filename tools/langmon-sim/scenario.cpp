@@ -704,8 +704,62 @@ JobPlan JobOf(const Reader& reader, const json& value, const std::string& place)
   if (const json* v = object.Take("expect")) {
     job.expect = ExpectationOf(reader, *v, object.Path("expect"), true);
   }
+  if (const json* v = object.Take("printer")) {
+    job.printer = reader.String(*v, object.Path("printer"));
+  }
+  if (const json* v = object.Take("starts_during_previous")) {
+    job.startsDuringPrevious = reader.Bool(*v, object.Path("starts_during_previous"));
+  }
   object.Finish();
   return job;
+}
+
+// The second printer: a printer's keys, and its own "quiet" and "settings".
+SecondPrinterPlan SecondPrinterOf(const Reader& reader, const json& value,
+                                  const std::string& place) {
+  Object object(reader, value, place);  // an object, or the error says so
+  SecondPrinterPlan second;
+  json printer = value;
+  if (const json* v = object.Take("quiet")) second.quiet = reader.Bool(*v, object.Path("quiet"));
+  if (const json* v = object.Take("settings")) {
+    second.settings = SettingsOf(reader, *v, object.Path("settings"));
+  }
+  printer.erase("quiet");
+  printer.erase("settings");
+  second.printer = PrinterOf(reader, printer, place);
+  return second;
+}
+
+// Which printer each job goes to, and whether its start can interleave with the one before.
+void CheckPrinters(const Reader& reader, const Scenario& scenario) {
+  const std::string first = scenario.printer.name;
+  if (scenario.secondPrinter) {
+    const PrinterPlan& second = scenario.secondPrinter->printer;
+    if (second.name == first) {
+      reader.Fail("second_printer.name", "the second printer needs a name of its own");
+    }
+    if (second.port == scenario.printer.port) {
+      reader.Fail("second_printer.port", "the second printer needs a port of its own");
+    }
+  }
+  for (size_t i = 0; i < scenario.jobs.size(); ++i) {
+    const JobPlan& job = scenario.jobs[i];
+    if (!job.printer.empty() && job.printer != first &&
+        !(scenario.secondPrinter && job.printer == scenario.secondPrinter->printer.name)) {
+      reader.Fail(job.place + ".printer",
+                  "no printer of the scenario is named \"" + job.printer + "\"");
+    }
+    if (!job.startsDuringPrevious) continue;
+    const auto printerOf = [&first](const JobPlan& plan) {
+      return plan.printer.empty() ? first : plan.printer;
+    };
+    if (i == 0 || scenario.jobs[i - 1].startsDuringPrevious ||
+        printerOf(scenario.jobs[i - 1]) == printerOf(job)) {
+      reader.Fail(job.place + ".starts_during_previous",
+                  "a job starts during the previous one only on the other printer, and not "
+                  "during one that itself started so");
+    }
+  }
 }
 
 // Where in the text a byte offset lies, as "line L, column C".
@@ -863,6 +917,9 @@ Scenario ParseScenario(const std::string& text, const std::string& file) {
   if (const json* v = root.Take("settings"))
     scenario.settings = SettingsOf(reader, *v, root.Path("settings"));
   if (const json* v = root.Take("quiet")) scenario.quiet = reader.Bool(*v, root.Path("quiet"));
+  if (const json* v = root.Take("second_printer")) {
+    scenario.secondPrinter = SecondPrinterOf(reader, *v, root.Path("second_printer"));
+  }
   if (const json* v = root.Take("session")) {
     scenario.session = SessionOf(reader, *v, root.Path("session"));
   }
@@ -891,6 +948,7 @@ Scenario ParseScenario(const std::string& text, const std::string& file) {
     scenario.expect = ExpectationOf(reader, *v, root.Path("expect"), false);
   }
   root.Finish();
+  CheckPrinters(reader, scenario);
 
   // Job ids: given ones stay, the others are numbered in order after the largest so far.
   DWORD next = 1;

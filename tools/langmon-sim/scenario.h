@@ -74,6 +74,11 @@ struct JobPlan {
   std::vector<DWORD> writeSizes;
   Expectation expect;
   std::string place;
+  // The printer it is sent to, by name; empty: the scenario's first printer.
+  std::string printer;
+  // Started on the other printer after the previous job's first write, and sent to its end
+  // before the previous job goes on: two jobs whose starts interleave on one spooler.
+  bool startsDuringPrevious = false;
 };
 
 struct PrinterPlan {
@@ -104,6 +109,14 @@ struct SessionPlan {
   DWORD answerAfterMs = 0;       // how long the owner takes to answer
 };
 
+// A second printer of the same model on the same spooler, on a port of its own, with its own
+// settings files.
+struct SecondPrinterPlan {
+  PrinterPlan printer;
+  bool quiet = false;       // SHOW_UI=0 in its model settings file
+  SettingsValues settings;  // written into its settings files before the first job
+};
+
 struct Scenario {
   std::string file;  // where it was read from; "built-in" for the demo
   std::string title;
@@ -111,6 +124,7 @@ struct Scenario {
   PrinterPlan printer;
   SettingsValues settings;  // written into the settings files before the first job
   bool quiet = false;       // SHOW_UI=0 in the model settings file
+  std::optional<SecondPrinterPlan> secondPrinter;
   std::optional<SessionPlan> session;
   std::vector<Answer> answers;
   std::optional<int> thenAnswer;  // once the answers run out

@@ -219,9 +219,16 @@ void Transcript::RunStarting(const Scenario& scenario, const RunOptions& options
                         : options.answers        ? "answers from --answers"
                         : options.answerAll      ? "every box answered from --answer-all"
                                                  : "answers from the scenario";
-  console_.Line(console_.Paint(Style::Dim, "  printer \"" + scenario.printer.name + "\" on port " +
-                                               scenario.printer.port + "; " + clock + "; " +
-                                               answers));
+  console_.Line(console_.Paint(
+      Style::Dim, "  printer \"" + scenario.printer.name + "\" on port " + scenario.printer.port +
+                      (scenario.quiet ? " (quiet)" : "") + "; " + clock + "; " + answers));
+  if (scenario.secondPrinter) {
+    const PrinterPlan& second = scenario.secondPrinter->printer;
+    console_.Line(console_.Paint(Style::Dim, "  printer \"" + second.name + "\" on port " +
+                                                 second.port +
+                                                 (scenario.secondPrinter->quiet ? " (quiet)" : "") +
+                                                 ", on the same spooler"));
+  }
   if (scenario.session) {
     const SessionPlan& session = *scenario.session;
     const char* owner = session.jobsFromSessionZero ? "jobs come from session 0: nobody to ask"
@@ -459,6 +466,8 @@ void Transcript::Tick(DWORD ms) {
 
 void Transcript::JobStarting(const JobPlan& job, DWORD totalBytes) {
   ++jobIndex_;
+  currentJob_ = jobIndex_;
+  jobNumbers_[&job] = {jobIndex_, totalBytes};
   jobTotal_ = totalBytes;
   writesShown_ = 0;
   writes_ = 0;
@@ -466,8 +475,20 @@ void Transcript::JobStarting(const JobPlan& job, DWORD totalBytes) {
   std::string what = job.file.empty() ? Plural(job.labels, "label", "labels") + " of " +
                                             Plural(job.bytesPerLabel, "byte", "bytes")
                                       : "the file " + job.file;
+  const std::string printer =
+      scenario_ != nullptr && scenario_->secondPrinter
+          ? " to \"" + (job.printer.empty() ? scenario_->printer.name : job.printer) + "\""
+          : "";
   Heading("Job " + std::to_string(jobIndex_) + " of " + std::to_string(jobCount_) + ": \"" +
-          job.name + "\", " + what + ", " + Plural(totalBytes, "byte", "bytes"));
+          job.name + "\"" + printer + ", " + what + ", " + Plural(totalBytes, "byte", "bytes"));
+}
+
+void Transcript::JobGoesOn(const JobPlan& job) {
+  const auto [number, total] = jobNumbers_[&job];
+  currentJob_ = number;
+  jobTotal_ = total;
+  Heading("Job " + std::to_string(number) + " of " + std::to_string(jobCount_) + ": \"" + job.name +
+          "\" goes on");
 }
 
 void Transcript::Progress(DWORD accepted, DWORD total) {
@@ -477,7 +498,7 @@ void Transcript::Progress(DWORD accepted, DWORD total) {
   const std::string full = console_.unicode() ? "█" : "#";
   const std::string empty = console_.unicode() ? "░" : ".";
   const unsigned percent = static_cast<unsigned>(static_cast<uint64_t>(accepted) * 100 / total);
-  console_.LiveThrottled("  job " + std::to_string(jobIndex_) + "  " + Repeat(full, filled) +
+  console_.LiveThrottled("  job " + std::to_string(currentJob_) + "  " + Repeat(full, filled) +
                          Repeat(empty, kProgressBarWidth - filled) + "  " +
                          std::to_string(percent) + "%  " + WithThousands(accepted) + " of " +
                          WithThousands(total) + " bytes forwarded");
@@ -512,7 +533,9 @@ void Transcript::JobFinished(DWORD ms, const JobReport& job) {
   }
   text += "; " + Plural(writes_, "write", "writes") + ", boxes: " + BoxList(job.boxes) +
           ", PrintCounter " + std::to_string(job.printCounter);
-  Entry(ms, style, "job", console_.Paint(style, "Job " + std::to_string(jobIndex_) + " " + text));
+  const auto number = jobNumbers_.find(job.plan);
+  const size_t shown = number != jobNumbers_.end() ? number->second.first : jobIndex_;
+  Entry(ms, style, "job", console_.Paint(style, "Job " + std::to_string(shown) + " " + text));
   if (job.plan != nullptr && !job.plan->expect.Empty()) {
     if (job.mismatches.empty()) {
       Entry(ms, Style::Good, "expect",
@@ -558,9 +581,13 @@ void Transcript::RunFinished(const RunReport& report) {
     console_.Line(
         console_.Paint(Style::Error, std::string(unicode ? "  ✗ " : "  FAIL: ") + mismatch));
   }
-  console_.Line(report.questions == 0 ? std::string("  no box was shown")
-                                      : "  " + Plural(report.questions, "box", "boxes") +
-                                            " shown: " + BoxList(report.boxes));
+  console_.Line(report.boxes.empty() ? std::string("  no box was shown")
+                                     : "  " + Plural(report.boxes.size(), "box", "boxes") +
+                                           " shown: " + BoxList(report.boxes));
+  if (report.questionsNotShown > 0) {
+    console_.Line("  " + Plural(report.questionsNotShown, "question", "questions") +
+                  " the spooler could not show in the job owner's session (answered 0)");
+  }
   if (report.userDeviations > 0) {
     console_.Line(console_.Paint(
         Style::Warning, "  you answered " + Plural(report.userDeviations, "box", "boxes") +

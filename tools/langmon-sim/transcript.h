@@ -50,6 +50,7 @@ class Transcript : public RunListener {
   void DialogChanged(DWORD ms, const host::DialogRecord& dialog) override;
   void Tick(DWORD ms) override;
   void JobStarting(const JobPlan& job, DWORD totalBytes) override;
+  void JobGoesOn(const JobPlan& job) override;
   void Progress(DWORD accepted, DWORD total) override;
   void JobFinished(DWORD ms, const JobReport& job) override;
   void RunFinished(const RunReport& report) override;
@@ -73,7 +74,8 @@ class Transcript : public RunListener {
   Console& console_;
   TranscriptOptions options_;
   const Scenario* scenario_ = nullptr;
-  size_t jobCount_ = 0, jobIndex_ = 0;
+  size_t jobCount_ = 0, jobIndex_ = 0, currentJob_ = 0;
+  std::map<const JobPlan*, std::pair<size_t, DWORD>> jobNumbers_;  // number and size of each job
   DWORD jobTotal_ = 0;
   unsigned writesShown_ = 0;
   bool writesElided_ = false;

@@ -29,6 +29,9 @@ const std::map<std::string, std::vector<std::vector<unsigned>>> kLogShowsInstead
     {"quiet_mode_empty_cartridge", {{470}}},
     {"quiet_mode_out_of_stock", {{436}}},
     {"silent_printer_quiet", {{454}}},
+    // So for the quiet one of two printers (jobs 1 and 4), whose jobs' lines interleave with the
+    // other's.
+    {"two_printers_one_quiet", {{469}, {469}, {469}, {}}},
 };
 
 std::vector<unsigned> Once(std::vector<unsigned> ids) {

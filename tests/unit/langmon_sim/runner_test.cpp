@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -80,10 +81,51 @@ TEST_F(RunnerTest, AnswersFlagReplacesTheScenarioAnswersAndAnswerAllTakesOverWhe
   EXPECT_EQ(recorder_.answers[0].source, AnswerSource::Flag);
   // Yes starts a cartridge change; its notice is answered by --answer-all.
   EXPECT_EQ(recorder_.answers[1].box, 427u);
-  EXPECT_EQ(recorder_.answers[1].answer, IDCANCEL);
+  // An OK-only box: the user's Esc gives OK, as MessageBox answers it.
+  EXPECT_EQ(recorder_.answers[1].answer, IDOK);
   EXPECT_EQ(recorder_.answers[1].source, AnswerSource::AnswerAll);
-  EXPECT_NE(recorder_.answers[1].note.find("not a button"), std::string::npos);
+  EXPECT_NE(recorder_.answers[1].note.find("Cancel is not a button of this box: Esc gives OK"),
+            std::string::npos)
+      << recorder_.answers[1].note;
   EXPECT_FALSE(report.Ok()) << "the scenario expected a No and a printed job";
+}
+
+TEST_F(RunnerTest, AQuestionTheOwnersSessionCouldNotShowIsNoBoxShown) {
+  const RunReport report = Run(R"({
+    "printer": {"cartridge": {"magenta_spits": "480M"}},
+    "session": {"owner": "logged_off"},
+    "jobs": [{"labels": 1, "expect": {"outcome": "printed", "boxes": []}}]
+  })");
+  EXPECT_TRUE(report.Ok());
+  EXPECT_TRUE(report.boxes.empty());
+  EXPECT_EQ(report.questionsNotShown, 1u);
+  ASSERT_EQ(recorder_.answers.size(), 1u);
+  EXPECT_EQ(recorder_.answers[0].answer, 0);
+}
+
+TEST_F(RunnerTest, AJobStartedDuringAnotherOnTheSecondPrinterKeepsItsBoxesAndPrinterApart) {
+  const RunReport report = Run(R"({
+    "printer": {"error_flags": ["out_of_stock"]},
+    "second_printer": {"name": "Label B", "port": "USB002",
+                       "cartridge": {"magenta_spits": "480M"}, "settings": {"printer": {"PrintCounter": 40}}},
+    "answers": ["no", {"box": 436, "answer": "ok", "printer": {"error_flags": []}}],
+    "jobs": [
+      {"labels": 2, "expect": {"outcome": "printed", "boxes": [436], "print_counter": 2}},
+      {"printer": "Label B", "starts_during_previous": true, "labels": 1,
+       "expect": {"outcome": "printed", "boxes": [469], "print_counter": 41}}
+    ]
+  })");
+  EXPECT_TRUE(report.Ok());
+  ASSERT_EQ(report.jobs.size(), 2u);
+  EXPECT_EQ(report.jobs[0].plan->name, "Job 1");
+  EXPECT_EQ(report.boxes, (std::vector<unsigned>{469, 436}));
+  // Label B's job went out between the first job's preamble and its labels.
+  ASSERT_GE(recorder_.writes.size(), 3u);
+  EXPECT_EQ(recorder_.writes[1].offered, sim::kJobPreambleSize);
+  EXPECT_EQ(recorder_.writes[1].number, 1u);
+  EXPECT_EQ(recorder_.writes.back().number, 4u) << "numbered as a job of two labels alone is";
+  ASSERT_EQ(report.settings.size(), 4u);
+  EXPECT_EQ(report.settings[2].label, "printer settings of Label B");
 }
 
 TEST_F(RunnerTest, AnswerAllAloneAnswersEveryBox) {
@@ -245,6 +287,21 @@ TEST_F(RunnerTest, PrinterEventsCarryTheTimeTheyArrived) {
   // The end of the change is sent before the monitor's 4 s pause, not after it.
   EXPECT_LT(recorder_.printerTimes[1], 4000u);
   EXPECT_GE(report.elapsedMs, 4000u);
+
+  // The log file's times pass with the run's clock: "MM/DD HH:MM:SS:mmm" at each line's start.
+  std::ifstream log(report.logFile);
+  std::vector<long> times;
+  for (std::string line; std::getline(log, line);) {
+    unsigned month, day, hour, minute, second, ms;
+    if (std::sscanf(line.c_str(), "%u/%u %u:%u:%u:%u", &month, &day, &hour, &minute, &second,
+                    &ms) == 6) {
+      times.push_back(((static_cast<long>(day) * 24 + hour) * 60 + minute) * 60000L +
+                      second * 1000L + ms);
+    }
+  }
+  ASSERT_GE(times.size(), 2u);
+  EXPECT_GE(times.back() - times.front(), 4000);
+  EXPECT_LE(times.back() - times.front(), static_cast<long>(report.elapsedMs));
 }
 
 TEST_F(RunnerTest, LogAndSettingsGoToTheFoldersAsked) {

@@ -85,9 +85,19 @@ TEST(ScenarioParseTest, WrongValuesSayWhatWasExpected) {
       {R"("answers": [{"box": 469}])", "answers[0]", "needs \"answer\""},
       {R"("quiet": "yes")", "quiet", "true or false"},
       {R"("expect": {"outcome": "printed"})", "expect.outcome", "unknown key"},
+      // Two printers: each with a name and a port of its own; a job starts during the previous
+      // one only on the other printer.
+      {R"({"second_printer": {"name": "Label A"}, "jobs": [{"labels": 1}]})", "second_printer.name",
+       "name of its own"},
+      {R"({"second_printer": {"name": "Label B"}, "jobs": [{"labels": 1}]})", "second_printer.port",
+       "port of its own"},
+      {R"({"jobs": [{"printer": "Label B"}]})", "jobs[0].printer", "no printer"},
+      {R"({"second_printer": {"name": "Label B", "port": "USB002"},
+           "jobs": [{"labels": 1}, {"printer": "Label A", "starts_during_previous": true}]})",
+       "jobs[1].starts_during_previous", "other printer"},
   };
   for (const Case& c : cases) {
-    const ScenarioError error = ErrorOf(WithJobs(c.members));
+    const ScenarioError error = ErrorOf(c.members[0] == '{' ? c.members : WithJobs(c.members));
     EXPECT_EQ(error.place(), c.place) << c.members;
     EXPECT_NE(error.message().find(c.says), std::string::npos)
         << c.members << " -> " << error.message();

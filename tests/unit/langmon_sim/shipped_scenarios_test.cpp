@@ -152,6 +152,14 @@ TEST_F(ProgramTest, BadScenarioExitsWithTwoNamingFilePlaceAndProblem) {
       << result.output;
 
   EXPECT_EQ(RunProgram("--answers yes,perhaps", folder_).status, 2);
+  // Folders and files that cannot be written stop it before the first job, not after the run.
+  for (const std::string& arguments :
+       {std::string("--log-dir /proc/self"), "--report '" + folder_ + "/missing/run.html'"}) {
+    result = RunProgram(arguments, folder_);
+    EXPECT_EQ(result.status, 2) << arguments;
+    EXPECT_NE(result.output.find("langmon-sim: cannot write"), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("Job 1"), std::string::npos) << result.output;
+  }
   EXPECT_EQ(RunProgram("--no-such-option", folder_).status, 2);
 }
 

@@ -129,6 +129,34 @@ TEST_F(ClockTest, LocalTimeCanBeFixed) {
   EXPECT_LE(now.wMilliseconds, 999);
 }
 
+TEST_F(ClockTest, LocalTimeFollowsTheVirtualClockAcrossAYear) {
+  SYSTEMTIME start{};
+  start.wYear = 2024;
+  start.wMonth = 12;
+  start.wDay = 31;
+  start.wHour = 23;
+  start.wMinute = 59;
+  start.wSecond = 58;
+  start.wMilliseconds = 500;
+  Sleep(70000);  // ticks before the start do not count
+  host::LocalTimeFollowsClock(start);
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  EXPECT_EQ(now.wSecond, 58);
+  Sleep(2000);
+  GetLocalTime(&now);
+  EXPECT_EQ((std::vector<int>{now.wYear, now.wMonth, now.wDay, now.wDayOfWeek, now.wHour,
+                              now.wMinute, now.wSecond, now.wMilliseconds}),
+            (std::vector<int>{2025, 1, 1, 3, 0, 0, 0, 500}));
+  host::AdvanceClock(3600000 + 250);
+  GetLocalTime(&now);
+  EXPECT_EQ((std::vector<int>{now.wHour, now.wMinute, now.wSecond, now.wMilliseconds}),
+            (std::vector<int>{1, 0, 0, 750}));
+  host::Reset();
+  GetLocalTime(&now);
+  EXPECT_GE(now.wYear, 2026);  // the machine's time again
+}
+
 TEST_F(DebugOutputTest, RecordedInOrderAndObserved) {
   std::vector<std::string> observed;
   host::OnDebugOutput([&observed](const std::string& text) { observed.push_back(text); });
