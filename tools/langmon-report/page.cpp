@@ -10,7 +10,9 @@ namespace langmon_report {
 
 namespace {
 
-constexpr size_t kFoldFrom = 3;  // uneventful checks in a row shown as one line
+constexpr size_t kFoldFrom = 3;              // uneventful checks in a row shown as one line
+constexpr size_t kFoldShown = 10;            // of these, listed at each end
+constexpr int64_t kQuickestAnswerMs = 1500;  // rounds quicker than this had nobody answering
 
 constexpr char kStyle[] = R"(
 :root { --ink: #1d2430; --dim: #5b6575; --line: #d9dee6; --bg: #fbfcfd; --good: #1b7f3b;
@@ -140,6 +142,12 @@ std::string WaitLine(const Job& job, const Wait& wait, bool simulated) {
           "box " + std::to_string(wait.question) + " (" + Html(QuestionTopic(wait.question)) + ") ";
       text += question.atLeast ? "at least once" : Plural(question.times, "time", "times");
       text += AnswerWords(question);
+      // Quiet mode leaves the same lines as a person pressing OK, but not at this pace.
+      const int64_t each = (wait.to.ms - wait.from.ms) / static_cast<int64_t>(question.times);
+      if (!simulated && !question.logged && question.times > 2 && each < kQuickestAnswerMs) {
+        text += " <span class=\"dim\">(a round every " + Duration(each) +
+                ": faster than anyone answers a box, so most likely quiet mode)</span>";
+      }
       if (!question.note.empty())
         text += " <span class=\"dim\">(" + Html(question.note) + ")</span>";
     } else if (simulated) {
@@ -297,7 +305,18 @@ std::string FoldedChecks(const Report& report, const Job& job, size_t from, size
   }
   std::string item = "<li class=\"folded\" data-checks=\"" + std::to_string(to - from + 1) +
                      "\"><details><summary>" + summary + "</summary>\n<ol class=\"events\">\n";
-  for (size_t i = from; i <= to; ++i) item += CheckItem(report, job, job.checks[i]);
+  // The first and the last few: the page grows with what happened, not with a job's length.
+  for (size_t i = from; i <= to; ++i) {
+    if (i == from + kFoldShown && to - from + 1 > 2 * kFoldShown) {
+      item += "<li class=\"event dim\">&hellip; " +
+              Plural(to - from + 1 - 2 * kFoldShown, "more check like these",
+                     "more checks like these") +
+              " &hellip;</li>\n";
+      i = to - kFoldShown;
+      continue;
+    }
+    item += CheckItem(report, job, job.checks[i]);
+  }
   return item + "</ol></details></li>\n";
 }
 
