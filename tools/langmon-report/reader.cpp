@@ -805,6 +805,7 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
       return;
     }
     case Text::StartReturnTrue: {
+      lastTally_.reset();  // a job that starts ends a run of failed starts
       const size_t job = starting();
       if (starting_) {
         for (size_t other : open_) {
