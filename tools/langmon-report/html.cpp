@@ -56,11 +56,8 @@ std::string Html(std::string_view text) {
     } else if (const size_t length = Utf8Length(text, i)) {
       out.append(text.substr(i, length));
       i += length - 1;
-    } else if (c < 0xA0) {
-      out += "\xEF\xBF\xBD";
     } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      out += "\xEF\xBF\xBD";  // not UTF-8: the replacement character, as a browser shows it
     }
   }
   return out;

@@ -8,7 +8,7 @@
 namespace langmon_report {
 
 // Text made safe inside an element or a quoted attribute. The log's text is 8-bit: bytes that are
-// not UTF-8 are read as Latin-1, and control characters are shown as U+FFFD.
+// not valid UTF-8, and control characters, are shown as U+FFFD.
 std::string Html(std::string_view text);
 
 // 1234567 -> "1,234,567"

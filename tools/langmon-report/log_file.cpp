@@ -1,6 +1,8 @@
 #include "tools/langmon-report/log_file.h"
 
+#include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace langmon_report {
 
@@ -10,6 +12,8 @@ constexpr size_t kStampLength = 20;
 constexpr std::string_view kPrefixStart = "VMT_LM_10[";
 constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
 constexpr int64_t kYearMs = 366 * kDayMs;
+constexpr size_t kLongestLine = 1 << 20;  // longer lines are read in pieces
+constexpr size_t kLongestKept = 4096;     // of a line that is not a record
 
 struct LevelWord {
   std::string_view word;
@@ -79,40 +83,86 @@ std::optional<int64_t> ParseStamp(std::string_view stamp) {
   return days * kDayMs + ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
 }
 
+LogReader::LogReader(OnRecord onRecord, OnBad onBad)
+    : onRecord_(std::move(onRecord)), onBad_(std::move(onBad)) {}
+
+void LogReader::Feed(std::string_view bytes) {
+  bytes_ += bytes.size();
+  while (!bytes.empty()) {
+    const size_t end = bytes.find('\n');
+    if (end == std::string_view::npos) {
+      partial_.append(bytes);
+      // A line this long holds no story worth keeping whole: it is read in pieces.
+      if (partial_.size() >= kLongestLine) {
+        Line(partial_);
+        partial_.clear();
+      }
+      return;
+    }
+    if (partial_.empty()) {
+      Line(bytes.substr(0, end));
+    } else {
+      partial_.append(bytes.substr(0, end));
+      Line(partial_);
+      partial_.clear();
+    }
+    bytes.remove_prefix(end + 1);
+  }
+}
+
+void LogReader::Finish() {
+  if (partial_.empty()) return;
+  Line(partial_);
+  partial_.clear();
+}
+
+void LogReader::Line(std::string_view line) {
+  ++lines_;
+  while (!line.empty()) {
+    const size_t next = NextRecordIn(line);
+    const std::string_view piece = line.substr(0, next);
+    line = next == std::string_view::npos ? std::string_view() : line.substr(next);
+    Record record;
+    record.line = lines_;
+    if (!StartsRecord(piece) ||
+        !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
+      std::string_view shown = piece;
+      while (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
+      if (!shown.empty()) onBad_({lines_, std::string(shown.substr(0, kLongestKept))});
+      continue;
+    }
+    int64_t ms = *ParseStamp(piece.substr(0, kStampLength));
+    if (previous_ >= 0 && ms + yearOffset_ + kYearMs / 2 < previous_) yearOffset_ += kYearMs;
+    ms += yearOffset_;
+    previous_ = ms;
+    record.ms = ms;
+    record.when = std::string(piece.substr(0, kStampLength - 2));
+    ++records_;
+    onRecord_(record);
+  }
+}
+
 LogFile ReadLogBytes(std::string_view bytes) {
   LogFile file;
-  file.bytes = bytes.size();
-  int64_t yearOffset = 0, previous = -1;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find('\n', start);
-    if (end == std::string_view::npos) end = bytes.size();
-    std::string_view line = bytes.substr(start, end - start);
-    start = end + 1;
-    ++file.lines;
-    while (!line.empty()) {
-      const size_t next = NextRecordIn(line);
-      const std::string_view piece = line.substr(0, next);
-      line = next == std::string_view::npos ? std::string_view() : line.substr(next);
-      Record record;
-      record.line = file.lines;
-      if (!StartsRecord(piece) ||
-          !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
-        std::string_view shown = piece;
-        while (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
-        if (!shown.empty()) file.bad.push_back({file.lines, std::string(shown)});
-        continue;
-      }
-      int64_t ms = *ParseStamp(piece.substr(0, kStampLength));
-      if (previous >= 0 && ms + yearOffset + kYearMs / 2 < previous) yearOffset += kYearMs;
-      ms += yearOffset;
-      previous = ms;
-      record.ms = ms;
-      record.when = std::string(piece.substr(0, kStampLength - 2));
-      file.records.push_back(std::move(record));
-    }
-  }
+  LogReader reader([&file](const Record& record) { file.records.push_back(record); },
+                   [&file](const BadLine& line) { file.bad.push_back(line); });
+  reader.Feed(bytes);
+  reader.Finish();
+  file.lines = reader.lines();
+  file.bytes = reader.bytes();
   return file;
+}
+
+bool LooksLikeUtf16(std::string_view start) {
+  if (start.size() >= 2 &&
+      ((start[0] == '\xFF' && start[1] == '\xFE') || (start[0] == '\xFE' && start[1] == '\xFF'))) {
+    return true;
+  }
+  const size_t length = std::min<size_t>(start.size(), 512) & ~size_t{1};
+  if (length < 8) return false;
+  size_t zeros = 0;
+  for (size_t i = 0; i < length; ++i) zeros += start[i] == '\0' ? 1 : 0;
+  return zeros * 3 >= length;  // ASCII as UTF-16: every other byte zero
 }
 
 }  // namespace langmon_report

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,9 +39,37 @@ bool SplitLevelPrefix(std::string_view line, int* level, std::string* text);
 // is not one.
 std::optional<int64_t> ParseStamp(std::string_view stamp);
 
-// Reads a log file's bytes. Lines the file holds without a line end (cut to fit the monitor's
-// line buffer) are split where the next record starts. The time scale grows by a year where the
-// stamps go back by more than half of one (a log kept over New Year).
+// Turns a log file's bytes, given piece by piece, into records and bad lines as they come, so
+// that a log of any size is read in bounded memory. Lines the file holds without a line end (cut
+// to fit the monitor's line buffer) are split where the next record starts. The time scale grows
+// by a year where the stamps go back by more than half of one (a log kept over New Year).
+class LogReader {
+ public:
+  using OnRecord = std::function<void(const Record&)>;
+  using OnBad = std::function<void(const BadLine&)>;
+  LogReader(OnRecord onRecord, OnBad onBad);
+
+  void Feed(std::string_view bytes);
+  void Finish();  // the last line, if it has no line end
+
+  size_t lines() const { return lines_; }
+  size_t bytes() const { return bytes_; }
+  size_t records() const { return records_; }
+
+ private:
+  void Line(std::string_view line);
+
+  OnRecord onRecord_;
+  OnBad onBad_;
+  std::string partial_;
+  size_t lines_ = 0, bytes_ = 0, records_ = 0;
+  int64_t yearOffset_ = 0, previous_ = -1;
+};
+
+// Reads a whole log file's bytes at once.
 LogFile ReadLogBytes(std::string_view bytes);
+
+// Whether the bytes look like UTF-16 text (a byte-order mark, or every other byte zero).
+bool LooksLikeUtf16(std::string_view start);
 
 }  // namespace langmon_report

@@ -215,15 +215,39 @@ bool MatchFormat(std::string_view format, std::string_view text, Matched* out) {
   return true;
 }
 
-Matched MatchLogText(std::string_view text) {
-  Matched matched;
+namespace {
+
+// Each format once trimmed, with the literal text before its first conversion: most lines are
+// told apart by that prefix alone, without trying the whole format.
+struct Prepared {
+  Text text;
+  std::string_view format, prefix;
+};
+
+std::vector<Prepared> PrepareFormats() {
+  std::vector<Prepared> prepared;
   for (const Known& known : kKnown) {
-    if (MatchFormat(known.format, text, &matched)) {
-      matched.text = known.text;
-      return matched;
+    const std::string_view format = Trimmed(known.format);
+    prepared.push_back({known.text, format, format.substr(0, format.find('%'))});
+  }
+  return prepared;
+}
+
+}  // namespace
+
+Matched MatchLogText(std::string_view text) {
+  static const std::vector<Prepared> formats = PrepareFormats();
+  const std::string_view trimmed = Trimmed(text);
+  Matched matched;
+  for (const Prepared& known : formats) {
+    if (trimmed.substr(0, known.prefix.size()) != known.prefix) continue;
+    Matched found;
+    if (MatchFrom(known.format, trimmed, &found)) {
+      found.text = known.text;
+      return found;
     }
   }
-  return Matched{};
+  return matched;
 }
 
 }  // namespace langmon_report

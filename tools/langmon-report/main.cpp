@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <string_view>
+#include <vector>
 
 #include "tools/langmon-report/page.h"
 #include "tools/langmon-report/reader.h"
@@ -28,8 +29,8 @@ int main(int argc, char** argv) {
   std::string input, output;
   app.add_option("log", input, "The monitor's log file")->required();
   app.add_option("-o,--output", output,
-                 "Write the page here (default: the log file's name with .html, in the current "
-                 "folder)");
+                 "Write the page here; - for standard output (default: the log file's name with "
+                 ".html, in the current folder)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& help) {
@@ -45,11 +46,19 @@ int main(int argc, char** argv) {
     std::cerr << "langmon-report: cannot read " << input << "\n";
     return kExitBadInput;
   }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
+  // Piece by piece: a log of any size is read in bounded memory.
+  langmon_report::LogFileReader reader;
+  std::vector<char> buffer(1 << 20);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    reader.Feed(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
+  }
+  if (in.bad()) {
+    std::cerr << "langmon-report: cannot read " << input << "\n";
+    return kExitBadInput;
+  }
   std::string problem;
-  const std::optional<langmon_report::Report> report =
-      langmon_report::ReadLog(bytes.str(), input, &problem);
+  const std::optional<langmon_report::Report> report = reader.Finish(input, &problem);
   if (!report) {
     std::cerr << "langmon-report: " << problem << "\n";
     return kExitBadInput;
@@ -57,18 +66,31 @@ int main(int argc, char** argv) {
 
   if (output.empty()) output = std::filesystem::path(input).filename().string() + ".html";
   const std::string page = langmon_report::RenderPage(*report);
-  std::ofstream out(output, std::ios::binary);
-  out << page;
-  out.close();
-  if (!out) {
-    std::cerr << "langmon-report: cannot write " << output << "\n";
-    return kExitNotWritten;
+  const bool toStandardOutput = output == "-";
+  if (toStandardOutput) {
+    std::cout << page << std::flush;
+    if (!std::cout) {
+      std::cerr << "langmon-report: cannot write the page to standard output\n";
+      return kExitNotWritten;
+    }
+  } else {
+    std::ofstream out(output, std::ios::binary);
+    out << page;
+    out.close();
+    if (!out) {
+      std::cerr << "langmon-report: cannot write " << output << "\n";
+      return kExitNotWritten;
+    }
   }
   size_t questions = 0;
-  for (const langmon_report::Job& job : report->jobs) questions += job.questions.size();
-  std::cout << "langmon-report: wrote " << output << " (" << page.size()
-            << " bytes): " << report->jobs.size() << " job(s), " << questions << " question(s), "
-            << report->ink.size() << " ink check(s), " << report->unknownCount
-            << " line(s) not recognised\n";
+  for (const langmon_report::Job& job : report->jobs) {
+    for (const langmon_report::Question& question : job.questions) questions += question.times;
+  }
+  // With the page on standard output, the line about it goes to standard error.
+  (toStandardOutput ? std::cerr : std::cout)
+      << "langmon-report: wrote " << (toStandardOutput ? "the page to standard output" : output)
+      << " (" << page.size() << " bytes): " << report->jobs.size() << " job(s), " << questions
+      << " question(s), " << report->ink.size() << " ink check(s), " << report->unknownCount
+      << " line(s) not recognised\n";
   return kExitWritten;
 }

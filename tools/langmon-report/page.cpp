@@ -10,7 +10,9 @@ namespace langmon_report {
 
 namespace {
 
-constexpr size_t kFoldFrom = 3;  // uneventful checks in a row shown as one line
+constexpr size_t kFoldFrom = 3;              // uneventful checks in a row shown as one line
+constexpr size_t kFoldShown = 10;            // of these, listed at each end
+constexpr int64_t kQuickestAnswerMs = 1500;  // rounds quicker than this had nobody answering
 
 constexpr char kStyle[] = R"(
 :root { --ink: #1d2430; --dim: #5b6575; --line: #d9dee6; --bg: #fbfcfd; --good: #1b7f3b;
@@ -110,6 +112,59 @@ constexpr char kErrorGuard[] =
 
 std::string Time(const When& when) { return "<time>" + Html(when.text) + "</time>"; }
 
+// The answer, and that of the earlier rounds where the last one differs.
+std::string AnswerWords(const Question& question) {
+  if (question.notice || question.answer.empty()) return "";
+  std::string text = " &rarr; ";
+  if (!question.before.empty()) text += Html(question.before) + ", the last time ";
+  return text + "<b>" + Html(question.answer) + "</b>";
+}
+
+// A span of time: "16:08:55:626 &ndash; 17:08:55:630 (1 h 0 min)".
+std::string Span(const When& from, const When& to) {
+  if (to.ms == from.ms) return Html(from.text);
+  return Html(from.text) + " &ndash; " + Html(to.text) + " (" + Duration(to.ms - from.ms) + ")";
+}
+
+std::string WaitLine(const Job& job, const Wait& wait, bool simulated) {
+  std::string text = "waited <b>" + Duration(wait.to.ms - wait.from.ms) + "</b> for " +
+                     Html(wait.what) + " &middot; " + Span(wait.from, wait.to);
+  if (wait.rounds > 0) {
+    text += " &middot; " + Plural(wait.rounds, wait.question == 470 ? "question" : "status check",
+                                  wait.question == 470 ? "questions" : "status checks");
+  }
+  if (wait.question != 0) {
+    const bool asked = wait.asked.has_value();
+    text += " &middot; ";
+    if (asked) {
+      const Question& question = job.questions[*wait.asked];
+      text +=
+          "box " + std::to_string(wait.question) + " (" + Html(QuestionTopic(wait.question)) + ") ";
+      text += question.atLeast ? "at least once" : Plural(question.times, "time", "times");
+      text += AnswerWords(question);
+      // Quiet mode leaves the same lines as a person pressing OK, but not at this pace.
+      const int64_t each = (wait.to.ms - wait.from.ms) / static_cast<int64_t>(question.times);
+      if (!simulated && !question.logged && question.times > 2 && each < kQuickestAnswerMs) {
+        text += " <span class=\"dim\">(a round every " + Duration(each) +
+                ": faster than anyone answers a box, so most likely quiet mode)</span>";
+      }
+      if (!question.note.empty())
+        text += " <span class=\"dim\">(" + Html(question.note) + ")</span>";
+    } else if (simulated) {
+      text +=
+          "no box " + std::to_string(wait.question) + " was shown (quiet mode, or nobody to ask)";
+    } else {
+      text += "box " + std::to_string(wait.question) + " each round";
+    }
+  }
+  if (wait.statusFailures > 0) {
+    text += " &middot; " + Plural(wait.statusFailures, "status read failed", "status reads failed");
+  }
+  text += " &middot; <span class=\"ended\">" +
+          Html(wait.over ? wait.ended : "the log shows no end of the wait") + "</span>";
+  return text;
+}
+
 std::string QuestionLine(const Question& question) {
   std::string text = std::string(question.notice ? "notice " : "question ") +
                      std::to_string(question.id) + " (" + Html(QuestionTopic(question.id)) + ")";
@@ -120,9 +175,10 @@ std::string QuestionLine(const Question& question) {
     text += " <q>" + Html(shortened) + "</q>";
   }
   if (question.atLeast) text += " <span class=\"count\">(at least once)</span>";
-  if (!question.notice && !question.answer.empty()) {
-    text += " &rarr; <b>" + Html(question.answer) + "</b>";
+  if (question.times > 1) {
+    text += " <span class=\"count\">&times;" + Thousands(question.times) + "</span>";
   }
+  text += AnswerWords(question);
   if (!question.shown) text += " <span class=\"dim\">(nothing was shown)</span>";
   if (!question.note.empty())
     text += " <span class=\"dim\">&mdash; " + Html(question.note) + "</span>";
@@ -157,6 +213,17 @@ std::string EventItem(const Report& report, const Job& job, const Event& event) 
     case EventKind::Ink:
       text = event.index < report.ink.size() ? InkLine(report.ink[event.index]) : "ink check";
       break;
+    case EventKind::Wait: {
+      const Wait& wait = job.waits[event.index];
+      attributes = " data-wait-ms=\"" + std::to_string(wait.to.ms - wait.from.ms) +
+                   "\" data-rounds=\"" + std::to_string(wait.rounds) + "\"";
+      if (wait.asked) {
+        attributes += " data-question=\"" + std::to_string(wait.question) + "\" data-times=\"" +
+                      std::to_string(job.questions[*wait.asked].times) + "\"";
+      }
+      text = WaitLine(job, wait, report.simulated);
+      break;
+    }
     default:
       text = Html(event.text);
       break;
@@ -200,9 +267,15 @@ std::string CheckItem(const Report& report, const Job& job, const Check& check) 
     }
   }
   std::string ids;
+  const auto addId = [&ids](const Question& question) {
+    ids += " " + std::to_string(question.id);
+    if (question.times > 1) ids += "&times;" + Thousands(question.times);
+  };
   for (const Event& event : check.events) {
-    if (event.kind == EventKind::Question)
-      ids += " " + std::to_string(job.questions[event.index].id);
+    if (event.kind == EventKind::Question) addId(job.questions[event.index]);
+    if (event.kind == EventKind::Wait && job.waits[event.index].asked) {
+      addId(job.questions[*job.waits[event.index].asked]);
+    }
   }
   if (!ids.empty()) summary += " &middot; boxes" + ids;
   std::string item = "<li class=\"check " +
@@ -232,7 +305,18 @@ std::string FoldedChecks(const Report& report, const Job& job, size_t from, size
   }
   std::string item = "<li class=\"folded\" data-checks=\"" + std::to_string(to - from + 1) +
                      "\"><details><summary>" + summary + "</summary>\n<ol class=\"events\">\n";
-  for (size_t i = from; i <= to; ++i) item += CheckItem(report, job, job.checks[i]);
+  // The first and the last few: the page grows with what happened, not with a job's length.
+  for (size_t i = from; i <= to; ++i) {
+    if (i == from + kFoldShown && to - from + 1 > 2 * kFoldShown) {
+      item += "<li class=\"event dim\">&hellip; " +
+              Plural(to - from + 1 - 2 * kFoldShown, "more check like these",
+                     "more checks like these") +
+              " &hellip;</li>\n";
+      i = to - kFoldShown;
+      continue;
+    }
+    item += CheckItem(report, job, job.checks[i]);
+  }
   return item + "</ol></details></li>\n";
 }
 
@@ -246,11 +330,13 @@ std::string JobArticle(const Report& report, const Job& job) {
     html += " <span class=\"name\">&ldquo;" + Html(job.name) + "&rdquo;</span>";
   html += " <span class=\"badge " + outcome + "\">" + OutcomeWords(job.outcome) + "</span></h3>\n";
 
+  uint64_t boxes = 0;
+  for (const Question& question : job.questions) boxes += question.times;
   std::string meta = Html(job.start.text);
   if (job.end.ms != job.start.ms) meta += " &ndash; " + Html(job.end.text);
   meta += " (" + Duration(job.end.ms - job.start.ms) + ") &middot; " +
           Plural(job.checks.size(), "pre-job check", "pre-job checks") + " &middot; " +
-          Plural(job.questions.size(), "box", "boxes");
+          Plural(boxes, "box", "boxes");
   if (job.start.line != 0)
     meta +=
         " &middot; log lines " + Thousands(job.start.line) + "&ndash;" + Thousands(job.end.line);
@@ -285,8 +371,10 @@ std::string JobArticle(const Report& report, const Job& job) {
 
 std::string SummaryTable(const Report& report) {
   std::map<Outcome, size_t> outcomes;
-  size_t checks = 0, failedChecks = 0, questions = 0, cartridges = 0, prints = 0;
-  std::map<unsigned, size_t> byId;
+  size_t checks = 0, failedChecks = 0, prints = 0;
+  uint64_t questions = 0;
+  std::map<unsigned, uint64_t> byId;
+  std::vector<std::pair<const Job*, const Wait*>> waits;
   for (const Job& job : report.jobs) {
     ++outcomes[job.outcome];
     for (const Check& check : job.checks) {
@@ -294,16 +382,16 @@ std::string SummaryTable(const Report& report) {
       if (check.result == CheckResult::Failed) ++failedChecks;
       for (const Event& event : check.events) {
         if (event.kind == EventKind::AlignmentPrint) ++prints;
-        if (event.kind == EventKind::Cartridge && event.text == "cartridge change") ++cartridges;
       }
     }
     for (const Question& question : job.questions) {
       if (!question.shown) continue;
-      ++questions;
-      ++byId[question.id];
+      questions += question.times;
+      byId[question.id] += question.times;
     }
+    for (const Wait& wait : job.waits) waits.emplace_back(&job, &wait);
   }
-  size_t printerErrors = 0, failures = 0;
+  uint64_t printerErrors = 0, failures = 0;
   for (const Tally& tally : report.errors)
     (tally.printer ? printerErrors : failures) += tally.count;
 
@@ -329,13 +417,29 @@ std::string SummaryTable(const Report& report) {
   std::string ids;
   for (const auto& [id, count] : byId) {
     ids += (ids.empty() ? "" : ", ") + std::to_string(id) + " " + Html(QuestionTopic(id)) +
-           (count > 1 ? " &times;" + std::to_string(count) : "");
+           (count > 1 ? " &times;" + Thousands(count) : "");
   }
   if (!ids.empty()) asked += ": " + ids;
-  if (!report.simulated && questions > 0)
-    asked += " <span class=\"dim\">(inferred from the log)</span>";
+  if (!report.simulated && questions > 0) {
+    asked +=
+        " <span class=\"dim\">(inferred from the log; in quiet mode none of them is shown)</span>";
+  }
   row("Questions asked", asked);
-  row("Cartridge changes", Thousands(cartridges));
+  if (!waits.empty()) {
+    std::string text = "<b>" + Thousands(waits.size()) + "</b>";
+    size_t listed = 0;
+    for (const auto& [job, wait] : waits) {
+      if (listed++ == 5) {
+        text += "; ...";
+        break;
+      }
+      text += std::string(listed == 1 ? ": " : "; ") + "job " + std::to_string(job->number) +
+              " waited " + Duration(wait->to.ms - wait->from.ms) + " for " + Html(wait->what) +
+              (wait->rounds > 0 ? " (" + Plural(wait->rounds, "round", "rounds") + ")" : "");
+    }
+    row("Waits", text);
+  }
+  row("Cartridge changes", Thousands(report.cartridgeChanges));
   row("Alignment prints", Thousands(prints));
   row("Printer errors",
       Thousands(printerErrors) +
@@ -361,21 +465,26 @@ std::string QuestionsTable(const Report& report) {
     for (const Question& question : job.questions) {
       const std::string text = QuestionText(question.id);
       rows += "<tr data-job=\"" + std::to_string(job.number) + "\" data-question=\"" +
-              std::to_string(question.id) + "\"><td class=\"num\"><a href=\"#job-" +
-              std::to_string(job.number) + "\">" + std::to_string(job.number) +
-              "</a></td><td class=\"time\">" + Html(question.when.text) +
-              "</td><td class=\"num\">" + std::to_string(question.id) + "</td><td>" +
-              Html(text.empty() ? QuestionTopic(question.id) : text) + "</td><td>" +
-              (question.notice ? std::string("<span class=\"dim\">OK only</span>")
-                               : Html(question.answer)) +
+              std::to_string(question.id) + "\" data-times=\"" + std::to_string(question.times) +
+              "\"><td class=\"num\"><a href=\"#job-" + std::to_string(job.number) + "\">" +
+              std::to_string(job.number) + "</a></td><td class=\"time\">" +
+              Span(question.when, question.last) + "</td><td class=\"num\">" +
+              std::to_string(question.id) + "</td><td>" +
+              Html(text.empty() ? QuestionTopic(question.id) : text) + "</td><td class=\"num\">" +
+              Thousands(question.times) + "</td><td>" +
+              (question.notice
+                   ? std::string("<span class=\"dim\">OK only</span>")
+                   : (question.before.empty() ? "" : Html(question.before) + ", the last time ") +
+                         Html(question.answer)) +
               (question.atLeast ? " <span class=\"dim\">(at least once)</span>" : "") +
               (question.shown ? "" : " <span class=\"dim\">(not shown: no text)</span>") +
               "</td></tr>\n";
     }
   }
   if (rows.empty()) return "<p class=\"empty\">No box was shown.</p>\n";
-  return "<table class=\"questions\">\n<tr><th>Job</th><th>Time</th><th>Box</th><th>Text</th>"
-         "<th>Answer</th></tr>\n" +
+  return "<p class=\"dim\">A box asked again in a row, as in each round of a wait, is one row "
+         "with the number of times.</p>\n<table class=\"questions\">\n<tr><th>Job</th><th>Time</th>"
+         "<th>Box</th><th>Text</th><th>Times</th><th>Answer</th></tr>\n" +
          rows + "</table>\n";
 }
 
@@ -388,18 +497,22 @@ std::string ErrorsTable(const Report& report, bool printer) {
       jobs += (jobs.empty() ? "" : ", ") + std::string("<a href=\"#job-") + std::to_string(job) +
               "\">" + std::to_string(job) + "</a>";
     }
-    rows += "<tr><td>" + Html(tally.what) + "</td><td class=\"num\">" + Thousands(tally.count) +
-            "</td><td class=\"time\">" + Html(tally.first.text) +
-            (tally.count > 1 ? " &ndash; " + Html(tally.last.text) : "") + "</td><td>" +
-            (jobs.empty() ? "&mdash;" : jobs) + "</td></tr>\n";
+    rows += "<tr data-count=\"" + std::to_string(tally.count) + "\" data-lasted-ms=\"" +
+            std::to_string(tally.lastedMs) + "\"><td>" + Html(tally.what) +
+            "</td><td class=\"num\">" + Thousands(tally.count) + "</td><td class=\"num\">" +
+            Thousands(tally.reports) + "</td><td class=\"time\">" + Html(tally.first.text) +
+            "</td><td class=\"time\">" + Html(tally.last.text) + "</td><td class=\"num\">" +
+            Duration(tally.lastedMs) + "</td><td>" + (jobs.empty() ? "&mdash;" : jobs) +
+            "</td></tr>\n";
   }
   if (rows.empty()) {
     return printer ? "<p class=\"empty\">The log shows no printer error.</p>\n"
                    : "<p class=\"empty\">None.</p>\n";
   }
   return std::string("<table class=\"errors") + (printer ? " printer" : " other") +
-         "\">\n<tr><th>What</th><th>Times</th><th>When</th><th>Jobs</th></tr>\n" + rows +
-         "</table>\n";
+         "\">\n<tr><th>What</th><th>Times</th><th>Lines</th><th>First</th><th>Last</th>"
+         "<th>Lasted</th><th>Jobs</th></tr>\n" +
+         rows + "</table>\n";
 }
 
 std::string UnknownSection(const Report& report) {
@@ -427,7 +540,12 @@ std::string QuestionIds(const Job& job) {
   std::string ids;
   for (const Question& question : job.questions) {
     if (!question.shown) continue;
-    ids += (ids.empty() ? "" : " ") + std::to_string(question.id);
+    const std::string id = std::to_string(question.id);
+    if (question.times > 3) {
+      ids += (ids.empty() ? "" : " ") + id + "x" + std::to_string(question.times);
+      continue;
+    }
+    for (uint64_t i = 0; i < question.times; ++i) ids += (ids.empty() ? "" : " ") + id;
   }
   return ids;
 }

@@ -13,7 +13,10 @@ namespace {
 constexpr uint32_t kColourLimit = 515000000;
 constexpr uint32_t kBlackLimit = 400000000;
 constexpr uint32_t kPigmentBlackLimit = 600000000;
-constexpr size_t kUnknownKept = 500;  // distinct unrecognised lines listed; all are counted
+constexpr size_t kUnknownKept = 300;    // distinct unrecognised lines listed; all are counted
+constexpr size_t kUnknownLength = 400;  // bytes of one kept
+constexpr size_t kNotesKept = 100;
+constexpr size_t kStartKept = 512;  // bytes of a file's start kept to tell what it is
 
 constexpr char kWentOn[] = "OK, or no answer";
 constexpr char kNoAnswer[] = "no answer";
@@ -215,6 +218,7 @@ Check& Reader::BeginCheck(size_t job, const When& when) {
   record.events.push_back(event);
   const JobState fresh;
   state = fresh;
+  lastTally_.reset();
   state.inCheck = true;
   state.phase = Phase::Status;
   state.loopStart = record.questions.size();
@@ -224,6 +228,8 @@ Check& Reader::BeginCheck(size_t job, const When& when) {
 void Reader::EndCheck(size_t job, const When& when, CheckResult result) {
   JobState& state = states_[job];
   if (!state.inCheck) return;
+  CloseWait(job, when, "");
+  lastTally_.reset();
   FinishAlignment(job, when);
   if (state.pending) {
     report_.jobs[job].questions[*state.pending].answer = kNotKnown;
@@ -266,11 +272,21 @@ void Reader::Fold(size_t job, const When& when, EventKind kind, const std::strin
 }
 
 size_t Reader::AddQuestion(size_t job, const When& when, unsigned id, const std::string& answer,
-                           bool inferred) {
+                           bool inferred, bool event) {
   Job& record = report_.jobs[job];
   JobState& state = states_[job];
+  // A box whose route logged it just before its flow's lines show it (427, 455) is one box.
+  if (inferred && !knowsBoxes_ && !record.questions.empty()) {
+    Question& last = record.questions.back();
+    if (last.id == id && last.logged && !last.claimed) {
+      last.claimed = true;
+      state.boxFailed = false;
+      return record.questions.size() - 1;
+    }
+  }
   Question question;
   question.when = when;
+  question.last = when;
   question.id = id;
   question.answer = answer;
   question.notice = IsNotice(id);
@@ -280,9 +296,113 @@ size_t Reader::AddQuestion(size_t job, const When& when, unsigned id, const std:
   }
   state.boxFailed = false;
   record.questions.push_back(question);
-  Event& event = AddEvent(job, when, EventKind::Question, "", inferred);
-  event.index = record.questions.size() - 1;
+  if (event)
+    AddEvent(job, when, EventKind::Question, "", inferred).index = record.questions.size() - 1;
   return record.questions.size() - 1;
+}
+
+// ---- Waits --------------------------------------------------------------------------------
+
+size_t Reader::OpenWait(size_t job, const When& from, const When& when, WaitKind kind,
+                        const std::string& what, unsigned question) {
+  JobState& state = states_[job];
+  Job& record = report_.jobs[job];
+  if (state.wait) CloseWait(job, when, "");
+  Wait wait;
+  wait.what = what;
+  wait.from = from;
+  wait.to = when;
+  wait.rounds = 1;
+  wait.question = question;
+  record.waits.push_back(wait);
+  state.wait = record.waits.size() - 1;
+  state.waitKind = kind;
+  Event& event = AddEvent(job, from, EventKind::Wait, "");
+  event.index = record.waits.size() - 1;
+  record.end = when;
+  return record.waits.size() - 1;
+}
+
+void Reader::CloseWait(size_t job, const When& when, const std::string& ended) {
+  JobState& state = states_[job];
+  if (!state.wait) return;
+  Wait& wait = report_.jobs[job].waits[*state.wait];
+  if (!ended.empty()) {
+    wait.ended = ended;
+    wait.over = true;
+    wait.to = when;
+  } else {
+    wait.ended = "the log shows no end of the wait";
+  }
+  state.wait.reset();
+  state.waitKind = WaitKind::None;
+}
+
+// The lines a round of the wait writes; any other line ends it.
+bool Reader::PartOfWait(size_t job, Text text) const {
+  const JobState& state = states_[job];
+  if (IsStatusText(text)) return true;
+  switch (text) {
+    case Text::BoxOwnerAnswered:
+    case Text::BoxOwnerTimedOut:
+    case Text::BoxOwnerFailed:
+    case Text::BoxNobody:
+    case Text::BoxNotShown:
+    case Text::BoxNoString:
+    case Text::BoxNoText:
+    case Text::BoxNoTitle:
+      return true;
+    case Text::CheckNoStatus:
+      return state.waitKind == WaitKind::Status;
+    case Text::CheckErrorFound:
+    case Text::OutOfStock:
+    case Text::TofSensor:
+      return state.waitKind == WaitKind::PrinterError;
+    default:
+      return false;
+  }
+}
+
+// One more round of the open wait: its box asked again.
+void Reader::Round(size_t job, const When& when, unsigned question) {
+  JobState& state = states_[job];
+  Job& record = report_.jobs[job];
+  Wait& wait = record.waits[*state.wait];
+  wait.to = when;
+  record.end = when;
+  if (question == 0) {
+    ++wait.rounds;
+    return;
+  }
+  if (knowsBoxes_ || !wait.asked) return;
+  Question& asked = record.questions[*wait.asked];
+  ++asked.times;
+  asked.last = when;
+  if (asked.answer != kNotKnown) asked.before = asked.answer;
+  asked.answer = kNotKnown;
+  state.pending = *wait.asked;
+}
+
+// The cartridge-empty loop leaves no line per round: the wait shows from the ink check that
+// began it (where the monitor sent the cartridge-empty command) to the line that ends it.
+void Reader::EmptyWait(size_t job, const When& when, const std::string& ended) {
+  JobState& state = states_[job];
+  Job& record = report_.jobs[job];
+  const When from = state.ink ? report_.ink[*state.ink].when : when;
+  if (!knowsBoxes_ && !state.emptyCommand) {
+    AddEvent(job, from, EventKind::Command, "cartridge-empty command (1B 2A 6D 04 04)", true);
+    state.emptyCommand = true;
+  }
+  const size_t index =
+      OpenWait(job, from, when, WaitKind::None,
+               "the cartridge to be changed, or the printer's empty flag cleared", 470);
+  Wait& wait = record.waits[index];
+  wait.rounds = 0;
+  for (size_t i = state.loopStart; i < record.questions.size(); ++i) {
+    const Question& asked = record.questions[i];
+    if (asked.id == 470 && (asked.logged || knowsBoxes_)) wait.rounds += asked.times;
+  }
+  CloseWait(job, when, ended);
 }
 
 // ---- Answers ------------------------------------------------------------------------------
@@ -336,6 +456,7 @@ void Reader::Resolve(size_t job, Text text) {
   }
   if (answer.empty()) return;
   question.answer = answer;
+  if (question.before == answer) question.before.clear();
   state.pending.reset();
 }
 
@@ -353,25 +474,28 @@ void Reader::Unanswered(size_t job, const When& when, int count) {
     state.alignArrived = false;
   }
   if (id != 0 && !knowsBoxes_) {
-    if (id == 470 && !state.emptyCommand) {
-      AddEvent(job, when, EventKind::Command, "cartridge-empty command (1B 2A 6D 04 04)", true);
-      state.emptyCommand = true;
-    }
-    int have = 0;
+    uint64_t have = 0;
     for (size_t i = state.loopStart; i < record.questions.size(); ++i) {
-      if (record.questions[i].id == id) ++have;
+      if (record.questions[i].id == id) have += record.questions[i].times;
     }
-    for (; have < count; ++have) AddQuestion(job, when, id, kNoAnswer);
+    for (; have < static_cast<uint64_t>(count); ++have) {
+      AddQuestion(job, when, id, kNoAnswer, true, id != 470);
+    }
     int marked = 0;
     for (size_t i = record.questions.size(); i-- > state.loopStart && marked < count;) {
       if (record.questions[i].id == id) {
         record.questions[i].answer = kNoAnswer;
-        ++marked;
+        marked += static_cast<int>(record.questions[i].times);
       }
     }
   }
-  AddEvent(job, when, EventKind::Note,
-           std::to_string(count) + " questions in a row went unanswered: the monitor gave up");
+  const std::string ended =
+      std::to_string(count) + " questions in a row went unanswered: the monitor gave up";
+  if (id == 470 || (state.phase == Phase::Ink && id == 0)) {
+    EmptyWait(job, when, ended);
+    return;
+  }
+  AddEvent(job, when, EventKind::Note, ended);
 }
 
 namespace {
@@ -404,10 +528,47 @@ void Reader::RouteLine(size_t job, const When& when, const Matched& matched) {
   const long long value = n.size() > 1 ? n[1] : 0;
   Job& record = report_.jobs[job];
   JobState& state = states_[job];
+  std::string answer, note;
+  bool shown = true;
+  switch (matched.text) {
+    case Text::BoxOwnerAnswered:
+      answer = ButtonWord(value);
+      note = "shown in the job owner's session";
+      break;
+    case Text::BoxOwnerTimedOut:
+      answer = kNoAnswer;
+      note =
+          "shown in the job owner's session, not answered within " + std::to_string(value) + " s";
+      break;
+    case Text::BoxOwnerFailed:
+      answer = kNoAnswer;
+      note = "the spooler could not show it in the job owner's session (error " +
+             std::to_string(value) + ")";
+      break;
+    default:
+      answer = kNoAnswer;
+      shown = false;
+      note = "not shown: nobody sees session 0 (" + matched.string + ")";
+      break;
+  }
+  if (id == 443) state.restartNoticed = true;
   size_t index;
-  if (!record.questions.empty() && record.questions.back().id == id &&
-      !record.questions.back().logged) {
-    index = record.questions.size() - 1;
+  Question* last = record.questions.empty() ? nullptr : &record.questions.back();
+  if (state.wait && record.waits[*state.wait].asked &&
+      record.questions[*record.waits[*state.wait].asked].id == id) {
+    index = *record.waits[*state.wait].asked;  // this round's box, counted by the round
+  } else if (last != nullptr && last->id == id && !last->logged) {
+    index = record.questions.size() - 1;  // the box its flow's lines showed
+    last->claimed = true;
+  } else if (last != nullptr && last->id == id && last->logged && last->answer == answer &&
+             last->note == note && !EventsOf(job).empty() &&
+             EventsOf(job).back().kind == EventKind::Question &&
+             EventsOf(job).back().index == record.questions.size() - 1) {
+    // Asked again right after itself, with the same answer: one row.
+    ++last->times;
+    last->last = when;
+    record.end = when;
+    return;
   } else {
     index = AddQuestion(job, when, id, "", false);
   }
@@ -415,27 +576,10 @@ void Reader::RouteLine(size_t job, const When& when, const Matched& matched) {
   Question& question = record.questions[index];
   question.logged = true;
   question.atLeast = false;
-  switch (matched.text) {
-    case Text::BoxOwnerAnswered:
-      question.answer = ButtonWord(value);
-      question.note = "shown in the job owner's session";
-      break;
-    case Text::BoxOwnerTimedOut:
-      question.answer = kNoAnswer;
-      question.note =
-          "shown in the job owner's session, not answered within " + std::to_string(value) + " s";
-      break;
-    case Text::BoxOwnerFailed:
-      question.answer = kNoAnswer;
-      question.note = "the spooler could not show it in the job owner's session (error " +
-                      std::to_string(value) + ")";
-      break;
-    default:
-      question.answer = kNoAnswer;
-      question.shown = false;
-      question.note = "not shown: nobody sees session 0 (" + matched.string + ")";
-      break;
-  }
+  question.answer = answer;
+  if (question.before == answer) question.before.clear();
+  question.note = note;
+  question.shown = question.shown && shown;
 }
 
 // An alignment ends the job: the alignment-finish command when it completed, then the notice that
@@ -485,16 +629,19 @@ void Reader::AddInk(size_t job, const When& when, uint32_t spits, uint32_t limit
 }
 
 // What the log says about the cartridge in the printer holds for every check since it went in.
+// Points before `unknownFamilyFrom_` know theirs already, so each point is looked at once.
 void Reader::LearnFamily(Family family) {
   if (family == Family::Black && lastLimit_ == kPigmentBlackLimit) family = Family::PigmentBlack;
   family_ = family;
-  for (InkPoint& point : report_.ink) {
+  for (size_t i = unknownFamilyFrom_; i < report_.ink.size(); ++i) {
+    InkPoint& point = report_.ink[i];
     if (point.cartridge == cartridge_ &&
         (point.family == Family::Unknown || point.familyFromLimit)) {
       point.family = family;
       point.familyFromLimit = false;
     }
   }
+  unknownFamilyFrom_ = report_.ink.size();
 }
 
 // ---- Tallies and unknown lines --------------------------------------------------------------
@@ -511,9 +658,32 @@ void Reader::Tally(const std::string& what, bool printer, const When& when,
     found = tallyIndex_.emplace(what, report_.errors.size() - 1).first;
   }
   langmon_report::Tally& tally = report_.errors[found->second];
-  ++tally.count;
+  // Reported again while the monitor waits for it, or right after itself in the same check: the
+  // same occurrence, which lasts on.
+  bool same = tally.reports > 0 && lastTally_ == found->second;
+  if (tally.reports > 0 && job && states_[*job].wait) {
+    const Wait& wait = report_.jobs[*job].waits[*states_[*job].wait];
+    same =
+        same || (tally.last.ms >= wait.from.ms && tally.jobs.count(report_.jobs[*job].number) != 0);
+  }
+  if (same) {
+    tally.lastedMs += when.ms - tally.last.ms;
+  } else {
+    ++tally.count;
+    tally.since = when.ms;
+  }
+  ++tally.reports;
   tally.last = when;
+  lastTally_ = found->second;
   if (job) tally.jobs.insert(report_.jobs[*job].number);
+}
+
+void Reader::Note(const std::string& text) {
+  if (report_.notes.size() >= kNotesKept) {
+    ++report_.notesLeftOut;
+    return;
+  }
+  report_.notes.push_back(text);
 }
 
 void Reader::CannotShow(const std::string& text) {
@@ -531,7 +701,9 @@ void Reader::Unknown(const std::string& text, size_t line, bool badFormat) {
     return;
   }
   if (report_.unknown.size() >= kUnknownKept) return;
-  report_.unknown.push_back({text, 1, line, badFormat});
+  report_.unknown.push_back(
+      {text.size() > kUnknownLength ? text.substr(0, kUnknownLength) + "..." : text, 1, line,
+       badFormat});
   unknownIndex_.emplace(text, report_.unknown.size() - 1);
 }
 
@@ -551,7 +723,28 @@ void Reader::Feed(const Record& record) {
   }
   if (!sawRecord_ && matched.text != Text::InitCalled) report_.startsMidway = true;
   sawRecord_ = true;
-  if (!open_.empty()) Resolve(open_.back(), matched.text);
+  if (!open_.empty()) {
+    const size_t job = open_.back();
+    Resolve(job, matched.text);
+    if (states_[job].wait && !PartOfWait(job, matched.text)) {
+      const JobState& state = states_[job];
+      const Job& current = report_.jobs[job];
+      const Wait& wait = current.waits[*state.wait];
+      std::string ended;
+      const Text text = matched.text;
+      if (wait.asked && current.questions[*wait.asked].answer == "Cancel") {
+        ended = "Cancel at " + std::to_string(wait.question) + ": the job is stopped";
+      } else if (text == Text::AbortBegin || text == Text::CheckFailed || text == Text::EndCalled ||
+                 text == Text::StartCalled || text == Text::InitCalled) {
+        ended = "the check ended without a line that ends the wait";
+      } else if (state.waitKind == WaitKind::Status) {
+        ended = "the printer answered: the check went on";
+      } else {
+        ended = "the printer no longer reported it: the check went on";
+      }
+      CloseWait(job, when, ended);
+    }
+  }
   JobLine(record, when, matched);
 }
 
@@ -565,10 +758,9 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
     case Text::InitCalled:
       ++report_.sessions;
       if (!open_.empty()) {
-        report_.notes.push_back(
-            "The monitor started again (line " + std::to_string(record.line) +
-            ") while a job was still open: another spooler process writes to the same log, or "
-            "the spooler was restarted. Lines after it are given to the latest job.");
+        Note("The monitor started again (line " + std::to_string(record.line) +
+             ") while a job was still open: another spooler process writes to the same log, or "
+             "the spooler was restarted. Lines after it are given to the latest job.");
       }
       return;
     case Text::OpenPortCalled:
@@ -613,6 +805,7 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
       return;
     }
     case Text::StartReturnTrue: {
+      lastTally_.reset();  // a job that starts ends a run of failed starts
       const size_t job = starting();
       if (starting_) {
         for (size_t other : open_) {
@@ -725,7 +918,13 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
       return;
     }
     const size_t job = open_.back();
+    JobState& state = states_[job];
+    if (!state.statusFailed) state.statusFailed = when;
     Tally(words, true, when, job);
+    if (state.wait) {
+      ++report_.jobs[job].waits[*state.wait].statusFailures;
+      return;
+    }
     Fold(job, when, EventKind::Status, words);
     return;
   }
@@ -749,10 +948,9 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
   if (!states_[job].inCheck) {
     BeginCheck(job, when);
     if (text != Text::CheckBegin) {
-      report_.notes.push_back("Check " + std::to_string(report_.jobs[job].checks.size()) +
-                              " of job " + std::to_string(report_.jobs[job].number) +
-                              " began before the lines that show it (line " +
-                              std::to_string(record.line) + ").");
+      Note("Check " + std::to_string(report_.jobs[job].checks.size()) + " of job " +
+           std::to_string(report_.jobs[job].number) +
+           " began before the lines that show it (line " + std::to_string(record.line) + ").");
     }
   }
   if (failure.words != nullptr) {
@@ -778,9 +976,23 @@ void Reader::CheckLine(size_t job, const When& when, const Matched& matched) {
     case Text::CheckGettingStatus:
       state.phase = Phase::Status;
       return;
-    case Text::CheckNoStatus:
-      AddEvent(job, when, EventKind::PrinterError, "no status from the printer");
-      if (infer) state.pending = AddQuestion(job, when, 454, kNotKnown);
+    case Text::CheckNoStatus: {
+      // Each try that fails asks 454 and reads again: one wait for the printer to answer.
+      if (state.wait && state.waitKind == WaitKind::Status) {
+        Round(job, when, 0);
+        Round(job, when, 454);
+        return;
+      }
+      const size_t wait = OpenWait(job, state.statusFailed.value_or(when), when, WaitKind::Status,
+                                   "a status record from the printer", 454);
+      if (infer) {
+        state.pending = AddQuestion(job, when, 454, kNotKnown, true, false);
+        record.waits[wait].asked = state.pending;
+      }
+      return;
+    }
+    case Text::CheckGotStatus:
+      state.statusFailed.reset();
       return;
     case Text::CheckErrors:
       state.phase = Phase::Errors;
@@ -788,15 +1000,37 @@ void Reader::CheckLine(size_t job, const When& when, const Matched& matched) {
       return;
     case Text::CheckErrorFound:
       Tally("the printer reports " + FlagsText(number), true, when, job);
+      if (state.wait && state.waitKind == WaitKind::PrinterError) {
+        if (state.errorFlags == number || state.errorFlags < 0) {  // < 0: a cut log's first
+          state.errorFlags = number;
+          Round(job, when, 0);
+          return;
+        }
+        CloseWait(job, when, "the printer reported " + FlagsText(number) + " instead");
+      }
+      state.errorFlags = number;
+      state.errorSeen = when;
       AddEvent(job, when, EventKind::PrinterError, "the printer reports " + FlagsText(number));
       return;
     case Text::OutOfStock:
-    case Text::TofSensor:
+    case Text::TofSensor: {
+      // Each round asks again and reads the status again: one wait for the printer.
+      const unsigned id = matched.text == Text::OutOfStock ? 436 : 468;
+      if (state.wait && state.waitKind == WaitKind::PrinterError) {
+        Round(job, when, id);
+        return;
+      }
+      const size_t wait = OpenWait(job, state.errorSeen.line != 0 ? state.errorSeen : when, when,
+                                   WaitKind::PrinterError,
+                                   id == 436 ? "label stock: the printer reports it out"
+                                             : "the label sensor (TOF) error to be cleared",
+                                   id);
       if (infer) {
-        state.pending =
-            AddQuestion(job, when, matched.text == Text::OutOfStock ? 436 : 468, kNotKnown);
+        state.pending = AddQuestion(job, when, id, kNotKnown, true, false);
+        record.waits[wait].asked = state.pending;
       }
       return;
+    }
     case Text::Unrecoverable:
       if (infer) AddQuestion(job, when, 440, "");
       AddEvent(job, when, EventKind::Note, "an unrecoverable printer error: the job stops");
@@ -805,25 +1039,29 @@ void Reader::CheckLine(size_t job, const When& when, const Matched& matched) {
       Unanswered(job, when, static_cast<int>(number));
       return;
     case Text::EmptyInstall:
-    case Text::EmptyCleared:
+    case Text::EmptyCleared: {
+      const bool install = matched.text == Text::EmptyInstall;
       if (infer) {
-        if (!state.emptyCommand) {
-          AddEvent(job, when, EventKind::Command, "cartridge-empty command (1B 2A 6D 04 04)", true);
-          state.emptyCommand = true;
+        const size_t asked =
+            AddQuestion(job, when, 470, install ? "Yes" : "No, or no answer", true, false);
+        if (!record.questions[asked].logged) {
+          record.questions[asked].atLeast = true;
+          record.questions[asked].note =
+              "asked again after each No while the cartridge stays empty";
+          CannotShow(
+              "Question 470 (cartridge empty) is asked again after each No while the printer "
+              "still reports the cartridge empty; the log shows only how it ended.");
         }
-        const size_t asked = AddQuestion(
-            job, when, 470, matched.text == Text::EmptyInstall ? "Yes" : "No, or no answer");
-        record.questions[asked].atLeast = true;
-        record.questions[asked].note = "asked again after each No while the cartridge stays empty";
-        CannotShow(
-            "Question 470 (cartridge empty) is asked again after each No while the printer still "
-            "reports the cartridge empty; the log shows only how it ended.");
       }
-      if (matched.text == Text::EmptyCleared) {
+      EmptyWait(job, when,
+                install ? "Yes at 470: the cartridge is changed"
+                        : "the printer no longer reported the cartridge empty: the job went on");
+      if (!install) {
         AddEvent(job, when, EventKind::Note,
                  "the printer no longer reports the cartridge empty: the job goes on");
       }
       return;
+    }
     case Text::SameCartridge:
       AddEvent(job, when, EventKind::Failure, "the cartridge in the printer is not a new one");
       if (infer) AddQuestion(job, when, 443, "");
@@ -911,9 +1149,24 @@ void Reader::CheckLine(size_t job, const When& when, const Matched& matched) {
       return;
     case Text::InstallPrompted:
       if (infer) {
-        AddEvent(job, when, EventKind::Command, "cartridge-change start command (1B 2A 05 00)",
-                 true);
-        AddQuestion(job, when, 427, "");
+        const size_t asked = AddQuestion(job, when, 427, "");
+        // The start command went just before the box; its route may have logged it earlier.
+        std::vector<Event>& events = EventsOf(job);
+        size_t at = events.size();
+        while (at > 0 &&
+               !(events[at - 1].kind == EventKind::Question && events[at - 1].index == asked)) {
+          --at;
+        }
+        Event start;
+        start.when = record.questions[asked].when;
+        start.kind = EventKind::Command;
+        start.text = "cartridge-change start command (1B 2A 05 00)";
+        start.inferred = true;
+        if (at == 0) {
+          events.push_back(start);
+        } else {
+          events.insert(events.begin() + static_cast<std::ptrdiff_t>(at - 1), start);
+        }
         AddEvent(job, when, EventKind::Command, "cartridge-change end command (1B 2A 05 01)", true);
       }
       return;
@@ -925,6 +1178,8 @@ void Reader::CheckLine(size_t job, const When& when, const Matched& matched) {
       if (number == 0) {
         AddEvent(job, when, EventKind::Cartridge, "the printer reports a good cartridge");
         ++cartridge_;
+        ++report_.cartridgeChanges;
+        unknownFamilyFrom_ = report_.ink.size();
         family_ = Family::Unknown;
       } else if (infer && (number == 5 || number == 6)) {
         state.pending = AddQuestion(job, when, number == 5 ? 450 : 445, kNotKnown);
@@ -950,8 +1205,37 @@ void Reader::NameNextJob(const std::string& name) { nextName_ = name; }
 
 void Reader::Box(const When& when, unsigned id, const std::string& answer, bool notice) {
   const size_t job = starting_ ? *starting_ : CurrentJob(when);
+  Job& record = report_.jobs[job];
+  JobState& state = states_[job];
+  // A wait's box, or a box asked again right after itself, with the same answer: one row.
+  std::optional<size_t> same;
+  if (state.wait && record.waits[*state.wait].question == id) {
+    Wait& wait = record.waits[*state.wait];
+    if (!wait.asked) {
+      wait.asked = AddQuestion(job, when, id, answer, false, false);
+      record.questions[*wait.asked].notice = notice;
+      return;
+    }
+    Question& asked = record.questions[*wait.asked];
+    if (asked.answer != answer) {
+      asked.before = asked.answer;
+      asked.answer = answer;
+    }
+    same = wait.asked;
+  } else if (!record.questions.empty() && record.questions.back().id == id &&
+             record.questions.back().answer == answer && !EventsOf(job).empty() &&
+             EventsOf(job).back().kind == EventKind::Question &&
+             EventsOf(job).back().index == record.questions.size() - 1) {
+    same = record.questions.size() - 1;
+  }
+  if (same) {
+    ++record.questions[*same].times;
+    record.questions[*same].last = when;
+    record.end = when;
+    return;
+  }
   const size_t index = AddQuestion(job, when, id, answer, false);
-  report_.jobs[job].questions[index].notice = notice;
+  record.questions[index].notice = notice;
 }
 
 void Reader::PrinterReceived(const When& when, const std::string& text, bool alignmentPrint) {
@@ -1027,6 +1311,17 @@ Report Reader::Finish(const std::string& source, const std::string& clock) {
            "\"OK, or no answer\": a box nobody answers (answer 0) goes the same way as OK, "
            "Retry or No; the log shows only which way the monitor went."});
     }
+    report_.cannotShow.push_back(
+        "Which printer, port and document a job was: the log's lines do not carry them. Jobs are "
+        "numbered in the order the log shows them.");
+    report_.cannotShow.push_back(
+        "Which port a line came from: the monitor logs the lines of every port to one file, so "
+        "where several printers print at once their lines may interleave and be given to the "
+        "wrong job.");
+  }
+  if (report_.notesLeftOut > 0) {
+    report_.notes.push_back("... and " + std::to_string(report_.notesLeftOut) +
+                            " more notes like these, not listed.");
   }
   report_.source = source;
   report_.clock = clock;
@@ -1034,32 +1329,46 @@ Report Reader::Finish(const std::string& source, const std::string& clock) {
   return std::move(report_);
 }
 
-std::optional<Report> ReadLog(std::string_view bytes, const std::string& source,
-                              std::string* error) {
-  if (bytes.empty()) {
+LogFileReader::LogFileReader()
+    : lines_([this](const Record& record) { reader_.Feed(record); },
+             [this](const BadLine& line) { reader_.Unreadable(line); }) {}
+
+void LogFileReader::Feed(std::string_view bytes) {
+  if (start_.size() < kStartKept) {
+    start_.append(bytes.substr(0, kStartKept - start_.size()));
+  }
+  lines_.Feed(bytes);
+}
+
+std::optional<Report> LogFileReader::Finish(const std::string& source, std::string* error) {
+  lines_.Finish();
+  if (lines_.bytes() == 0) {
     *error = source + ": the file is empty, so it is not a monitor log";
     return std::nullopt;
   }
-  const LogFile file = ReadLogBytes(bytes);
-  if (file.records.empty()) {
-    *error = source + ": not a monitor log: none of its " + std::to_string(file.lines) +
+  if (lines_.records() == 0) {
+    *error = source + ": not a monitor log: none of its " + std::to_string(lines_.lines()) +
              " line(s) is a log record such as \"03/02 09:05:03:007  VMT_LM_10[INFORM] ...\"";
+    if (LooksLikeUtf16(start_)) {
+      *error +=
+          ". It looks like UTF-16 text (an editor's \"Unicode\"); the monitor writes 8-bit "
+          "text, so it was converted after it left the machine: convert it back, for example "
+          "with iconv -f UTF-16 -t UTF-8, or send the original file";
+    }
     return std::nullopt;
   }
-  Reader reader;
-  size_t bad = 0;
-  for (const Record& record : file.records) {
-    for (; bad < file.bad.size() && file.bad[bad].line <= record.line; ++bad) {
-      reader.Unreadable(file.bad[bad]);
-    }
-    reader.Feed(record);
-  }
-  for (; bad < file.bad.size(); ++bad) reader.Unreadable(file.bad[bad]);
   Report report =
-      reader.Finish(source, "the log's local time (month/day hour:minute:second:millisecond)");
-  report.lines = file.lines;
-  report.bytes = file.bytes;
+      reader_.Finish(source, "the log's local time (month/day hour:minute:second:millisecond)");
+  report.lines = lines_.lines();
+  report.bytes = lines_.bytes();
   return report;
+}
+
+std::optional<Report> ReadLog(std::string_view bytes, const std::string& source,
+                              std::string* error) {
+  LogFileReader reader;
+  reader.Feed(bytes);
+  return reader.Finish(source, error);
 }
 
 }  // namespace langmon_report

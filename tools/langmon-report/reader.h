@@ -37,6 +37,7 @@ class Reader {
 
  private:
   enum class Phase { None, Status, Errors, Ink, Install, Align };
+  enum class WaitKind { None, Status, PrinterError };
   // What the reader keeps for a job while it is open.
   struct JobState {
     bool inCheck = false;
@@ -45,8 +46,13 @@ class Reader {
     size_t loopStart = 0;           // questions from here on belong to the current loop
     bool emptyCommand = false;      // the cartridge-empty command was sent in this check
     bool alignNeeded = false, restartNoticed = false, alignArrived = false;
-    bool boxFailed = false;     // the last box could not be shown
-    std::optional<size_t> ink;  // the check's ink point
+    bool boxFailed = false;      // the last box could not be shown
+    std::optional<size_t> ink;   // the check's ink point
+    std::optional<size_t> wait;  // an open wait, into Job::waits
+    WaitKind waitKind = WaitKind::None;
+    long long errorFlags = -1;         // of the latest "Printer Error Found"
+    When errorSeen;                    // its time
+    std::optional<When> statusFailed;  // the first failed status read since the last good one
   };
 
   size_t CurrentJob(const When& when);
@@ -59,7 +65,13 @@ class Reader {
                   bool inferred = false);
   void Fold(size_t job, const When& when, EventKind kind, const std::string& text);
   size_t AddQuestion(size_t job, const When& when, unsigned id, const std::string& answer,
-                     bool inferred = true);
+                     bool inferred = true, bool event = true);
+  size_t OpenWait(size_t job, const When& from, const When& when, WaitKind kind,
+                  const std::string& what, unsigned question);
+  void CloseWait(size_t job, const When& when, const std::string& ended);
+  bool PartOfWait(size_t job, Text text) const;
+  void Round(size_t job, const When& when, unsigned question);
+  void EmptyWait(size_t job, const When& when, const std::string& ended);
   void Resolve(size_t job, Text text);
   void Unanswered(size_t job, const When& when, int count);
   void RouteLine(size_t job, const When& when, const Matched& matched);
@@ -68,6 +80,7 @@ class Reader {
   void LearnFamily(Family family);
   void Tally(const std::string& what, bool printer, const When& when,
              std::optional<size_t> job = std::nullopt);
+  void Note(const std::string& text);
   void CannotShow(const std::string& text);
   void Unknown(const std::string& text, size_t line, bool badFormat);
   void JobLine(const Record& record, const When& when, const Matched& matched);
@@ -84,11 +97,28 @@ class Reader {
   unsigned cartridge_ = 0;
   Family family_ = Family::Unknown;
   uint32_t lastLimit_ = 0;
+  size_t unknownFamilyFrom_ = 0;  // ink points from here on may still learn their family
+  std::optional<size_t> lastTally_;
   std::map<std::string, size_t> unknownIndex_;
   std::map<std::string, size_t> tallyIndex_;
 };
 
-// Reads a whole log file. Nullopt, with `error` saying why, when the bytes are not a monitor log.
+// Reads a log file piece by piece, in memory bounded by what happened rather than by the file's
+// size.
+class LogFileReader {
+ public:
+  LogFileReader();
+  void Feed(std::string_view bytes);
+  // Nullopt, with `error` saying why, when the bytes are not a monitor log.
+  std::optional<Report> Finish(const std::string& source, std::string* error);
+
+ private:
+  Reader reader_;
+  LogReader lines_;
+  std::string start_;  // the file's first bytes, to say what it is when it is not a log
+};
+
+// Reads a whole log file.
 std::optional<Report> ReadLog(std::string_view bytes, const std::string& source,
                               std::string* error);
 

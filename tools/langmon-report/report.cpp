@@ -64,6 +64,8 @@ const char* EventKindName(EventKind kind) {
       return "failure";
     case EventKind::Outcome:
       return "outcome";
+    case EventKind::Wait:
+      return "wait";
     case EventKind::Note:
       break;
   }

@@ -37,6 +37,7 @@ enum class EventKind {
   Ink,             // an ink check
   Failure,         // something went wrong in the monitor
   Outcome,         // printed, deleted, ...
+  Wait,            // the monitor went round a loop until something changed (see Job::waits)
   Note,            // anything else worth a line
 };
 const char* EventKindName(EventKind kind);
@@ -45,8 +46,8 @@ struct Event {
   When when;
   EventKind kind = EventKind::Note;
   std::string text;
-  unsigned count = 1;     // identical events in a row, folded into one
-  size_t index = 0;       // Check: into Job::checks; Question: into Job::questions
+  unsigned count = 1;  // identical events in a row, folded into one
+  size_t index = 0;    // Check: into Job::checks; Question: into Job::questions; Wait: Job::waits
   bool inferred = false;  // not written in the log, but implied by the lines around it
 };
 
@@ -59,6 +60,25 @@ struct Question {
   std::string note;      // what the log leaves open about it
   bool shown = true;     // false: asked, but nothing was shown (no text, nobody to show it to)
   bool logged = false;   // the log names the box and what came back, not only its flow
+  bool claimed = false;  // both its flow's lines and the line of its route show it: one box
+  // The same box asked again in a row (a wait's rounds) is one question asked `times` times;
+  // `before` is the answer of the earlier rounds where the last one differs.
+  uint64_t times = 1;
+  When last;
+  std::string before;
+};
+
+// A loop the monitor went round until the printer or the user ended it: each round read the
+// status again and (unless quiet mode or nobody to ask) put the same box.
+struct Wait {
+  std::string what;  // what the monitor waited for
+  When from, to;
+  uint64_t rounds = 0;          // status reads (or boxes) of the loop; 0 when the log shows none
+  unsigned question = 0;        // the box of each round, 0 none
+  std::optional<size_t> asked;  // into Job::questions: the box as the log or the run shows it
+  uint64_t statusFailures = 0;  // failed status reads along the way
+  std::string ended;            // how it ended
+  bool over = false;            // false: the log ends while the monitor still waits
 };
 
 enum class CheckResult { Running, Passed, Failed };
@@ -84,6 +104,7 @@ struct Job {
   std::vector<Event> events;
   std::vector<Check> checks;
   std::vector<Question> questions;
+  std::vector<Wait> waits;
   std::set<unsigned> overlaps;  // jobs that were open at the same time
 };
 
@@ -102,12 +123,16 @@ struct InkPoint {
   unsigned cartridge = 0;        // counts cartridge changes seen before it
 };
 
-// One kind of printer error or failure, with how often and when it happened.
+// One kind of printer error or failure, with how often and when it happened. A report repeated
+// while the monitor waits for it to clear (or right after itself) is the same occurrence.
 struct Tally {
   std::string what;
-  bool printer = true;  // the printer's doing rather than the monitor's or the system's
-  unsigned count = 0;
+  bool printer = true;   // the printer's doing rather than the monitor's or the system's
+  uint64_t count = 0;    // occurrences
+  uint64_t reports = 0;  // lines that report it
   When first, last;
+  int64_t lastedMs = 0;  // the occurrences' lengths, added up
+  int64_t since = 0;     // when the latest occurrence began
   std::set<unsigned> jobs;
 };
 
@@ -137,7 +162,9 @@ struct Report {
   std::vector<Tally> errors;
   std::vector<UnknownLine> unknown;
   size_t unknownCount = 0;
+  unsigned cartridgeChanges = 0;        // a good cartridge reported after a change
   std::vector<std::string> notes;       // how the log was read
+  size_t notesLeftOut = 0;              // notes past the number the page lists
   std::vector<std::string> cannotShow;  // what this log leaves open about its questions
   // A simulated run knows these too.
   std::string title, description;

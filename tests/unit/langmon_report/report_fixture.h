@@ -36,11 +36,11 @@ inline ScenarioRun RunAndRead(const langmon_sim::Scenario& scenario) {
   return result;
 }
 
-// The IDs of the boxes a job shows, in order.
+// The IDs of the boxes a job shows, in order, a box asked again in a row as often as it was.
 inline std::vector<unsigned> Ids(const Job& job) {
   std::vector<unsigned> ids;
   for (const Question& question : job.questions) {
-    if (question.shown) ids.push_back(question.id);
+    if (question.shown) ids.insert(ids.end(), question.times, question.id);
   }
   return ids;
 }

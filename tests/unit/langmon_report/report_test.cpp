@@ -336,7 +336,8 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
   EXPECT_EQ(page.find("<script>alert"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
   EXPECT_EQ(page.find("<b>x"), std::string::npos);
-  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; \xC3\xBF\xEF\xBF\xBD"),
+  // A byte that is not UTF-8 and a control character: each the replacement character.
+  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; \xEF\xBF\xBD\xEF\xBF\xBD"),
             std::string::npos);
 }
 
@@ -376,6 +377,11 @@ TEST(ProgramTest, ALogGivesAPageAndAnythingElseExitsWithTwo) {
   EXPECT_EQ(program.status, 0) << program.output;
   EXPECT_NE(program.output.find("4 job(s)"), std::string::npos) << program.output;
   EXPECT_EQ(langmon_sim::ReadWholeFile(folder + "/page.html").rfind("<!DOCTYPE html>", 0), 0u);
+  // With -o -, the page on standard output; the line about it comes after it (standard error).
+  program = RunReportProgram(Framed(log, '\'') + " -o -");
+  EXPECT_EQ(program.status, 0);
+  EXPECT_EQ(program.output.rfind(langmon_sim::ReadWholeFile(folder + "/page.html"), 0), 0u);
+  EXPECT_NE(program.output.find("wrote the page to standard output"), std::string::npos);
 
   const std::string text = write("notes.txt", "Dear support,\nthe printer stopped.\n");
   program = RunReportProgram(Framed(text, '\'') + " -o " + Framed(folder + "/notes.html", '\''));

@@ -1,0 +1,201 @@
+// Waits on both pages: an hour of quiet mode out of label stock, an hour out of ink before the
+// cartridge is changed, a cartridge change answered in the job owner's session. A wait is one row
+// with its length and rounds; a box is counted once on every route; an error reported through a
+// wait is one occurrence that lasted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/unit/langmon_report/log_lines.h"
+#include "tests/unit/langmon_report/report_fixture.h"
+#include "tools/langmon-report/log_file.h"
+#include "tools/langmon-report/page.h"
+#include "tools/langmon-sim/builtin_scenario.h"
+
+namespace langmon_report {
+namespace {
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(WaitTest, AnHourOfQuietModeOutOfStockIsOneRowOnBothPages) {
+  // The log file, and the same lines as langmon-sim hands them to its page.
+  std::string log;
+  langmon_sim::ReportRecorder recorder;
+  langmon_sim::Scenario scenario;
+  recorder.RunStarting(scenario, langmon_sim::RunOptions{}, langmon_sim::RunReport{});
+  langmon_sim::JobPlan plan;
+  plan.name = "Labels";
+  recorder.JobStarting(plan, 1200);
+  std::optional<int64_t> first;
+  LogLines lines([&](const std::string& line) {
+    log += line;
+    const int64_t ms = *ParseStamp(line.substr(0, 20));
+    if (!first) first = ms;
+    recorder.LogLine(static_cast<DWORD>(ms - *first), line.substr(20));
+  });
+  QuietOutOfStockWait(lines, 3600000, 818);
+  langmon_sim::JobReport ended;
+  ended.plan = &plan;
+  recorder.JobFinished(0, ended);
+  recorder.RunFinished(langmon_sim::RunReport{});
+
+  std::string error;
+  const std::optional<Report> fromLog = ReadLog(log, "hour.dbg", &error);
+  ASSERT_TRUE(fromLog) << error;
+  ASSERT_TRUE(recorder.report());
+  for (const Report* report : {&*fromLog, &*recorder.report()}) {
+    SCOPED_TRACE(report->simulated ? "langmon-sim's page" : "the log's page");
+    ASSERT_EQ(report->jobs.size(), 1u);
+    const Job& job = report->jobs[0];
+    EXPECT_EQ(job.outcome, Outcome::Printed);
+    ASSERT_EQ(job.waits.size(), 1u);
+    const Wait& wait = job.waits[0];
+    EXPECT_EQ(wait.to.ms - wait.from.ms, 4401 * 818);  // to the ink check that ended it
+    EXPECT_EQ(wait.rounds, 4401u);
+    EXPECT_TRUE(wait.over);
+    EXPECT_EQ(wait.ended, "the printer no longer reported it: the check went on");
+    ASSERT_EQ(report->errors.size(), 1u);
+    EXPECT_EQ(report->errors[0].count, 1u);
+    EXPECT_EQ(report->errors[0].reports, 4401u);
+    EXPECT_EQ(report->errors[0].lastedMs, 4400 * 818);
+
+    const std::string page = RenderPage(*report);
+    EXPECT_LT(page.size(), 200000u);
+    EXPECT_EQ(Count(page, "<li class=\"event kind-wait\""), 1u);
+    EXPECT_NE(page.find("waited <b>1 h 0 min</b> for label stock"), std::string::npos);
+    EXPECT_EQ(Count(page, "<li class=\"event kind-printer\""), 1u);  // the first report only
+    EXPECT_NE(page.find("<td>1 h 0 min</td>") + page.find("59 min 59 s"), std::string::npos);
+  }
+  // The log cannot tell quiet mode from a person pressing OK: one question, asked each round.
+  // The run knows that nobody was asked.
+  ASSERT_EQ(fromLog->jobs[0].questions.size(), 1u);
+  EXPECT_EQ(fromLog->jobs[0].questions[0].times, 4401u);
+  EXPECT_EQ(fromLog->jobs[0].questions[0].answer, "OK, or no answer");
+  EXPECT_TRUE(recorder.report()->jobs[0].questions.empty());
+  EXPECT_NE(RenderPage(*recorder.report()).find("no box 436 was shown"), std::string::npos);
+}
+
+// The monitor's log of a run, with every line after the first containing `from` an hour later.
+std::string HourLater(const std::string& log, const std::string& from) {
+  std::string shifted;
+  bool after = false;
+  for (const std::string& line : LinesOf(log)) {
+    if (!after || line.size() < 20) {
+      shifted += line;
+      after = after || line.find(from) != std::string::npos;
+      continue;
+    }
+    shifted +=
+        LogStamp(*ParseStamp(line.substr(0, 20)) + 3600000 - 60 * 86400000LL) + line.substr(20);
+  }
+  return shifted;
+}
+
+TEST(WaitTest, AnHourOutOfInkThenAChangeShowsTheWaitTheCommandAndTheChange) {
+  const ScenarioRun run = RunAndRead(langmon_sim::ParseScenario(R"({
+    "printer": {"cartridge": {"yellow_spits": "900M"}, "error_flags": ["cartridge_empty"],
+                "new_cartridges": [{"yellow_spits": 1000, "new": false}]},
+    "answers": ["no", "no", "yes", {"box": 427, "answer": "ok", "printer": {"error_flags": []}}],
+    "then_answer": "ok", "jobs": [{"labels": 1}]})",
+                                                                "out_of_ink.json"));
+  ASSERT_TRUE(run.readable);
+  std::string error;
+  const std::optional<Report> hour =
+      ReadLog(HourLater(run.log, "Check Ink Level("), "hour.dbg", &error);
+  ASSERT_TRUE(hour) << error;
+  for (const Report* report : {&*hour, &run.fromRun}) {
+    SCOPED_TRACE(report->simulated ? "langmon-sim's page" : "the log's page");
+    ASSERT_EQ(report->jobs.size(), 1u);
+    EXPECT_EQ(report->cartridgeChanges, 1u);
+    EXPECT_NE(RenderPage(*report).find("<tr><th>Cartridge changes</th><td>1</td>"),
+              std::string::npos);
+    const Job& job = report->jobs[0];
+    ASSERT_EQ(job.waits.size(), 1u);
+    const Wait& wait = job.waits[0];
+    EXPECT_EQ(wait.question, 470u);
+    EXPECT_EQ(wait.ended, "Yes at 470: the cartridge is changed");
+    ASSERT_EQ(report->ink.size(), 1u);
+    EXPECT_EQ(wait.from.ms, report->ink[0].when.ms);  // where the monitor sent the command
+    if (!report->simulated) {
+      EXPECT_EQ(wait.to.ms - wait.from.ms, 3600000);
+      const std::vector<Event>& events = job.checks.at(0).events;
+      const auto command = std::find_if(events.begin(), events.end(), [](const Event& event) {
+        return event.kind == EventKind::Command && event.text.find("cartridge-empty") == 0;
+      });
+      ASSERT_NE(command, events.end());
+      EXPECT_TRUE(command->inferred);
+      EXPECT_EQ(command->when.ms, wait.from.ms);
+      EXPECT_NE(RenderPage(*report).find("waited <b>1 h 0 min</b> for the cartridge"),
+                std::string::npos);
+    }
+  }
+  EXPECT_EQ(Ids(run.fromRun.jobs[0]), (std::vector<unsigned>{470, 470, 470, 427, 443}));
+}
+
+TEST(WaitTest, BoxesInTheOwnersSessionAreCountedOnceAndRepeatsFold) {
+  // The route's line for each box and the lines of its flow name the same box.
+  const ScenarioRun run = RunAndRead(langmon_sim::ParseScenario(R"({
+    "session": {"spooler": "service", "jobs_from": "user", "owner": "answers",
+                "answer_after_ms": 3000},
+    "printer": {"cartridge": {"yellow_spits": "900M"}, "error_flags": ["cartridge_empty"],
+                "new_cartridges": [{"yellow_spits": 1000, "new": false}]},
+    "answers": ["no", "no", "yes", {"box": 427, "answer": "ok", "printer": {"error_flags": []}}],
+    "then_answer": "ok", "jobs": [{"labels": 1}]})",
+                                                                "owner_change.json"));
+  ASSERT_TRUE(run.readable);
+  const Job& job = run.fromLog.jobs.at(0);
+  EXPECT_EQ(Ids(job), run.run.jobs.at(0).boxes);
+  EXPECT_EQ(Ids(job), (std::vector<unsigned>{470, 470, 470, 427, 443}));
+  // 470 answered No twice in a row is one row; the Yes that ended the wait another.
+  ASSERT_GE(job.questions.size(), 2u);
+  EXPECT_EQ(job.questions[0].times, 2u);
+  EXPECT_EQ(job.questions[0].answer, "No");
+  EXPECT_EQ(job.questions[1].answer, "Yes");
+  EXPECT_EQ(run.fromLog.cartridgeChanges, 1u);
+  EXPECT_EQ(job.waits.at(0).rounds, 3u);
+  const std::string page = RenderPage(run.fromLog);
+  EXPECT_NE(page.find("data-questions=\"470 470 470 427 443\""), std::string::npos);
+}
+
+TEST(LogFileTest, BigAndStrangeFilesAreReadInBoundedMemory) {
+  // Unrecognised lines: all counted, a few hundred kept, each cut short.
+  LogFileReader reader;
+  reader.Feed(
+      "03/02 09:05:03:007  VMT_LM_10[INFORM] **** LANGMON: Initialize Print Monitor Called\n");
+  const std::string longLine(5000, 'x');
+  for (int i = 0; i < 2000; ++i) reader.Feed(longLine + std::to_string(i) + "\n");
+  reader.Feed(std::string(3 << 20, 'y'));  // no line end at all
+  std::string error;
+  const std::optional<Report> report = reader.Finish("junk.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_EQ(report->unknownCount, 2000u + 1u);
+  EXPECT_LE(report->unknown.size(), 300u);
+  for (const UnknownLine& line : report->unknown) EXPECT_LE(line.text.size(), 403u);
+
+  // A log saved as UTF-16 is not read, and the message says what to do.
+  std::string utf16 = "\xFF\xFE";
+  for (char c :
+       std::string("03/02 09:05:03:007  VMT_LM_10[INFORM] **** PJLMonClosePort Called\n")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  EXPECT_FALSE(ReadLog(utf16, "saved.dbg", &error));
+  EXPECT_NE(error.find("UTF-16"), std::string::npos) << error;
+  EXPECT_NE(error.find("iconv"), std::string::npos) << error;
+
+  // Fed in pieces that split lines anywhere, a log reads as it does at once.
+  const ScenarioRun run = RunAndRead(langmon_sim::BuiltInScenario());
+  LogFileReader pieces;
+  for (size_t at = 0; at < run.log.size(); at += 7)
+    pieces.Feed(std::string_view(run.log).substr(at, 7));
+  const std::optional<Report> again = pieces.Finish("VelmoraLMDrv.dbg", &error);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(RenderPage(*again), RenderPage(run.fromLog));
+}
+
+}  // namespace
+}  // namespace langmon_report
