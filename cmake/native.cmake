@@ -10,10 +10,7 @@ if(CMAKE_CROSSCOMPILING)
   set(LANGMON_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-build")
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(${LANGMON_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL
-                   SYSTEM)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-  add_library(GTest::gmock ALIAS gmock)
+                   SYSTEM)  # which names its targets GTest::gtest, GTest::gmock, ...
 else()
   find_package(GTest REQUIRED)
 endif()
