@@ -35,25 +35,24 @@ set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES LANGMON_ARM64_SYSROOT)
 set(CMAKE_SYSROOT ${LANGMON_ARM64_SYSROOT})
 set(CMAKE_C_COMPILER clang-16)
 set(CMAKE_CXX_COMPILER clang++-16)
-set(CMAKE_ASM_COMPILER clang-16)
 set(CMAKE_RC_COMPILER llvm-windres-16)
-foreach(language C CXX ASM)
+foreach(language C CXX)
   set(CMAKE_${language}_COMPILER_TARGET ${LANGMON_MINGW_TRIPLE})
 endforeach()
 set(CMAKE_RC_FLAGS_INIT "--target=${LANGMON_MINGW_TRIPLE} -I${LANGMON_ARM64_SYSROOT}/include")
 
 # The C++ library's headers are mingw-w64's libstdc++ (of the x64 compiler: they hold nothing
 # of the processor); its library is not linked, so the monitor uses only what lives in headers.
-# There is no libgcc for this target: the few routines the code needs from a compiler runtime
-# are our own (cmake/aarch64-w64-mingw32/).
+# The runtime's libgcc.a holds only our own __chkstk (cmake/aarch64-w64-mingw32/chkstk.S).
 file(GLOB LANGMON_LIBSTDCXX_HEADERS LIST_DIRECTORIES true
   /usr/lib/gcc/x86_64-w64-mingw32/*-win32/include/c++)
 list(GET LANGMON_LIBSTDCXX_HEADERS -1 LANGMON_LIBSTDCXX_HEADERS)
 set(CMAKE_CXX_FLAGS_INIT
   "-isystem ${LANGMON_LIBSTDCXX_HEADERS} -isystem ${LANGMON_LIBSTDCXX_HEADERS}/x86_64-w64-mingw32")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld-16 -nostdlib++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld-16 -nostdlib++")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-fuse-ld=lld-16 -nostdlib++")
+# (-static-libgcc: there is no shared one to link.)
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld-16 -nostdlib++ -static-libgcc")
+endforeach()
 
 set(CMAKE_FIND_ROOT_PATH ${LANGMON_ARM64_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

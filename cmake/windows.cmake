@@ -42,12 +42,6 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # Every x86 processor that current Windows runs on has SSE2; the job-data scan uses it.
   target_compile_options(languagemonitor PRIVATE -msse2)
 endif()
-# ARM64: clang over a runtime without libgcc brings its own __chkstk, which the runtime and
-# clang's code call for frames of more than a page.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
-  enable_language(ASM)
-  target_sources(languagemonitor PRIVATE ${CMAKE_SOURCE_DIR}/cmake/aarch64-w64-mingw32/chkstk.S)
-endif()
 target_link_libraries(languagemonitor PRIVATE spoolss kernel32 user32 advapi32 shell32)
 
 if(BUILD_TESTING)
