@@ -1,13 +1,14 @@
 # Checks what languagemonitor.dll asks of the system and offers to the spooler, from its PE
-# headers, read with llvm-readobj (which reads the x86, x64 and ARM64 DLLs alike):
+# headers, read with llvm-readobj (which reads the x86, x64 and ARM64 DLLs alike; the export
+# directory's own name, which it does not show, with llvm-objdump -p):
 #  - it is built for the processor of its preset (machine type and PE32 / PE32+);
 #  - it imports from system DLLs only, so the spooler can load it with nothing beside it;
 #    msvcrt.dll is the C runtime every mingw-built module uses and ships with Windows;
 #  - the spooler's own functions come from spoolss.dll, not from winspool.drv;
 #  - it exports exactly InitializePrintMonitor, InitializePrintMonitor2 and DllMain, undecorated,
 #    under the DLL name languagemonitor.dll.
-# Usage: cmake -DREADOBJ=<llvm-readobj> -DDLL=<dll> -DMACHINE=<x86|AMD64|ARM64>
-#              -P check-dll-interface.cmake
+# Usage: cmake -DREADOBJ=<llvm-readobj> -DOBJDUMP=<llvm-objdump> -DDLL=<dll>
+#              -DMACHINE=<x86|AMD64|ARM64> -P check-dll-interface.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_imports advapi32.dll kernel32.dll msvcrt.dll shell32.dll spoolss.dll user32.dll)
@@ -28,24 +29,31 @@ else()
 endif()
 
 execute_process(
-  COMMAND ${READOBJ} --file-headers --coff-imports --coff-exports --string-dump=.edata ${DLL}
+  COMMAND ${READOBJ} --file-headers --coff-imports --coff-exports ${DLL}
   OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${READOBJ} ${DLL} failed (${result})")
 endif()
-# One list element per line: brackets would join lines (and stray ones come with the binary
-# strings of the section dump), so they become angle brackets first.
+# One list element per line: brackets would join lines, so they become angle brackets first.
 string(REPLACE ";" "," dump "${dump}")
 string(REPLACE "[" "<" dump "${dump}")
 string(REPLACE "]" ">" dump "${dump}")
 string(REPLACE "\n" ";" lines "${dump}")
+
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE private RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed (${result})")
+endif()
+set(export_dll_name "")
+if(private MATCHES "Export Table:\n DLL name: ([^\n]*)\n")
+  set(export_dll_name "${CMAKE_MATCH_1}")
+endif()
 
 set(failures "")
 set(machine "")
 set(magic "")
 set(imports "")
 set(exports "")
-set(edata_strings "")
 set(block "")
 set(current_import "")
 foreach(line IN LISTS lines)
@@ -67,9 +75,6 @@ foreach(line IN LISTS lines)
     endif()
   elseif(block STREQUAL "Export" AND line MATCHES "^Name: (.+)$")
     list(APPEND exports "${CMAKE_MATCH_1}")
-  elseif(line MATCHES "^< *[0-9a-fA-F]+> (.+)$")
-    # A string of the export section: the DLL's own name among the export names.
-    list(APPEND edata_strings "${CMAKE_MATCH_1}")
   endif()
 endforeach()
 
@@ -93,8 +98,8 @@ list(SORT exports)
 if(NOT exports STREQUAL expected_exports)
   list(APPEND failures "exports are '${exports}', expected '${expected_exports}'")
 endif()
-if(NOT "languagemonitor.dll" IN_LIST edata_strings)
-  list(APPEND failures "the export section names '${edata_strings}', not languagemonitor.dll")
+if(NOT export_dll_name STREQUAL "languagemonitor.dll")
+  list(APPEND failures "export directory names '${export_dll_name}', expected languagemonitor.dll")
 endif()
 
 file(SIZE ${DLL} size)
