@@ -1,8 +1,19 @@
 # The native Linux build: the monitor over the Win32 stand-ins, with tests, the simulator,
 # benchmarks and fuzzers.
 
-find_package(GTest REQUIRED)
+option(LANGMON_TOOLS "langmon-sim and langmon-report, and their tests" ON)
+option(LANGMON_BENCHMARKS "the benchmarks (Google Benchmark)" ON)
+
 find_package(Threads REQUIRED)
+if(CMAKE_CROSSCOMPILING)
+  # GoogleTest for the target, built here from the sources of Debian's googletest package.
+  set(LANGMON_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-build")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${LANGMON_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL
+                   SYSTEM)  # which names its targets GTest::gtest, GTest::gmock, ...
+else()
+  find_package(GTest REQUIRED)
+endif()
 
 # The stand-ins behind platform/win32.h, and the native string table.
 file(GLOB LANGMON_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/*.cpp)
@@ -49,6 +60,9 @@ file(GLOB LANGMON_UNIT_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_SOUR
 foreach(dir ${LANGMON_UNIT_DIRS})
   if(IS_DIRECTORY ${dir})
     get_filename_component(subsystem ${dir} NAME)
+    if(NOT LANGMON_TOOLS AND subsystem MATCHES "^langmon_")
+      continue()  # the tools' own tests
+    endif()
     langmon_add_test_program(unit_${subsystem} ${dir}/*.cpp)
   endif()
 endforeach()
@@ -56,13 +70,14 @@ langmon_add_test_program(scenario_tests ${CMAKE_SOURCE_DIR}/tests/scenario/*.cpp
 
 # Shared helpers of the test programs (fixtures, builders), header-only under tests/support.
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+if(LANGMON_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+if(LANGMON_BENCHMARKS AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
-# libFuzzer targets, in the fuzz preset only (clang).
-if(LANGMON_FUZZ)
+# libFuzzer targets, in the fuzz preset only (clang); replayed as tests where asked.
+option(LANGMON_FUZZ_REPLAY "the fuzz targets replay their saved inputs as tests" OFF)
+if(LANGMON_FUZZ OR LANGMON_FUZZ_REPLAY)
   add_subdirectory(fuzz)
 endif()

@@ -23,7 +23,9 @@ constexpr char kLogFileName[] = "\\VelmoraLMDrv.dbg";
 // The format is checked against the arguments where long is 32 bits as on Windows (the DLL
 // build); on LP64 Linux the Windows conventions for %ld cannot be expressed to the checker.
 void LogMessage(int level, const char* format, ...)
-#if defined(_WIN32) && defined(__GNUC__)
+#if defined(_WIN32) && defined(__clang__)
+    __attribute__((format(printf, 2, 3)))  // clang knows no ms_printf; long is 32 bits here
+#elif defined(_WIN32) && defined(__GNUC__)
     __attribute__((format(ms_printf, 2, 3)))
 #endif
     ;

@@ -5,16 +5,19 @@
 // left out or repeated; a write is forwarded as one port-monitor write of at least one byte
 // unless nothing was offered; a scanned write is cut exactly before a later job header or an
 // escape byte too close to its end, and a job header at its start is checked before it is sent;
-// a failed check deletes the job and forwards nothing.
+// a failed check deletes the job and forwards nothing. Every byte finder built for the target
+// (memchr, SSE2, NEON) finds the job's escape bytes where a plain loop finds them.
 #include <cstring>
 
 #include "fuzz/fuzz_host.h"
+#include "monitor/byte_search.h"
 #include "sim/spooler.h"
 #include "tests/support/header_scan.h"
 
 namespace {
 
 using langmon_test::CutWrite;
+using langmon_test::kJobHeaderFirstBytes;
 using langmon_test::ScanCut;
 
 constexpr DWORD kJobId = 7;
@@ -86,6 +89,30 @@ std::vector<BYTE> JobDataFromInput(FuzzedDataProvider& input) {
   return data;
 }
 
+// Each index of the escape byte in data, in order, then the end.
+template <typename Finder>
+void CheckFinder(const std::vector<BYTE>& data) {
+  const DWORD end = static_cast<DWORD>(data.size());
+  Finder finder(data.data(), end, kJobHeaderFirstBytes[0]);
+  for (DWORD i = 0; i < end; ++i) {
+    if (data[i] == kJobHeaderFirstBytes[0]) {
+      FUZZ_CHECK(finder.Next() == i);
+    }
+  }
+  FUZZ_CHECK(finder.Next() == end);
+  FUZZ_CHECK(finder.Next() == end);
+}
+
+void CheckFinders(const std::vector<BYTE>& data) {
+  CheckFinder<MemchrByteFinder>(data);
+#if defined(__SSE2__)
+  CheckFinder<Sse2ByteFinder>(data);
+#endif
+#if defined(LANGMON_NEON_BYTE_FINDER)
+  CheckFinder<NeonByteFinder>(data);
+#endif
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -120,6 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       PJLMonStartDocPort(port, printerName.data(), kJobId, 1, reinterpret_cast<LPBYTE>(&docInfo)));
 
   std::vector<BYTE> data = JobDataFromInput(input);
+  CheckFinders(data);
   const DWORD total = static_cast<DWORD>(data.size());
   DWORD sent = 0;
   bool firstWrite = true;

@@ -1,55 +1,89 @@
 # Checks what languagemonitor.dll asks of the system and offers to the spooler, from its PE
-# headers (objdump -p):
+# headers, read with llvm-readobj (which reads the x86, x64 and ARM64 DLLs alike; the export
+# directory's own name, which it does not show, with llvm-objdump -p):
+#  - it is built for the processor of its preset (machine type and PE32 / PE32+);
 #  - it imports from system DLLs only, so the spooler can load it with nothing beside it;
 #    msvcrt.dll is the C runtime every mingw-built module uses and ships with Windows;
 #  - the spooler's own functions come from spoolss.dll, not from winspool.drv;
-#  - it exports exactly InitializePrintMonitor, InitializePrintMonitor2 and DllMain, undecorated;
-#  - it is built for the architecture of its preset.
-# Usage: cmake -DOBJDUMP=<objdump> -DDLL=<dll> -DEXPECT_PE32_PLUS=<ON|OFF> -P check-dll-interface.cmake
+#  - it exports exactly InitializePrintMonitor, InitializePrintMonitor2 and DllMain, undecorated,
+#    under the DLL name languagemonitor.dll.
+# Usage: cmake -DREADOBJ=<llvm-readobj> -DOBJDUMP=<llvm-objdump> -DDLL=<dll>
+#              -DMACHINE=<x86|AMD64|ARM64> -P check-dll-interface.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_imports advapi32.dll kernel32.dll msvcrt.dll shell32.dll spoolss.dll user32.dll)
 set(expected_exports DllMain InitializePrintMonitor InitializePrintMonitor2)
+set(spooler_functions OpenPrinterW ClosePrinter GetPrinterW GetPrinterDriverW SetJobW)
 
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "objdump -p ${DLL} failed (${result})")
+if(MACHINE STREQUAL "x86")
+  set(expected_machine "IMAGE_FILE_MACHINE_I386 (0x14C)")
+  set(expected_magic 0x10B)
+elseif(MACHINE STREQUAL "AMD64")
+  set(expected_machine "IMAGE_FILE_MACHINE_AMD64 (0x8664)")
+  set(expected_magic 0x20B)
+elseif(MACHINE STREQUAL "ARM64")
+  set(expected_machine "IMAGE_FILE_MACHINE_ARM64 (0xAA64)")
+  set(expected_magic 0x20B)
+else()
+  message(FATAL_ERROR "unknown MACHINE '${MACHINE}'")
 endif()
+
+execute_process(
+  COMMAND ${READOBJ} --file-headers --coff-imports --coff-exports ${DLL}
+  OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${READOBJ} ${DLL} failed (${result})")
+endif()
+# One list element per line: brackets would join lines, so they become angle brackets first.
 string(REPLACE ";" "," dump "${dump}")
+string(REPLACE "[" "<" dump "${dump}")
+string(REPLACE "]" ">" dump "${dump}")
 string(REPLACE "\n" ";" lines "${dump}")
 
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE private RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${DLL} failed (${result})")
+endif()
+set(export_dll_name "")
+if(private MATCHES "Export Table:\n DLL name: ([^\n]*)\n")
+  set(export_dll_name "${CMAKE_MATCH_1}")
+endif()
+
 set(failures "")
+set(machine "")
+set(magic "")
 set(imports "")
 set(exports "")
-set(magic "")
-set(export_dll_name "")
+set(block "")
 set(current_import "")
-set(in_export_names FALSE)
 foreach(line IN LISTS lines)
-  if(line MATCHES "^Magic[ \t]+([0-9a-fA-F]+)")
-    set(magic ${CMAKE_MATCH_1})
-  elseif(line MATCHES "^[ \t]*DLL Name: (.+)$")
+  string(STRIP "${line}" line)
+  if(line MATCHES "^(ImageFileHeader|ImageOptionalHeader|Import|Export) {$")
+    set(block ${CMAKE_MATCH_1})
+  elseif(line STREQUAL "}")
+    set(block "")
+  elseif(block STREQUAL "ImageFileHeader" AND line MATCHES "^Machine: (.+)$")
+    set(machine "${CMAKE_MATCH_1}")
+  elseif(block STREQUAL "ImageOptionalHeader" AND line MATCHES "^Magic: (.+)$")
+    set(magic "${CMAKE_MATCH_1}")
+  elseif(block STREQUAL "Import" AND line MATCHES "^Name: (.+)$")
     string(TOLOWER "${CMAKE_MATCH_1}" current_import)
     list(APPEND imports ${current_import})
-  elseif(line MATCHES "^[ \t]+[0-9a-fA-F]+[ \t]+[0-9]+[ \t]+([A-Za-z_][A-Za-z0-9_@]*)")
-    # One imported function of the current DLL: "vma  hint  name".
-    set(function ${CMAKE_MATCH_1})
-    if(function MATCHES "^(OpenPrinterW|ClosePrinter|GetPrinterW|GetPrinterDriverW|SetJobW)$"
-       AND NOT current_import STREQUAL "spoolss.dll")
-      list(APPEND failures "${function} is imported from ${current_import}, not spoolss.dll")
+  elseif(block STREQUAL "Import" AND line MATCHES "^Symbol: ([A-Za-z_][A-Za-z0-9_@]*)")
+    if(CMAKE_MATCH_1 IN_LIST spooler_functions AND NOT current_import STREQUAL "spoolss.dll")
+      list(APPEND failures "${CMAKE_MATCH_1} is imported from ${current_import}, not spoolss.dll")
     endif()
-  elseif(line MATCHES "^Name[ \t]+[0-9a-fA-F]+[ \t]+(.+)$")
-    set(export_dll_name ${CMAKE_MATCH_1})
-  elseif(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
-    set(in_export_names TRUE)
-  elseif(in_export_names)
-    if(line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
-      list(APPEND exports ${CMAKE_MATCH_1})
-    else()
-      set(in_export_names FALSE)
-    endif()
+  elseif(block STREQUAL "Export" AND line MATCHES "^Name: (.+)$")
+    list(APPEND exports "${CMAKE_MATCH_1}")
   endif()
 endforeach()
+
+if(NOT machine STREQUAL expected_machine)
+  list(APPEND failures "machine is '${machine}', expected '${expected_machine}'")
+endif()
+if(NOT magic STREQUAL expected_magic)
+  list(APPEND failures "PE magic is '${magic}', expected ${expected_magic}")
+endif()
 
 foreach(dll IN LISTS imports)
   if(NOT dll IN_LIST allowed_imports)
@@ -68,16 +102,8 @@ if(NOT export_dll_name STREQUAL "languagemonitor.dll")
   list(APPEND failures "export directory names '${export_dll_name}', expected languagemonitor.dll")
 endif()
 
-if(EXPECT_PE32_PLUS)
-  set(expected_magic 020b)
-else()
-  set(expected_magic 010b)
-endif()
-if(NOT magic STREQUAL expected_magic)
-  list(APPEND failures "PE magic is '${magic}', expected ${expected_magic}")
-endif()
-
-message(STATUS "${DLL}")
+file(SIZE ${DLL} size)
+message(STATUS "${DLL}: ${machine}, ${size} bytes")
 message(STATUS "  imports: ${imports}")
 message(STATUS "  exports: ${exports}")
 if(failures)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <type_traits>
 #include <vector>
 
 namespace langmon_test {
@@ -79,13 +80,9 @@ TEST(ByteFinderTest, MemchrFinderYieldsEveryMatchInOrder) {
   ExpectEveryMatchInOrder<MemchrByteFinder>();
 }
 
-#if defined(__SSE2__)
-TEST(ByteFinderTest, Sse2FinderYieldsEveryMatchInOrder) {
-  ExpectEveryMatchInOrder<Sse2ByteFinder>();
-}
-
 // Loads are unaligned: any start address will do.
-TEST(ByteFinderTest, Sse2FinderWorksFromAnyAlignment) {
+template <typename Finder>
+void ExpectAnyAlignmentToWork() {
   std::vector<BYTE> backing(300, 0x20);
   for (size_t i = 0; i < backing.size(); i += 7) {
     backing[i] = kValue;
@@ -93,8 +90,30 @@ TEST(ByteFinderTest, Sse2FinderWorksFromAnyAlignment) {
   for (DWORD offset = 0; offset < 16; ++offset) {
     const BYTE* data = backing.data() + offset;
     const DWORD end = static_cast<DWORD>(backing.size()) - offset;
-    EXPECT_EQ(AllFound<Sse2ByteFinder>(data, end), Positions(data, end)) << "offset " << offset;
+    EXPECT_EQ(AllFound<Finder>(data, end), Positions(data, end)) << "offset " << offset;
   }
+}
+
+#if defined(__SSE2__)
+TEST(ByteFinderTest, Sse2FinderYieldsEveryMatchInOrder) {
+  ExpectEveryMatchInOrder<Sse2ByteFinder>();
+}
+
+TEST(ByteFinderTest, Sse2FinderWorksFromAnyAlignment) {
+  ExpectAnyAlignmentToWork<Sse2ByteFinder>();
+}
+#endif
+
+#if defined(LANGMON_NEON_BYTE_FINDER)
+// ARM64 builds, Windows on ARM's DLL among them, search with NEON.
+static_assert(std::is_same_v<ByteFinder, NeonByteFinder>);
+
+TEST(ByteFinderTest, NeonFinderYieldsEveryMatchInOrder) {
+  ExpectEveryMatchInOrder<NeonByteFinder>();
+}
+
+TEST(ByteFinderTest, NeonFinderWorksFromAnyAlignment) {
+  ExpectAnyAlignmentToWork<NeonByteFinder>();
 }
 #endif
 

@@ -1,0 +1,61 @@
+# Cross build of languagemonitor.dll for Windows on ARM (ARM64) with clang-16 and lld-16 over the
+# mingw-w64 runtime that scripts/setup builds from Debian's source package. Nothing here runs an
+# ARM64 Windows program: this build makes the DLL and checks its interface.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ARM64)
+set(LANGMON_MINGW_TRIPLE aarch64-w64-mingw32)
+
+# Where scripts/setup-arm64-toolchain keeps the runtime it built, in the order it chooses.
+set(candidates "")
+if(DEFINED ENV{LANGMON_TOOLCHAIN_CACHE})
+  list(APPEND candidates "$ENV{LANGMON_TOOLCHAIN_CACHE}")
+endif()
+list(APPEND candidates /opt/langmon-toolchains)
+if(DEFINED ENV{XDG_CACHE_HOME})
+  list(APPEND candidates "$ENV{XDG_CACHE_HOME}/langmon-toolchains")
+endif()
+if(DEFINED ENV{HOME})
+  list(APPEND candidates "$ENV{HOME}/.cache/langmon-toolchains")
+endif()
+if(NOT LANGMON_ARM64_SYSROOT)
+  foreach(folder IN LISTS candidates)
+    if(EXISTS "${folder}/${LANGMON_MINGW_TRIPLE}/.complete")
+      get_filename_component(sysroot "${folder}/${LANGMON_MINGW_TRIPLE}" REALPATH)
+      set(LANGMON_ARM64_SYSROOT "${sysroot}" CACHE PATH "mingw-w64 runtime for ARM64")
+      break()
+    endif()
+  endforeach()
+endif()
+if(NOT LANGMON_ARM64_SYSROOT)
+  message(FATAL_ERROR "no mingw-w64 runtime for ARM64 in ${candidates}: run scripts/setup")
+endif()
+# try_compile() projects read this file again, without the cache.
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES LANGMON_ARM64_SYSROOT)
+
+set(CMAKE_SYSROOT ${LANGMON_ARM64_SYSROOT})
+set(CMAKE_C_COMPILER clang-16)
+set(CMAKE_CXX_COMPILER clang++-16)
+set(CMAKE_RC_COMPILER llvm-windres-16)
+foreach(language C CXX)
+  set(CMAKE_${language}_COMPILER_TARGET ${LANGMON_MINGW_TRIPLE})
+endforeach()
+set(CMAKE_RC_FLAGS_INIT "--target=${LANGMON_MINGW_TRIPLE} -I${LANGMON_ARM64_SYSROOT}/include")
+
+# The C++ library's headers are mingw-w64's libstdc++ (of the x64 compiler: they hold nothing
+# of the processor); its library is not linked, so the monitor uses only what lives in headers.
+# The runtime's libgcc.a holds only our own __chkstk (cmake/aarch64-w64-mingw32/chkstk.S).
+file(GLOB LANGMON_LIBSTDCXX_HEADERS LIST_DIRECTORIES true
+  /usr/lib/gcc/x86_64-w64-mingw32/*-win32/include/c++)
+list(GET LANGMON_LIBSTDCXX_HEADERS -1 LANGMON_LIBSTDCXX_HEADERS)
+set(CMAKE_CXX_FLAGS_INIT
+  "-isystem ${LANGMON_LIBSTDCXX_HEADERS} -isystem ${LANGMON_LIBSTDCXX_HEADERS}/x86_64-w64-mingw32")
+# (-static-libgcc: there is no shared one to link.)
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld-16 -nostdlib++ -static-libgcc")
+endforeach()
+
+set(CMAKE_FIND_ROOT_PATH ${LANGMON_ARM64_SYSROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
