@@ -6,7 +6,8 @@
 // Windows paths are mapped with host::NativePath. Each handle has its own file position. Sharing
 // is checked between the handles of this process, per file (device and inode): an open is
 // refused with ERROR_SHARING_VIOLATION when it asks for access that an open handle does not
-// share, or does not share the access that an open handle has. Renaming or deleting a name asks
+// share, or does not share the access that an open handle has; a handle opened for attributes
+// only takes no part in that. Renaming or deleting a name asks
 // for delete access: it is refused the same way while a handle on what the name leads to (a
 // link itself, not its target) does not share delete; a folder with an open handle anywhere
 // below it cannot be renamed (ERROR_ACCESS_DENIED), as on Windows.
@@ -78,7 +79,9 @@ bool InjectedFailure(DWORD error) {
   return true;
 }
 
-bool WantsRead(DWORD access) { return (access & (GENERIC_READ | GENERIC_ALL)) != 0; }
+bool WantsRead(DWORD access) {
+  return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
+}
 bool WantsWrite(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
 bool WantsDelete(DWORD access) { return (access & (DELETE | GENERIC_ALL)) != 0; }
 
@@ -127,7 +130,14 @@ struct FileObject : platform_impl::KernelObject {
   const std::string path;  // native, as opened
 };
 
+// As on Windows, a handle with no data or delete access (attributes only) takes no part in
+// sharing: its share mode restricts nobody, and nobody's restricts it.
+bool TakesPartInSharing(DWORD access) {
+  return WantsRead(access) || WantsWrite(access) || WantsDelete(access);
+}
+
 bool Conflicts(const FileObject& open, DWORD access, DWORD share) {
+  if (!TakesPartInSharing(open.access) || !TakesPartInSharing(access)) return false;
   if (WantsRead(access) && !(open.share & FILE_SHARE_READ)) return true;
   if (WantsWrite(access) && !(open.share & FILE_SHARE_WRITE)) return true;
   if (WantsDelete(access) && !(open.share & FILE_SHARE_DELETE)) return true;
@@ -219,8 +229,8 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
   } else if (WantsWrite(access)) {
     openFlags |= O_WRONLY;
   } else {
-    // Opened only to be looked at: a pipe must not hold the open up.
-    openFlags |= O_RDONLY | (WantsRead(access) ? 0 : O_NONBLOCK);
+    // Not opened for GENERIC_READ: only to be looked at, which a pipe must not hold up.
+    openFlags |= O_RDONLY | ((access & (GENERIC_READ | GENERIC_ALL)) ? 0 : O_NONBLOCK);
   }
   bool truncate = false;
   switch (disposition) {

@@ -21,14 +21,16 @@ bool IsMissing(DWORD dwError) {
          dwError == ERROR_INVALID_NAME;
 }
 
-HANDLE OpenPart(LPCWSTR pszPart, DWORD dwDisposition) {
-  return CreateFileW(pszPart, FILE_READ_ATTRIBUTES, kHeldSharing, nullptr, dwDisposition,
+// Opened for reading, not for attributes alone: a handle with no data access takes no part in
+// sharing, and would keep nothing from being renamed or removed.
+HANDLE OpenPart(LPCWSTR pszPart, DWORD dwDisposition, DWORD dwAccess) {
+  return CreateFileW(pszPart, dwAccess | FILE_READ_ATTRIBUTES, kHeldSharing, nullptr, dwDisposition,
                      kHeldFlags, nullptr);
 }
 
 // A folder as it is, not where it may lead; *phFolder keeps it open when it is held.
 PathPart HoldFolder(LPCWSTR pszFolder, HANDLE* phFolder, DWORD* pdwError) {
-  const HANDLE hFolder = OpenPart(pszFolder, OPEN_EXISTING);
+  const HANDLE hFolder = OpenPart(pszFolder, OPEN_EXISTING, FILE_LIST_DIRECTORY);
   if (hFolder == INVALID_HANDLE_VALUE) {
     *pdwError = GetLastError();
     return IsMissing(*pdwError) ? PathPart::kMissing : PathPart::kNotChecked;
@@ -78,10 +80,11 @@ PathPart CheckFile(HANDLE hFile, DWORD* pdwError) {
 
 // Opens (or, with CREATE_NEW, makes) the file and checks it; *phFile keeps it open when held.
 PathPart HoldFile(LPCWSTR pszFile, DWORD dwDisposition, HANDLE* phFile, DWORD* pdwError) {
-  HANDLE hFile = OpenPart(pszFile, dwDisposition);
+  HANDLE hFile = OpenPart(pszFile, dwDisposition, FILE_READ_DATA);
   if (hFile == INVALID_HANDLE_VALUE && dwDisposition == CREATE_NEW &&
       GetLastError() == ERROR_FILE_EXISTS) {
-    hFile = OpenPart(pszFile, OPEN_EXISTING);  // made by someone else since: checked as found
+    // Made by someone else since: checked as if found at the start.
+    hFile = OpenPart(pszFile, OPEN_EXISTING, FILE_READ_DATA);
   }
   if (hFile == INVALID_HANDLE_VALUE) {
     *pdwError = GetLastError();

@@ -390,7 +390,15 @@ TEST_F(FilesTest, RenamesAndDeletesWaitForHandlesThatDoNotShareDelete) {
     SetLastError(0);
   };
 
-  HANDLE held = CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  // Attributes alone keep nothing: such a handle takes no part in sharing.
+  HANDLE looking = CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(looking, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(MoveFileW(file.c_str(), WidePath("moved").c_str()));
+  EXPECT_TRUE(MoveFileW(WidePath("moved").c_str(), file.c_str()));
+  CloseHandle(looking);
+
+  HANDLE held = CreateFileW(file.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   expectRefused(DeleteFileW(file.c_str()), 32, "delete");
@@ -440,10 +448,10 @@ TEST_F(FilesTest, FoldersAndTheirLinksAreRemovedAsOnWindows) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
   // A folder held without delete sharing, by a handle on the folder or on its link.
-  HANDLE folder = CreateFileW(WidePath("empty").c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE folder = CreateFileW(WidePath("empty").c_str(), FILE_LIST_DIRECTORY,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  HANDLE link = CreateFileW(WidePath("junction").c_str(), FILE_READ_ATTRIBUTES,
+  HANDLE link = CreateFileW(WidePath("junction").c_str(), FILE_LIST_DIRECTORY,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   ASSERT_NE(folder, INVALID_HANDLE_VALUE);
