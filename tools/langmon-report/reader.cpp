@@ -363,7 +363,7 @@ bool Reader::PartOfWait(size_t job, Text text) const {
   }
 }
 
-// One more round of the open wait: its box asked again.
+// The open wait went round once more: a status check (`question` 0), or its box asked again.
 void Reader::Round(size_t job, const When& when, unsigned question) {
   JobState& state = states_[job];
   Job& record = report_.jobs[job];
