@@ -151,6 +151,10 @@ void BothListeners::JobStarting(const JobPlan& job, DWORD totalBytes) {
   first_.JobStarting(job, totalBytes);
   second_.JobStarting(job, totalBytes);
 }
+void BothListeners::JobGoesOn(const JobPlan& job) {
+  first_.JobGoesOn(job);
+  second_.JobGoesOn(job);
+}
 void BothListeners::Progress(DWORD accepted, DWORD total) {
   first_.Progress(accepted, total);
   second_.Progress(accepted, total);

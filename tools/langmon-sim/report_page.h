@@ -52,6 +52,7 @@ class BothListeners : public RunListener {
   void DialogChanged(DWORD ms, const host::DialogRecord& dialog) override;
   void Tick(DWORD ms) override;
   void JobStarting(const JobPlan& job, DWORD totalBytes) override;
+  void JobGoesOn(const JobPlan& job) override;
   void Progress(DWORD accepted, DWORD total) override;
   void JobFinished(DWORD ms, const JobReport& job) override;
   void RunFinished(const RunReport& report) override;
