@@ -20,8 +20,9 @@ endif()
 if(NOT LANGMON_ARM64_SYSROOT)
   foreach(folder IN LISTS candidates)
     if(EXISTS "${folder}/${LANGMON_MINGW_TRIPLE}/.complete")
-      get_filename_component(sysroot "${folder}/${LANGMON_MINGW_TRIPLE}" REALPATH)
-      set(LANGMON_ARM64_SYSROOT "${sysroot}" CACHE PATH "mingw-w64 runtime for ARM64")
+      # The link, not its target: a build folder keeps working when setup builds anew.
+      set(LANGMON_ARM64_SYSROOT "${folder}/${LANGMON_MINGW_TRIPLE}" CACHE PATH
+          "mingw-w64 runtime for ARM64")
       break()
     endif()
   endforeach()
