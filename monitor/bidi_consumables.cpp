@@ -10,8 +10,8 @@
 #include "monitor/no_case_compare.h"
 #include "prepare/ink_level.h"
 #include "printer/status_reader.h"
+#include "settings/held_settings.h"
 #include "settings/settings_keys.h"
-#include "settings/settings_paths.h"
 
 namespace {
 
@@ -80,27 +80,27 @@ void ReportUnknownInks(InkReport* pReport) {
   }
 }
 
-// One of the settings files of the printer the port was opened for, in a block the caller frees
-// with GlobalFree; NULL when there is no printer or its settings cannot be found.
-LPWSTR SettingsFile(IniPort* pIniPort, bool fModel) {
+// One of the settings files of the printer the port was opened for, held for this answer; false
+// (nothing held) when there is no printer or its settings cannot be used.
+bool HoldSettingsFile(IniPort* pIniPort, bool fModel, HeldSettings* pHeld) {
   if (pIniPort->szPrinterName[0] == 0) {
-    return nullptr;
+    return false;
   }
   HANDLE hPrinter = nullptr;
   if (!OpenPrinterW(pIniPort->szPrinterName, &hPrinter, nullptr)) {
-    return nullptr;
+    return false;
   }
-  LPWSTR pszPath = fModel ? GetModelSettingsPath(hPrinter)
-                          : GetPrinterSettingsPath(hPrinter, pIniPort->szPrinterName);
+  const BOOL fHeld = fModel ? HoldModelSettings(hPrinter, pHeld)
+                            : HoldPrinterSettings(hPrinter, pIniPort->szPrinterName, pHeld);
   ClosePrinter(hPrinter);
-  return pszPath;
+  return fHeld != FALSE;
 }
 
 // A counter the printer settings file keeps; false when it holds none. A missing key reads as
 // the default given, so two different defaults tell it apart from any stored value.
-bool ReadStoredCounter(LPCWSTR pszPrinterIni, LPCWSTR pszKey, DWORD* pdwSpits) {
-  const UINT uFirst = GetPrivateProfileIntW(kSettingsSection, pszKey, 0, pszPrinterIni);
-  const UINT uSecond = GetPrivateProfileIntW(kSettingsSection, pszKey, 1, pszPrinterIni);
+bool ReadStoredCounter(const HeldSettings* pPrinterIni, LPCWSTR pszKey, DWORD* pdwSpits) {
+  const UINT uFirst = ReadHeldSetting(pPrinterIni, pszKey, 0);
+  const UINT uSecond = ReadHeldSetting(pPrinterIni, pszKey, 1);
   *pdwSpits = uFirst;
   return uFirst == uSecond;
 }
@@ -111,21 +111,20 @@ bool ReadStoredCounter(LPCWSTR pszPrinterIni, LPCWSTR pszKey, DWORD* pdwSpits) {
 // two limits apply to the black family).
 void ReportStoredInks(IniPort* pIniPort, InkReport* pReport) {
   ReportUnknownInks(pReport);
-  LPWSTR pszPrinterIni = SettingsFile(pIniPort, false);
-  LPWSTR pszModelIni = pszPrinterIni != nullptr ? SettingsFile(pIniPort, true) : nullptr;
-  if (pszModelIni != nullptr) {
-    const DWORD dwLimit = ReadSpitLimit(pszModelIni, kColourCartType);
+  HeldSettings printerIni;
+  HeldSettings modelIni;
+  if (HoldSettingsFile(pIniPort, false, &printerIni) &&
+      HoldSettingsFile(pIniPort, true, &modelIni)) {
+    const DWORD dwLimit = ReadSpitLimit(&modelIni, kColourCartType);
     for (DWORD i = 0; i < sizeof(kStoredCounterKeys) / sizeof(kStoredCounterKeys[0]); ++i) {
       DWORD dwSpits = 0;
-      if (ReadStoredCounter(pszPrinterIni, kStoredCounterKeys[i], &dwSpits)) {
+      if (ReadStoredCounter(&printerIni, kStoredCounterKeys[i], &dwSpits)) {
         pReport->items[i].nLevel = PercentOfLimitLeft(dwSpits, dwLimit);
       }
     }
-    GlobalFree(pszModelIni);
   }
-  if (pszPrinterIni != nullptr) {
-    GlobalFree(pszPrinterIni);
-  }
+  ReleaseSettings(&modelIni);
+  ReleaseSettings(&printerIni);
 }
 
 // Between jobs the printer is asked; during a job its conversation with the printer is the job's,
@@ -140,12 +139,12 @@ bool CurrentStatus(IniPort* pIniPort, StatusRecord* pStatus) {
 // The limit the pre-job check would judge this cartridge by; FALSE when the printer's settings
 // cannot be found.
 bool ConfiguredLimit(IniPort* pIniPort, BYTE bCartType, DWORD* pdwLimit) {
-  LPWSTR pszModelIni = SettingsFile(pIniPort, true);
-  if (pszModelIni == nullptr) {
+  HeldSettings modelIni;
+  if (!HoldSettingsFile(pIniPort, true, &modelIni)) {
     return false;
   }
-  *pdwLimit = ReadSpitLimit(pszModelIni, bCartType);
-  GlobalFree(pszModelIni);
+  *pdwLimit = ReadSpitLimit(&modelIni, bCartType);
+  ReleaseSettings(&modelIni);
   return true;
 }
 

@@ -41,17 +41,14 @@ DWORD CartridgeSpitCount(const StatusRecord& status) {
   return dwSpits;
 }
 
-DWORD ReadSpitLimit(LPCWSTR pszModelIni, BYTE bCartType) {
+DWORD ReadSpitLimit(const HeldSettings* pModelIni, BYTE bCartType) {
   UINT uMillions;
   if (bCartType == kPigmentBlackCartType) {
-    uMillions = GetPrivateProfileIntW(kSettingsSection, kKeyPigBlackSpits, kDefaultPigBlackSpits,
-                                      pszModelIni);
+    uMillions = ReadHeldSetting(pModelIni, kKeyPigBlackSpits, kDefaultPigBlackSpits);
   } else if (IsBlackFamily(bCartType)) {
-    uMillions =
-        GetPrivateProfileIntW(kSettingsSection, kKeyBlackSpits, kDefaultBlackSpits, pszModelIni);
+    uMillions = ReadHeldSetting(pModelIni, kKeyBlackSpits, kDefaultBlackSpits);
   } else {
-    uMillions =
-        GetPrivateProfileIntW(kSettingsSection, kKeyColorSpits, kDefaultColorSpits, pszModelIni);
+    uMillions = ReadHeldSetting(pModelIni, kKeyColorSpits, kDefaultColorSpits);
   }
   return SpitLimitFromSetting(uMillions);
 }

@@ -4,6 +4,7 @@
 
 #include "platform/win32.h"
 #include "printer/status.h"
+#include "settings/held_settings.h"
 
 // The colours of ink a cartridge of either kind can hold: the three of a colour cartridge, then
 // the one of the black family.
@@ -27,5 +28,5 @@ DWORD CartridgeSpitCount(const StatusRecord& status);
 
 // The spit limit the model settings file sets for a cartridge type (PigBlackSpits for the pigment
 // black cartridge, BlackSpits for the rest of the black family, ColorSpits otherwise; millions of
-// spits). A setting too large for 32 bits means no limit at all.
-DWORD ReadSpitLimit(LPCWSTR pszModelIni, BYTE bCartType);
+// spits), read from the held file. A setting too large for 32 bits means no limit at all.
+DWORD ReadSpitLimit(const HeldSettings* pModelIni, BYTE bCartType);

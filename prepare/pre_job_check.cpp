@@ -100,7 +100,7 @@ void ReadModelSettings(CheckState& check) {
   if (!HoldModelSettings(check.pIniJob->hPrinter, &modelIni)) {
     return;
   }
-  check.dwSpitLimit = ReadSpitLimit(modelIni.pszPath, check.status.bCartType);
+  check.dwSpitLimit = ReadSpitLimit(&modelIni, check.status.bCartType);
   check.nBypassAlignWarning = static_cast<INT>(
       ReadHeldSetting(&modelIni, kKeyBypassAlignWarning, kDefaultBypassAlignWarning));
   ReleaseSettings(&modelIni);

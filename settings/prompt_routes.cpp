@@ -2,8 +2,8 @@
 
 #include "diag/log.h"
 #include "platform/run_time_functions.h"
+#include "settings/held_settings.h"
 #include "settings/settings_keys.h"
-#include "settings/settings_paths.h"
 
 namespace {
 
@@ -20,13 +20,12 @@ bool FindSessionPrompts(SessionPrompts* pPrompts) {
 
 // The printer's own time-out for questions in its owner's session, in seconds.
 DWORD PromptTimeoutSeconds(const IniJob* pIniJob) {
-  LPWSTR pszPrinterIni = GetPrinterSettingsPath(pIniJob->hPrinter, pIniJob->pszPrinterName);
-  if (pszPrinterIni == nullptr) {
+  HeldSettings printerIni;
+  if (!HoldPrinterSettings(pIniJob->hPrinter, pIniJob->pszPrinterName, &printerIni)) {
     return kDefaultPromptTimeout;
   }
-  const UINT uSeconds = GetPrivateProfileIntW(kSettingsSection, kKeyPromptTimeout,
-                                              kDefaultPromptTimeout, pszPrinterIni);
-  GlobalFree(pszPrinterIni);
+  const UINT uSeconds = ReadHeldSetting(&printerIni, kKeyPromptTimeout, kDefaultPromptTimeout);
+  ReleaseSettings(&printerIni);
   return uSeconds;
 }
 

@@ -2,20 +2,20 @@
 
 #include "diag/log.h"
 #include "monitor/monitor.h"
+#include "settings/held_settings.h"
 #include "settings/settings_keys.h"
-#include "settings/settings_paths.h"
 
 namespace {
 
 BOOL ReadShowUi(HANDLE hPrinter) {
   // Prompts stay on unless this printer's settings say otherwise.
-  LPWSTR pszPath = GetModelSettingsPath(hPrinter);
-  if (pszPath == nullptr) {
+  HeldSettings modelIni;
+  if (!HoldModelSettings(hPrinter, &modelIni)) {
     return TRUE;
   }
 
   BOOL fShow = TRUE;
-  if (GetPrivateProfileIntW(kSettingsSection, kKeyShowUi, kDefaultShowUi, pszPath) == 0) {
+  if (ReadHeldSetting(&modelIni, kKeyShowUi, kDefaultShowUi) == 0) {
     fShow = FALSE;
     LogMessage(LOG_TRACE, "*** ******************** ***\n");
     LogMessage(LOG_TRACE, "*** Quiet Mode Requested ***\n");
@@ -23,7 +23,7 @@ BOOL ReadShowUi(HANDLE hPrinter) {
     LogMessage(LOG_TRACE, "*** SHOW_UI = 1 *** \n");
   }
 
-  GlobalFree(pszPath);
+  ReleaseSettings(&modelIni);
   return fShow;
 }
 

@@ -86,6 +86,9 @@ enum class Text {
   AppDataLink,
   AppDataManyLinks,
   AppDataNotChecked,
+  AppDataNotDiskFile,
+  AppDataNotFolderName,
+  AppDataDeviceName,
   // Message boxes.
   BoxNotShown,
   BoxNoText,

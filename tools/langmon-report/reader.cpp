@@ -120,9 +120,13 @@ FailureText Failure(Text text) {
     case Text::AppDataLink:
     case Text::AppDataManyLinks:
     case Text::AppDataNotChecked:
+    case Text::AppDataNotDiskFile:
       return {
           "a settings file was not used: a link on its path, or a part that could not be checked",
           false};
+    case Text::AppDataNotFolderName:
+    case Text::AppDataDeviceName:
+      return {"a settings file was not used: the printer's name is no plain folder name", false};
     case Text::BoxNoText:
     case Text::BoxNoString:
       return {"a box could not be shown: its text is missing", false};
@@ -931,7 +935,9 @@ void Reader::JobLine(const Record& record, const When& when, const Matched& matc
   if (failure.words != nullptr &&
       (text == Text::BoxNoString || text == Text::BoxNoText || text == Text::BoxNoTitle ||
        text == Text::AppDataNoMemory || text == Text::AppDataTooLong || text == Text::AppDataLink ||
-       text == Text::AppDataManyLinks || text == Text::AppDataNotChecked)) {
+       text == Text::AppDataManyLinks || text == Text::AppDataNotChecked ||
+       text == Text::AppDataNotDiskFile || text == Text::AppDataNotFolderName ||
+       text == Text::AppDataDeviceName)) {
     // These may come outside a check, at a job's start.
     std::optional<size_t> job = starting_;
     if (!job && !open_.empty()) job = open_.back();

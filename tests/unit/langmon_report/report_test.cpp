@@ -308,6 +308,17 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
       MatchLogText("OemPtrGetDriverAppDataPath(): C:\\ProgramData\\VMT is a link, not used\n");
   EXPECT_EQ(matched.text, Text::AppDataLink);
   EXPECT_EQ(matched.string, "C:\\ProgramData\\VMT");
+  matched = MatchLogText(
+      "OemPtrGetDriverAppDataPath(): C:\\ProgramData\\VMT\\Drivers\\CON is "
+      "not a folder name, not used\n");
+  EXPECT_EQ(matched.text, Text::AppDataNotFolderName);
+  EXPECT_EQ(matched.string, "C:\\ProgramData\\VMT\\Drivers\\CON");
+  EXPECT_EQ(
+      MatchLogText("OemPtrGetDriverAppDataPath(): C:\\x\\PRN.ini is a device name, not used").text,
+      Text::AppDataDeviceName);
+  EXPECT_EQ(
+      MatchLogText("OemPtrGetDriverAppDataPath(): C:\\x\\a.ini is not a disk file, not used").text,
+      Text::AppDataNotDiskFile);
   EXPECT_EQ(MatchLogText("OemPtrMessageBox(): message 436 not shown: nobody sees session 0 (the "
                          "job came from session 0)")
                 .text,
