@@ -7,9 +7,9 @@
 //   \Printer.Consumables.<Name>:Installed  BIDI_BOOL    a cartridge is in the printer
 //   \Printer.Consumables.<Name>:Level      BIDI_INT     per cent of the limit left, -1 unknown
 #include "monitor/bidi.h"
-#include "monitor/no_case_compare.h"
 #include "prepare/ink_level.h"
 #include "printer/status_reader.h"
+#include "records/no_case_compare.h"
 #include "settings/held_settings.h"
 #include "settings/settings_keys.h"
 

@@ -16,12 +16,6 @@ DWORD dwEojTimeout = kDefaultEojTimeout;
 
 }  // namespace
 
-CRITICAL_SECTION SpoolerSection;
-IniPort* pIniFirstPort = nullptr;
-HINSTANCE hInst = nullptr;
-std::atomic<BOOL> fWarnedOnFailedStart{FALSE};
-std::atomic<BOOL> fShowUI{TRUE};
-
 MONITOREX MonitorTable = {
     sizeof(MONITOR),
     {
@@ -85,10 +79,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID /*lpRes
   }
   return TRUE;
 }
-
-void EnterMonitorLock() { EnterCriticalSection(&SpoolerSection); }
-
-void LeaveMonitorLock() { LeaveCriticalSection(&SpoolerSection); }
 
 LONG ReadOrCreateDwordValue(HKEY hKey, LPCWSTR pszValueName, DWORD* pdwValue, DWORD dwDefault) {
   DWORD cbData = sizeof(DWORD);

@@ -3,7 +3,7 @@
 
 #include "diag/log.h"
 #include "monitor/monitor.h"
-#include "monitor/no_case_compare.h"
+#include "records/no_case_compare.h"
 #include "resources/resource_ids.h"
 #include "settings/message_box.h"
 #include "settings/quiet_mode.h"

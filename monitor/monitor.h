@@ -1,104 +1,8 @@
-// The monitor's port and job records, its module-wide state and its spooler entry points.
+// The monitor's spooler entry points and the two tables that carry them: the top of the house.
 #pragma once
 
-#include <atomic>
+#include "records/records.h"
 
-#include "platform/win32.h"
-#include "printer/status.h"
-
-constexpr DWORD kPortSignature = 0x4F4A;
-
-// Bits of IniPort::status.
-constexpr DWORD PORT_IN_JOB = 0x0001;
-constexpr DWORD PORT_FIRST_WRITE = 0x0200;
-constexpr DWORD PORT_NO_HEADER_SCAN = 0x0400;
-
-constexpr DWORD kStatusSnapshotSize = 512;
-// Room for the printer name a port was opened for, with its NUL; a longer one is not kept.
-constexpr DWORD kPortPrinterNameChars = MAX_PATH;
-constexpr DWORD kJobHeaderLength = 36;
-constexpr BYTE kJobHeaderStart[4] = {0x1B, 0x2A, 0x12, 0x1C};
-
-// What the write path looks for; all zero until the port's first successful job start.
-struct JobHeaderPattern {
-  DWORD cbHeader;
-  BYTE bStart[4];
-};
-
-// The bidi entry of a port monitor's MONITOR2 table.
-using SendRecvBidiFn = decltype(MONITOR2::pfnSendRecvBidiDataFromPort);
-
-// Quiet mode as a job's start read it from the job's printer. A record no start has read it for
-// (all zero) has the setting of the most recent start, as a question without a job has.
-enum class JobPrompts : DWORD { AsLastStart = 0, Shown, Quiet };
-
-struct IniJob {
-  IniJob* pNext;
-  LPWSTR pszPrinterName;  // points at the copy stored right behind the record
-  HANDLE hPrinter;
-  DWORD JobId;
-  // Set by the start before the job is listed, then only read: every question of the job and of
-  // its pre-job checks follows it, whatever other printers' jobs start meanwhile.
-  JobPrompts prompts;
-};
-
-// One zero-filled block per open port; the spooler's handle for the port.
-struct IniPort {
-  DWORD signature;
-  IniPort* pNext;
-  LPWSTR pszPortName;
-  DWORD status;  // read and written through the PortStatus helpers only
-  IniJob* pIniJob;
-  HANDLE hPort;
-  HANDLE hEvent;
-  MONITOR PortMonitor;
-  DWORD cbStatusSnapshot;
-  BYTE StatusSnapshot[kStatusSnapshotSize];
-  JobHeaderPattern HeaderPattern;
-  // The port monitor's own bidi entry: only a MONITOR2 table can bring one.
-  SendRecvBidiFn pfnPortSendRecvBidi;
-  // The printer the port was opened for, to find its settings; empty when none was given.
-  WCHAR szPrinterName[kPortPrinterNameChars];
-  // The newest usable status record read on the port; read and written through the
-  // RememberPortStatus / GetRememberedPortStatus pair only.
-  BOOL fHaveLastStatus;
-  StatusRecord LastStatus;
-  // Set, through std::atomic_ref, at the first job start on the port: the spooler tells of jobs.
-  BOOL fJobSeen;
-};
-
-// The flag word is read by status queries on other spooler threads while the job's thread
-// changes it, so every access is atomic.
-inline DWORD PortStatus(const IniPort* pIniPort) {
-  return std::atomic_ref<const DWORD>(pIniPort->status).load();
-}
-inline bool PortStatusHas(const IniPort* pIniPort, DWORD bits) {
-  return (PortStatus(pIniPort) & bits) != 0;
-}
-inline void SetPortStatus(IniPort* pIniPort, DWORD bits) {
-  std::atomic_ref<DWORD>(pIniPort->status).fetch_or(bits);
-}
-inline void ClearPortStatus(IniPort* pIniPort, DWORD bits) {
-  std::atomic_ref<DWORD>(pIniPort->status).fetch_and(~bits);
-}
-// Sets the bits and tells whether any of them was set already, in one step.
-inline bool TestAndSetPortStatus(IniPort* pIniPort, DWORD bits) {
-  return (std::atomic_ref<DWORD>(pIniPort->status).fetch_or(bits) & bits) != 0;
-}
-
-// True when the handle is a port record on the list of open ports (looked up under the lock; a
-// closed handle is never read).
-bool IsPortHandle(HANDLE handle);
-
-// ---- Module-wide state ----------------------------------------------------------------------
-extern CRITICAL_SECTION SpoolerSection;
-extern IniPort* pIniFirstPort;
-extern HINSTANCE hInst;
-// Written without the lock from any spooler thread. fWarnedOnFailedStart limits the notice of a
-// failed start for the whole monitor; fShowUI is the quiet-mode setting of the most recent start,
-// for questions that belong to no job (a job's own are in its record).
-extern std::atomic<BOOL> fWarnedOnFailedStart;
-extern std::atomic<BOOL> fShowUI;
 extern MONITOREX MonitorTable;
 extern MONITOR2 MonitorTable2;
 
@@ -107,28 +11,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID lpReser
 extern "C" LPMONITOREX WINAPI InitializePrintMonitor(LPWSTR pszRegistryRoot);
 extern "C" LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
 VOID WINAPI PJLMonShutdown(HANDLE hMonitor);
-void EnterMonitorLock();
-void LeaveMonitorLock();
 LONG UpdateTimeoutsFromRegistry(LPCWSTR pszRegistryRoot);
 LONG ReadOrCreateDwordValue(HKEY hKey, LPCWSTR pszValueName, DWORD* pdwValue, DWORD dwDefault);
 
-// ---- Port and job records -------------------------------------------------------------------
+// ---- Opening and closing ports --------------------------------------------------------------
 BOOL WINAPI PJLMonOpenPortEx(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
                              LPMONITOR pMonitor);
 BOOL WINAPI PJLMonOpenPortEx2(HANDLE hMonitor, HANDLE hMonitorPort, LPWSTR pszPortName,
                               LPWSTR pszPrinterName, PHANDLE pHandle, LPMONITOR2 pMonitor2);
 BOOL WINAPI PJLMonClosePort(HANDLE hPort);
-// Keeps a status record read on the port as the port's newest; any thread may read it back.
-void RememberPortStatus(IniPort* pIniPort, const StatusRecord& record);
-// The newest record RememberPortStatus kept for the port; FALSE when there is none yet.
-BOOL GetRememberedPortStatus(IniPort* pIniPort, StatusRecord* pRecord);
-IniPort* CreatePortRecord(LPCWSTR pszPortName);
-IniPort* FindPortRecord(LPCWSTR pszPortName);
-void DeletePortRecord(IniPort* pIniPort);
-LPVOID AllocZeroed(DWORD cb);
-LPWSTR DupWideString(LPCWSTR psz);
-void FreeJobRecord(IniJob* pIniJob);
-void FreePortJobs(IniPort* pIniPort);
 
 // ---- Job control ----------------------------------------------------------------------------
 BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level,

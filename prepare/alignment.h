@@ -1,8 +1,8 @@
 // Aligning a newly installed cartridge.
 #pragma once
 
-#include "monitor/monitor.h"
 #include "printer/status.h"
+#include "records/records.h"
 
 // FALSE exactly when the marks are to be checked and both read '(' (the printer could not
 // measure the alignment).

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "diag/log.h"
-#include "monitor/monitor.h"
+#include "records/records.h"
 #include "resources/resource_ids.h"
 #include "settings/message_box.h"
 

@@ -3,8 +3,8 @@
 // length, so it is never scanned for a job header.
 #pragma once
 
-#include "monitor/monitor.h"
 #include "platform/win32.h"
+#include "records/records.h"
 
 struct PrinterCommand {
   const BYTE* pBytes;

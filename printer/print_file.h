@@ -2,8 +2,8 @@
 // and copied to the printer.
 #pragma once
 
-#include "monitor/monitor.h"
 #include "platform/win32.h"
+#include "records/records.h"
 
 // The sender's chunk: the file goes to the port monitor in writes of at most this many bytes.
 constexpr DWORD kPrintFileChunkSize = 100;

@@ -2,9 +2,9 @@
 // waits after an alignment print.
 #pragma once
 
-#include "monitor/monitor.h"
 #include "platform/win32.h"
 #include "printer/status.h"
+#include "records/records.h"
 
 // Pause between read attempts of GetRoboStatusUSB, and between its calls in WaitForPrinterStatus.
 constexpr DWORD kStatusReadPause = 50;

@@ -1,7 +1,7 @@
 #include "settings/message_box.h"
 
 #include "diag/log.h"
-#include "monitor/monitor.h"
+#include "records/records.h"
 #include "settings/prompt_routes.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Every question and notice the monitor puts to the user.
 #pragma once
 
-#include "monitor/monitor.h"
+#include "records/records.h"
 
 // Shows a message box and returns the button pressed (IDOK, IDCANCEL, IDRETRY, IDYES, IDNO).
 //

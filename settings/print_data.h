@@ -1,9 +1,9 @@
 // Keeps the printer's latest spit counters in the job's printer settings file.
 #pragma once
 
-#include "monitor/monitor.h"
 #include "platform/win32.h"
 #include "printer/status.h"
+#include "records/records.h"
 #include "settings/held_settings.h"
 
 // Writes CyanSpits, MagentaSpits and YellowSpits from the record, in that order, holding the

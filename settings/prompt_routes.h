@@ -5,7 +5,7 @@
 // to a user (answer 0, as in quiet mode); or to the desktop of the monitor's own process.
 #pragma once
 
-#include "monitor/monitor.h"
+#include "records/records.h"
 
 enum class PromptRoute { JobOwner, Nobody, Desktop };
 

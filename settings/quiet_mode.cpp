@@ -1,7 +1,7 @@
 #include "settings/quiet_mode.h"
 
 #include "diag/log.h"
-#include "monitor/monitor.h"
+#include "records/records.h"
 #include "settings/held_settings.h"
 #include "settings/settings_keys.h"
 

@@ -1,5 +1,5 @@
 // Memory blocks of the port and job records.
-#include "monitor/monitor.h"
+#include "records/records.h"
 
 LPVOID AllocZeroed(DWORD cb) { return GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, cb); }
 
