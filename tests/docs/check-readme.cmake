@@ -50,7 +50,7 @@ endif()
 
 # Paths: words that begin with a folder of the repository. Placeholders (<...>, DIR) end a path
 # where they begin; build folders of other presets are not this build's to check.
-set(folders build bench cmake diag docs fuzz monitor packaging platform prepare printer resources
+set(folders build bench cmake diag docs fuzz monitor packaging platform prepare printer records resources
             scripts settings sim tests tools)
 list(JOIN folders "|" folders)
 set(checked "")
