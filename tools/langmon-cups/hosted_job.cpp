@@ -287,6 +287,7 @@ int Job::Run() {
   CloseInnerData(&inner_);
   const int childStatus = WaitInner(&inner_, cancelled_ ? kChildGraceMs : 0);
   channels.Join();
+  state_.FinalMessage();
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - started)
                            .count();

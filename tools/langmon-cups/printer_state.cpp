@@ -98,11 +98,20 @@ void PrinterState::Asked(unsigned textId, const std::string& text) {
   if (!reason.empty()) wanted.insert(reason);
   Show(wanted);
   message_ = text;
+  if (reason == kLowInk) warning_ = text;
   SendLine((reason.empty() ? "INFO: " : "WARNING: ") + text);
 }
 
 void PrinterState::RepeatMessage() {
   if (!message_.empty()) SendLine("INFO: " + message_);
+}
+
+void PrinterState::FinalMessage() {
+  if (!message_.empty()) {
+    SendLine("INFO: " + message_);
+  } else if (shown_.count(kLowInk) != 0 && !warning_.empty()) {
+    SendLine("INFO: " + warning_);
+  }
 }
 
 void PrinterState::Notice(const std::string& text) { SendLine("INFO: " + text); }

@@ -41,6 +41,9 @@ class PrinterState {
   void Inks(const std::vector<Ink>& inks);
   // Shows the open question's text again (another line has just replaced the state message).
   void RepeatMessage();
+  // At the job's end, after the inner backend's own messages: the text of the question that
+  // stopped the job, or of the low-ink warning that still stands.
+  void FinalMessage();
 
   const std::set<std::string>& Shown() const { return shown_; }
 
@@ -49,6 +52,7 @@ class PrinterState {
 
   std::set<std::string> shown_;
   std::string message_;  // the open question's text; empty once the check went on
+  std::string warning_;  // the low-ink question's text while its reason is shown
   std::string lastMarkers_;
 };
 
