@@ -2,7 +2,9 @@
 // printer on the network: what the printer receives, and what every CUPS client sees.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "sim/spooler.h"
@@ -197,6 +199,49 @@ TEST_F(CupsTest, ADeviceWithoutABackChannelIsRefusedWithItsReason) {
       << cups_->ErrorLog();
   EXPECT_TRUE(Has(PrinterLong(), "disabled"));
   EXPECT_NE(JobState(id), "completed");
+}
+
+}  // namespace
+}  // namespace cups_test
+
+namespace cups_test {
+namespace {
+
+// Not a check: what a job through the backend costs over a plain raw socket queue to the same
+// printer, printed for the notes. Run with --gtest_also_run_disabled_tests.
+TEST_F(CupsTest, DISABLED_MeasureAgainstAPlainSocketQueue) {
+  StartAll();
+  if (IsSkipped()) return;
+  const std::string device = "socket://127.0.0.1:" + std::to_string(front_->Port()) + "/?snmp=false";
+  ASSERT_EQ(cups_->Run("lpadmin -p Plain -E -v '" + device + "' -m raw").status, 0);
+  constexpr int kJobs = 20;
+  const int labels = std::getenv("LABELS") != nullptr ? std::atoi(std::getenv("LABELS")) : 1;
+  const std::vector<uint8_t> data = sim::MakeJobData(labels, 2000);
+  const std::string file = cups_->Folder() + "/measure.prn";
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  for (const std::string queue : {"Plain", "Label_A", "Plain", "Label_A"}) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kJobs; ++i) {
+      ASSERT_EQ(cups_->Run("lp -d " + queue + " -o raw " + file).status, 0);
+    }
+    ASSERT_TRUE(WaitFor([&] { return cups_->Run("lpstat -o " + queue).output.empty(); },
+                        std::chrono::seconds(120)));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    std::printf("%-8s %d jobs: %lld ms, %lld ms per job\n", queue.c_str(), kJobs,
+                static_cast<long long>(ms), static_cast<long long>(ms / kJobs));
+  }
+  const std::string log = cups_->ErrorLog();
+  size_t at = 0;
+  int lines = 0;
+  while ((at = log.find("status reads (", at)) != std::string::npos && lines < 3) {
+    const size_t begin = log.rfind(']', at) + 2;
+    std::printf("%s\n", log.substr(begin, log.find('\n', at) - begin).c_str());
+    at = log.find('\n', at);
+    ++lines;
+  }
 }
 
 }  // namespace
