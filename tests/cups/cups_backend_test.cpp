@@ -24,11 +24,11 @@ bool Has(const std::string& text, const std::string& part) {
 TEST_F(CupsTest, JobReachesThePrinterUnchangedAndTheInkLevelsAreShown) {
   StartAll();
   if (IsSkipped()) return;
-  sim::Status status = printer_->GetStatus();
-  status.yellowSpits = 100000000;
-  status.magentaSpits = 200000000;
-  status.cyanSpits = 0;
-  printer_->SetStatus(status);
+  ChangeStatus([](sim::Status& s) {
+    s.yellowSpits = 100000000;
+    s.magentaSpits = 200000000;
+    s.cyanSpits = 0;
+  });
   printer_->SetSpitsPerByte(0, 0, 0);
 
   const std::vector<uint8_t> data = sim::MakeJobData(3, 700);
@@ -68,9 +68,9 @@ TEST_F(CupsTest, CopiesOfARawJobAreMadeByTheBackend) {
 TEST_F(CupsTest, LowInkIsAWarningAndTheJobPrints) {
   StartAll();
   if (IsSkipped()) return;
-  sim::Status status = printer_->GetStatus();
-  status.yellowSpits = 470000000;  // 9 % of 515 million left
-  printer_->SetStatus(status);
+  ChangeStatus([](sim::Status& s) {
+    s.yellowSpits = 470000000;  // 9 % of 515 million left
+  });
   printer_->SetSpitsPerByte(0, 0, 0);
   const std::vector<uint8_t> data = sim::MakeJobData(1, 500);
   const int id = Print(data);
@@ -86,9 +86,7 @@ TEST_F(CupsTest, LowInkIsAWarningAndTheJobPrints) {
 TEST_F(CupsTest, StockOutWaitsWithItsReasonUntilTheStockIsLoaded) {
   StartAll();
   if (IsSkipped()) return;
-  sim::Status status = printer_->GetStatus();
-  status.errorFlags = 0x01;
-  printer_->SetStatus(status);
+  ChangeStatus([](sim::Status& s) { s.errorFlags = 0x01; });
   const std::vector<uint8_t> data = sim::MakeJobData(2, 400);
   const int id = Print(data);
   ASSERT_TRUE(WaitFor([&] { return Has(PrinterLong(), "media-empty-error"); }, seconds(30)))
@@ -112,10 +110,10 @@ TEST_F(CupsTest, StockOutWaitsWithItsReasonUntilTheStockIsLoaded) {
 TEST_F(CupsTest, EmptyCartridgeSendsItsCommandAndWaitsUntilCleared) {
   StartAll();
   if (IsSkipped()) return;
-  sim::Status status = printer_->GetStatus();
-  status.yellowSpits = 900000000;  // past the colour hard limit
-  status.errorFlags = 0x02;
-  printer_->SetStatus(status);
+  ChangeStatus([](sim::Status& s) {
+    s.yellowSpits = 900000000;  // past the colour hard limit
+    s.errorFlags = 0x02;
+  });
   printer_->SetSpitsPerByte(0, 0, 0);
   const std::vector<uint8_t> data = sim::MakeJobData(1, 400);
   const int id = Print(data);
@@ -138,9 +136,7 @@ TEST_F(CupsTest, EmptyCartridgeSendsItsCommandAndWaitsUntilCleared) {
 TEST_F(CupsTest, AnUnrecoverableErrorCancelsTheJob) {
   StartAll();
   if (IsSkipped()) return;
-  sim::Status status = printer_->GetStatus();
-  status.errorFlags = 0x08;
-  printer_->SetStatus(status);
+  ChangeStatus([](sim::Status& s) { s.errorFlags = 0x08; });
   const std::vector<uint8_t> data = sim::MakeJobData(1, 400);
   const int id = Print(data);
   ASSERT_TRUE(WaitForJobState(id, "canceled", seconds(30))) << cups_->ErrorLog();
@@ -154,9 +150,7 @@ TEST_F(CupsTest, AnUnrecoverableErrorCancelsTheJob) {
 TEST_F(CupsTest, ACancelDuringAWaitEndsTheJobAtOnce) {
   StartAll();
   if (IsSkipped()) return;
-  sim::Status status = printer_->GetStatus();
-  status.errorFlags = 0x01;
-  printer_->SetStatus(status);
+  ChangeStatus([](sim::Status& s) { s.errorFlags = 0x01; });
   const std::vector<uint8_t> data = sim::MakeJobData(2, 400);
   const int id = Print(data);
   ASSERT_TRUE(WaitFor([&] { return Has(PrinterLong(), "media-empty-error"); }, seconds(30)))
@@ -212,7 +206,8 @@ namespace {
 TEST_F(CupsTest, DISABLED_MeasureAgainstAPlainSocketQueue) {
   StartAll();
   if (IsSkipped()) return;
-  const std::string device = "socket://127.0.0.1:" + std::to_string(front_->Port()) + "/?snmp=false";
+  const std::string device =
+      "socket://127.0.0.1:" + std::to_string(front_->Port()) + "/?snmp=false";
   ASSERT_EQ(cups_->Run("lpadmin -p Plain -E -v '" + device + "' -m raw").status, 0);
   constexpr int kJobs = 20;
   const int labels = std::getenv("LABELS") != nullptr ? std::atoi(std::getenv("LABELS")) : 1;

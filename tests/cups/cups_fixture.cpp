@@ -86,6 +86,12 @@ int CupsTest::Print(const std::vector<uint8_t>& data, const std::string& options
   return std::stoi(match[1]);
 }
 
+void CupsTest::ChangeStatus(const std::function<void(sim::Status&)>& change) {
+  sim::Status status = printer_->GetStatus();
+  change(status);
+  printer_->SetStatus(status);
+}
+
 std::string CupsTest::JobState(int id) {
   const CommandResult result = cups_->Run("ipptool -tv ipp://" + cups_->Server() + "/jobs/" +
                                           std::to_string(id) + " get-job-attributes.test");

@@ -26,6 +26,8 @@ class CupsTest : public ::testing::Test {
   // Submits data as a raw job; returns its id.
   int Print(const std::vector<uint8_t>& data, const std::string& options = "");
   std::string JobState(int id);
+  // What the printer reports from now on.
+  void ChangeStatus(const std::function<void(sim::Status&)>& change);
   bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit);
   bool WaitForJobState(int id, const std::string& state, std::chrono::seconds limit);
   std::string PrinterLong();        // lpstat -l -p Label_A
