@@ -70,6 +70,8 @@ SocketFront::SocketFront(std::shared_ptr<SimPrinter> printer, SocketFrontOptions
 SocketFront::~SocketFront() { Stop(); }
 
 bool SocketFront::Start(std::string* error) {
+  // Every record it sends is a new one, at the front's own pace.
+  printer_->SetRecordPeriod(0);
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
     *error = std::string("socket: ") + std::strerror(errno);

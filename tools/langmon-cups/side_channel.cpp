@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace langmon_cups {
@@ -30,11 +31,13 @@ bool ChildAnswer(int childFd, const SideFrame& request, SideFrame* answer) {
 }  // namespace
 
 std::vector<uint8_t> EncodeSideFrame(const SideFrame& frame) {
-  const size_t length =
-      frame.data.size() < kSideFrameMaxData ? frame.data.size() : kSideFrameMaxData;
-  std::vector<uint8_t> bytes = {frame.command, frame.status, static_cast<uint8_t>(length >> 8),
-                                static_cast<uint8_t>(length & 0xFF)};
-  bytes.insert(bytes.end(), frame.data.begin(), frame.data.begin() + static_cast<long>(length));
+  const size_t length = std::min(frame.data.size(), kSideFrameMaxData);
+  std::vector<uint8_t> bytes(kSideFrameHeader + length);
+  bytes[0] = frame.command;
+  bytes[1] = frame.status;
+  bytes[2] = static_cast<uint8_t>(length >> 8);
+  bytes[3] = static_cast<uint8_t>(length & 0xFF);
+  std::copy_n(frame.data.begin(), length, bytes.begin() + kSideFrameHeader);
   return bytes;
 }
 
