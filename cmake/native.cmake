@@ -73,6 +73,10 @@ langmon_add_test_program(scenario_tests ${CMAKE_SOURCE_DIR}/tests/scenario/*.cpp
 if(LANGMON_TOOLS AND EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()
+# The CUPS backend's tests, where the backend is built.
+if(TARGET langmon-cups)
+  add_subdirectory(tests/cups)
+endif()
 if(LANGMON_BENCHMARKS AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
   add_subdirectory(bench)
 endif()
