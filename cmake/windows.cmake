@@ -28,6 +28,10 @@ set_target_properties(languagemonitor PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_include_directories(languagemonitor PRIVATE ${CMAKE_SOURCE_DIR} ${LANGMON_GENERATED_DIR})
 target_compile_options(languagemonitor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LANGMON_WARNINGS}>)
+# A toolchain may build the DLL over other C++ headers than its test programs (ARM64 does).
+target_compile_options(languagemonitor PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:${LANGMON_MONITOR_CXX_OPTIONS}>)
+target_link_options(languagemonitor PRIVATE ${LANGMON_MONITOR_LINK_OPTIONS})
 # windres reports no header dependencies, so name them.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/languagemonitor.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/texts.inc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${LANGMON_GENERATED_DIR}/langmon_version.h")
