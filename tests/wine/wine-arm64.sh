@@ -46,8 +46,14 @@ if [ "${LANGMON_WINE_ARM64_INSIDE:-}" != yes ]; then
   export LANGMON_WINE_ARM64_INSIDE=yes LANGMON_QEMU=$qemu
   # --kill-child: when the time limit ends unshare, its child, the namespace's first process,
   # goes too, and every process of the namespace with it.
-  exec timeout --kill-after=10 "${LANGMON_WINE_TIME_LIMIT:-300}" \
-    "${namespaces[@]}" --kill-child --mount-proc "$0" "$@"
+  limit=${LANGMON_WINE_TIME_LIMIT:-300}
+  status=0
+  timeout --kill-after=10 "$limit" "${namespaces[@]}" --kill-child --mount-proc "$0" "$@" ||
+    status=$?
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "ended at the run's time limit of $limit s" >&2
+  fi
+  exit "$status"
 fi
 
 # Inside the namespace, as its root.
@@ -112,11 +118,15 @@ case "$1" in
     rm -rf "$WINEPREFIX"
     started=$SECONDS
     start_server
-    "$wine" wineboot -i
+    output=$(mktemp)
+    # (Into a file, as for a run; whether it worked shows in the prefix it leaves.)
+    "$wine" wineboot -i >"$output" 2>&1 || true
     # The server writes the registry out when its last program is gone and it ends by itself.
     "$wineserver" --wait
     wait "$server" || true
     server=""
+    cat "$output"
+    rm -f "$output"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       echo "wineboot did not create $WINEPREFIX" >&2
       exit 1
@@ -129,11 +139,14 @@ case "$1" in
     shift 2
     ln -sfn "$(dirname "$program")" "$WINEPREFIX/dosdevices/$drive"
     start_server
+    # Into a file, not this run's output: Wine's other programs inherit it, and none of them may
+    # hold a pipe that someone waits on.
     output=$(mktemp)
     status=0
-    (cd "$(dirname "$program")" && "$wine" "$drive\\$(basename "$program")" "$@") 2>&1 |
-      tee "$output" || status=$?
+    (cd "$(dirname "$program")" && "$wine" "$drive\\$(basename "$program")" "$@") \
+      >"$output" 2>&1 || status=$?
     stop_server
+    cat "$output"
     passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\..*/\1/p' "$output" | tail -n 1)
     skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\{0,1\},.*/\1/p' "$output" | tail -n 1)
     rm -f "$output"
