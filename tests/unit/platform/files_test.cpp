@@ -82,7 +82,7 @@ TEST_F(FilesTest, LinksAreFollowedUnlessTheLinkItselfIsAskedFor) {
   EXPECT_EQ(attributes("dangling"), static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
   EXPECT_EQ(attributes("folder link"),
             static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_EQ(attributes("folder link/inner"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(attributes("folder link/inner"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(attributes("folder"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(attributes("missing"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -99,7 +99,7 @@ TEST_F(FilesTest, LinksAreFollowedUnlessTheLinkItselfIsAskedFor) {
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(followed, INVALID_HANDLE_VALUE);
   BY_HANDLE_FILE_INFORMATION info = information(followed);
-  EXPECT_EQ(info.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(info.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(info.nNumberOfLinks, 2u);  // the target and its second name
   CloseHandle(followed);
 
@@ -213,6 +213,9 @@ TEST_F(FilesTest, TheFiveDispositions) {
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   Write(file, "abc");
   CloseHandle(file);
+  // A new file is marked for archiving, as the file system marks every file it writes.
+  EXPECT_EQ(GetFileAttributesW(WidePath("d.txt").c_str()),
+            static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(Open(path, GENERIC_WRITE, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
 
@@ -406,8 +409,8 @@ TEST_F(FilesTest, RenamesAndDeletesWaitForHandlesThatDoNotShareDelete) {
   expectRefused(MoveFileW(file.c_str(), WidePath("moved").c_str()), 32, "rename");
   WriteText(Path("replacement"), "other");
   expectRefused(
-      MoveFileExW(WidePath("replacement").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING), 32,
-      "replace");
+      MoveFileExW(WidePath("replacement").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING), 5,
+      "replace a name in use");
   expectRefused(MoveFileW(inner.c_str(), WidePath("moved").c_str()), 5, "rename the folder");
   expectRefused(MoveFileW(WidePath("folder").c_str(), WidePath("moved").c_str()), 5,
                 "rename a folder further up");
@@ -418,17 +421,23 @@ TEST_F(FilesTest, RenamesAndDeletesWaitForHandlesThatDoNotShareDelete) {
   EXPECT_EQ(ReadText(Path("folder/inner/file")), "kept");
   CloseHandle(held);
 
-  // A handle that shares delete keeps nothing.
+  // A handle that shares delete lets its file be renamed; but an open file's name is in use and
+  // cannot be replaced.
   held = CreateFileW(file.c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   expectRefused(MoveFileW(WidePath("replacement").c_str(), file.c_str()), ERROR_ALREADY_EXISTS,
                 "move onto an existing name");
+  expectRefused(
+      MoveFileExW(WidePath("replacement").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING), 5,
+      "replace a name in use by a handle that shares delete");
+  EXPECT_TRUE(MoveFileW(file.c_str(), WidePath("moved").c_str()));
+  EXPECT_TRUE(MoveFileW(WidePath("moved").c_str(), file.c_str()));
+  CloseHandle(held);
   EXPECT_TRUE(
       MoveFileExW(WidePath("replacement").c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
   EXPECT_EQ(ReadText(Path("folder/inner/file")), "other");
-  CloseHandle(held);
   EXPECT_TRUE(DeleteFileW(WidePath("second name").c_str()));
   expectRefused(DeleteFileW(WidePath("second name").c_str()), ERROR_FILE_NOT_FOUND, "gone");
   EXPECT_TRUE(MoveFileW(WidePath("folder").c_str(), WidePath("moved").c_str()));

@@ -90,7 +90,7 @@ TEST_F(ProfileTest, MissingKeyGoesAtTheEndOfItsSectionAndMissingSectionAtTheEnd)
 
 TEST_F(ProfileTest, WriteCreatesAMissingFile) {
   EXPECT_TRUE(Put(u"settings", u"WarnLevelBlack", u"1"));
-  EXPECT_EQ(Text(), "[settings]\nWarnLevelBlack=1\n");
+  EXPECT_EQ(Text(), "[settings]\r\nWarnLevelBlack=1\r\n");
   EXPECT_EQ(Get(u"settings", u"WarnLevelBlack"), 1u);
 }
 
@@ -138,7 +138,7 @@ TEST_F(ProfileTest, WritesThroughLinksLandInTheFileTheyLeadTo) {
   std::filesystem::create_directory(Path("real"));
   ASSERT_TRUE(host::PlantJunction(Path("folder"), Path("real")));
   EXPECT_TRUE(WritePrivateProfileStringW(u"s", u"k", u"4", WidePath("folder/x.ini").c_str()));
-  EXPECT_EQ(ReadText(Path("real/x.ini")), "[s]\nk=4\n");
+  EXPECT_EQ(ReadText(Path("real/x.ini")), "[s]\r\nk=4\r\n");
 }
 
 TEST_F(ProfileTest, WindowsPathsWithBackslashes) {
@@ -147,7 +147,7 @@ TEST_F(ProfileTest, WindowsPathsWithBackslashes) {
   EXPECT_TRUE(WritePrivateProfileStringW(u"settings", u"PrintCounter", u"31", path.c_str()));
   EXPECT_EQ(GetPrivateProfileIntW(u"settings", u"PrintCounter", 0, path.c_str()), 31u);
   EXPECT_EQ(ReadText(Path("VMT/Drivers/Label Printer/Label Printer.ini")),
-            "[settings]\nPrintCounter=31\n");
+            "[settings]\r\nPrintCounter=31\r\n");
 }
 
 TEST_F(ProfileTest, ConcurrentWritersLoseNothingAndLeaveAWholeFile) {
@@ -181,7 +181,7 @@ TEST_F(ProfileTest, ConcurrentWritersLoseNothingAndLeaveAWholeFile) {
   }
   // One section, one line per key, nothing torn; no temporary files left behind.
   const std::string text = Text();
-  EXPECT_EQ(text.rfind("[settings]\n", 0), 0u);
+  EXPECT_EQ(text.rfind("[settings]\r\n", 0), 0u);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 1 + kThreads);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_),
                           std::filesystem::directory_iterator()),

@@ -75,10 +75,15 @@ TEST_F(ResourcesTest, LoadStringCopiesAndCuts) {
   EXPECT_EQ(std::u16string(buffer), u"Language");  // cut to 8 plus the NUL
 }
 
+// Texts are stored in blocks of sixteen IDs: a text missing from a block is empty, one whose
+// whole block is missing is an error.
 TEST_F(ResourcesTest, MissingTextsAndForeignModules) {
   char16_t buffer[50] = u"unchanged";
   SetLastError(0);
   EXPECT_EQ(LoadStringW(host::MonitorModule(), IDS_ALIGN_FAILED, buffer, 50), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(LoadStringW(host::MonitorModule(), 480, buffer, 50), 0);  // past every block of texts
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
   HINSTANCE__ other{};
   EXPECT_EQ(LoadStringW(&other, IDS_MONITOR_CAPTION, buffer, 50), 0);

@@ -137,7 +137,7 @@ TEST_F(SyncTest, HandlesAreDistinctAndCounted) {
 TEST_F(SyncTest, InvalidHandlesFailWithInvalidHandle) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   ASSERT_TRUE(CloseHandle(event));
-  for (HANDLE bad : {event, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
+  for (HANDLE bad : {event, static_cast<HANDLE>(nullptr)}) {
     SetLastError(0);
     EXPECT_FALSE(CloseHandle(bad));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -146,6 +146,13 @@ TEST_F(SyncTest, InvalidHandlesFailWithInvalidHandle) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(WaitForSingleObject(bad, 0), static_cast<DWORD>(WAIT_FAILED));
   }
+  // INVALID_HANDLE_VALUE is the current process's pseudo handle: closing it does nothing, it is
+  // no event, and the process is not signalled while it runs.
+  EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE));
+  SetLastError(0);
+  EXPECT_FALSE(SetEvent(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(INVALID_HANDLE_VALUE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 TEST_F(SyncTest, ResetLeavesOpenEventsAlone) {
