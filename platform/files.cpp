@@ -9,8 +9,9 @@
 // share, or does not share the access that an open handle has; a handle opened for attributes
 // only takes no part in that. Renaming or deleting a name asks
 // for delete access: it is refused the same way while a handle on what the name leads to (a
-// link itself, not its target) does not share delete; a folder with an open handle anywhere
-// below it cannot be renamed (ERROR_ACCESS_DENIED), as on Windows.
+// link itself, not its target) does not share delete; a name whose file has any handle open
+// cannot be replaced, and a folder with an open handle anywhere below it cannot be renamed
+// (both ERROR_ACCESS_DENIED), as on Windows.
 //
 // Links: a symbolic link of this file system stands for both reparse points of Windows, a
 // symbolic link and a junction (a folder link); hard links are what they are. As on Windows, a
@@ -598,7 +599,8 @@ FILETIME FileTimeOf(const struct timespec& time) {
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-// Windows counts the links of files only: a folder has one.
+// Windows counts the links of files only: a folder has one. A file shows the archive attribute,
+// which the file system sets on every file it creates or changes.
 DWORD AttributesAndLinks(const struct stat& info, const OpenedAs& opened, DWORD* links) {
   if (opened.link) {
     *links = 1;
@@ -609,7 +611,7 @@ DWORD AttributesAndLinks(const struct stat& info, const OpenedAs& opened, DWORD*
     return FILE_ATTRIBUTE_DIRECTORY;
   }
   *links = static_cast<DWORD>(info.st_nlink);
-  return FILE_ATTRIBUTE_NORMAL;
+  return FILE_ATTRIBUTE_ARCHIVE;
 }
 
 }  // namespace
@@ -663,7 +665,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName) {
     return INVALID_FILE_ATTRIBUTES;
   }
   if (S_ISLNK(info.st_mode)) return AttributesOfLink(path);
-  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 DWORD WINAPI GetFileType(HANDLE hFile) {
@@ -708,6 +710,12 @@ bool DeleteAllowed(const struct stat& info) {
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 
+// Whether any handle is open on the item behind a name, whatever it shares. Called with the
+// sharing table locked.
+bool InUse(const struct stat& info) {
+  return State().open.count(Identity{info.st_dev, info.st_ino}) != 0;
+}
+
 // Whether any handle is open on something below the folder. Called with the sharing table locked.
 bool OpenBelow(const std::string& folder) {
   const std::string prefix = folder.back() == '/' ? folder : folder + '/';
@@ -739,8 +747,8 @@ BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD
   struct stat target;
   if (!to.empty() && lstat(to.c_str(), &target) == 0) {
     if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return FailWith(ERROR_ALREADY_EXISTS);
-    if (S_ISDIR(target.st_mode)) return FailWith(ERROR_ACCESS_DENIED);
-    if (!DeleteAllowed(target)) return FailWith(ERROR_SHARING_VIOLATION);
+    // A name whose file is open cannot be replaced, whatever the handle shares.
+    if (S_ISDIR(target.st_mode) || InUse(target)) return FailWith(ERROR_ACCESS_DENIED);
   }
   if (to.empty() || rename(from.c_str(), to.c_str()) != 0) {
     return FailWith(to.empty() || errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND

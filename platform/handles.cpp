@@ -72,6 +72,8 @@ long CountHandles(ObjectKind kind) {
 using platform_impl::ObjectKind;
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
+  // INVALID_HANDLE_VALUE is the current process's pseudo handle: closing it does nothing.
+  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
   // Printer handles are closed with ClosePrinter only, as on Windows.
   auto object = platform_impl::RemoveHandle(hObject, {ObjectKind::kFile, ObjectKind::kEvent});
   if (!object) {

@@ -65,7 +65,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   if (IsKernelName(platform_impl::WideView(lpModuleName))) {
     return &kernelModule;
   }
-  SetLastError(ERROR_FILE_NOT_FOUND);  // as Windows reports a module that is not loaded
+  SetLastError(ERROR_MOD_NOT_FOUND);  // a module that is not loaded
   return nullptr;
 }
 

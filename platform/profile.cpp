@@ -4,8 +4,8 @@
 // else. Section and key names are compared without regard to case; blanks and tabs around
 // names and values are ignored; a value in matching quotes loses them. Only the first section of
 // a name and the first key of a name in it count. A write changes one line (or adds or removes
-// one) and keeps every other byte of the file; new lines end like the file's first line (a new
-// file: "\n"). Every access is serialised in this process, and a write replaces a plain file
+// one) and keeps every other byte of the file; new lines end like the file's first line (in a
+// new file "\r\n"). Every access is serialised in this process, and a write replaces a plain file
 // through a temporary file in the same folder, so a reader never sees half a file. As on Windows,
 // a path is followed through links: a file that is a symbolic link, or has hard links, is
 // rewritten in place, so the write lands in the file the links share. A file held open without
@@ -361,7 +361,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPC
   std::vector<Line> lines = SplitLines(content);
   const std::vector<ParsedLine> parsed = ClassifyAll(lines);
   const std::string newLineEnd =
-      lines.empty() || lines.front().end.empty() ? "\n" : lines.front().end;
+      lines.empty() || lines.front().end.empty() ? "\r\n" : lines.front().end;
   const SectionRange range = FindSection(lines, parsed, section);
 
   if (!lpKeyName) {

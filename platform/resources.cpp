@@ -34,7 +34,13 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
   const char16_t* text = platform_impl::FindString(uID);
   const std::u16string_view view = platform_impl::WideView(text);
   if (view.empty()) {
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    // Texts are stored in blocks of sixteen: only a missing block is an error, an empty text in
+    // a block is not.
+    bool blockFound = false;
+    for (unsigned id = uID & ~15u; id < (uID | 15u) + 1 && !blockFound; ++id) {
+      blockFound = !platform_impl::WideView(platform_impl::FindString(id)).empty();
+    }
+    if (!blockFound) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     if (cchBufferMax > 0) lpBuffer[0] = u'\0';
     return 0;
   }

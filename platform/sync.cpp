@@ -2,6 +2,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <new>
+#include <thread>
 
 #include "platform/host_state.h"
 
@@ -101,6 +102,15 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (!event) {
     // A file handle is signalled whenever no I/O is pending, which is always here.
     if (platform_impl::FindHandle(hHandle, ObjectKind::kFile)) return WAIT_OBJECT_0;
+    // INVALID_HANDLE_VALUE is the current process's pseudo handle, signalled only when the
+    // process has ended: a wait on it lasts its whole time.
+    if (hHandle == INVALID_HANDLE_VALUE) {
+      if (dwMilliseconds == INFINITE) {
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+      return WAIT_TIMEOUT;
+    }
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }

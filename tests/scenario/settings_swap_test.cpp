@@ -101,7 +101,7 @@ TEST_F(SettingsSwapTest, SettingsFileCannotBeSwappedForAHardLink) {
     host::PlantHardLink(PrinterIni().string(), OtherIni().string());
   });
   EXPECT_EQ(deleteError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(replaceError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(replaceError, static_cast<DWORD>(ERROR_ACCESS_DENIED));  // a name in use
   ExpectOtherFileUntouched();
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), 6);
 

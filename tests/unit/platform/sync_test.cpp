@@ -12,18 +12,29 @@ namespace {
 using SyncTest = PlatformTest;
 
 TEST_F(SyncTest, LastErrorIsPerThread) {
-  SetLastError(ERROR_ACCESS_DENIED);
   DWORD seenAtStart = 99;
   DWORD seenAfterSet = 0;
+  // Set and read here between starting and joining the other thread: those are system calls
+  // that may change this thread's last error themselves.
+  std::atomic<bool> mayStart{false};
+  std::atomic<bool> otherHasSet{false};
   std::thread other([&] {
+    while (!mayStart) {
+    }
     seenAtStart = GetLastError();
     SetLastError(ERROR_SHARING_VIOLATION);
     seenAfterSet = GetLastError();
+    otherHasSet = true;
   });
+  SetLastError(ERROR_ACCESS_DENIED);
+  mayStart = true;
+  while (!otherHasSet) {
+  }
+  const DWORD seenHere = GetLastError();
   other.join();
   EXPECT_EQ(seenAtStart, static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(seenAfterSet, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(seenHere, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(SyncTest, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
@@ -113,31 +124,19 @@ TEST_F(SyncTest, AutoResetReleasesOneWaiterPerSignal) {
   CloseHandle(event);
 }
 
-TEST_F(SyncTest, FiniteWaitsPassInRealTimeAndLeaveTheVirtualClock) {
-  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  const DWORD ticks = GetTickCount();
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitForSingleObject(event, 60), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(55));
-  EXPECT_EQ(GetTickCount(), ticks);
-  CloseHandle(event);
-}
-
-TEST_F(SyncTest, HandlesAreDistinctAndCounted) {
+TEST_F(SyncTest, HandlesAreDistinct) {
   std::set<HANDLE> handles;
   for (int i = 0; i < 5; ++i) handles.insert(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   EXPECT_EQ(handles.size(), 5u);
   EXPECT_EQ(handles.count(nullptr), 0u);
   EXPECT_EQ(handles.count(INVALID_HANDLE_VALUE), 0u);
-  EXPECT_EQ(host::OpenEvents(), 5);
   for (HANDLE handle : handles) EXPECT_TRUE(CloseHandle(handle));
-  EXPECT_EQ(host::OpenEvents(), 0);
 }
 
 TEST_F(SyncTest, InvalidHandlesFailWithInvalidHandle) {
   HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   ASSERT_TRUE(CloseHandle(event));
-  for (HANDLE bad : {event, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
+  for (HANDLE bad : {event, static_cast<HANDLE>(nullptr)}) {
     SetLastError(0);
     EXPECT_FALSE(CloseHandle(bad));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -146,14 +145,13 @@ TEST_F(SyncTest, InvalidHandlesFailWithInvalidHandle) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(WaitForSingleObject(bad, 0), static_cast<DWORD>(WAIT_FAILED));
   }
-}
-
-TEST_F(SyncTest, ResetLeavesOpenEventsAlone) {
-  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  host::Reset();
-  EXPECT_EQ(host::OpenEvents(), 1);
-  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_TRUE(CloseHandle(event));
+  // INVALID_HANDLE_VALUE is the current process's pseudo handle: closing it does nothing, it is
+  // no event, and the process is not signalled while it runs.
+  EXPECT_TRUE(CloseHandle(INVALID_HANDLE_VALUE));
+  SetLastError(0);
+  EXPECT_FALSE(SetEvent(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForSingleObject(INVALID_HANDLE_VALUE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 }  // namespace
