@@ -9,7 +9,9 @@
 #include <fstream>
 #include <map>
 
+#include "tests/unit/langmon_report/log_lines.h"
 #include "tests/unit/langmon_report/report_fixture.h"
+#include "tools/langmon-report/html.h"
 #include "tools/langmon-report/log_texts.h"
 #include "tools/langmon-report/page.h"
 #include "tools/langmon-sim/builtin_scenario.h"
@@ -338,11 +340,13 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
   const std::string log =
       "03/02 09:05:03:007  VMT_LM_10[INFORM] **** LANGMON: Initialize Print Monitor Called\n"
       "03/02 09:05:03:008  VMT_LM_10[INFORM] <script>alert(1)</script> \xff\x01\n"
-      "<img src=x onerror=alert(2)>\n";
+      "<img src=x onerror=alert(2)>\n"
+      // A lead byte whose sequence a markup character cuts short.
+      "03/02 09:05:03:009  VMT_LM_10[INFORM] a\xC3<b c=\xE2\x82\"d\"\xF0\x9F>\n";
   std::string error;
   const std::optional<Report> report = ReadLog(log, "<b>x</b>.dbg", &error);
   ASSERT_TRUE(report) << error;
-  EXPECT_EQ(report->unknownCount, 2u);
+  EXPECT_EQ(report->unknownCount, 3u);
   const std::string page = RenderPage(*report);
   EXPECT_EQ(page.find("<script>alert"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
@@ -350,6 +354,49 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
   // A byte that is not UTF-8 and a control character: each the replacement character.
   EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; \xEF\xBF\xBD\xEF\xBF\xBD"),
             std::string::npos);
+  // The bytes before the markup character are one U+FFFD; the character is escaped all the same.
+  EXPECT_NE(page.find("a\xEF\xBF\xBD&lt;b c=\xEF\xBF\xBD&quot;d&quot;\xEF\xBF\xBD&gt;"),
+            std::string::npos);
+
+  // UTF-8 exactly as the standard has it: one U+FFFD for each ill-formed start, none for a
+  // well-formed character, however rare.
+  const std::string replacement = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> texts[] = {
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF",
+       "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"},
+      {"\xC0\xAF", replacement + replacement},                    // overlong '/'
+      {"\xE0\x80\xAF", replacement + replacement + replacement},  // overlong again
+      {"\xED\xA0\x80", replacement + replacement + replacement},  // a surrogate
+      {"\xF4\x90\x80\x80", replacement + replacement + replacement + replacement},  // > U+10FFFF
+      {"\xF5\x80", replacement + replacement},                   // no such lead byte
+      {"\xF0\x9F\x98", replacement},                             // cut short at the end
+      {"\xC2\x85\x7F\t\n", replacement + replacement + "\t\n"},  // C1 control, DEL
+  };
+  for (const auto& [text, shown] : texts) EXPECT_EQ(Html(text), shown) << Html(text);
+}
+
+TEST(LogTextTest, OnlyTheSameEventRightAfterItselfFoldsIntoIt) {
+  std::string log;
+  LogLines lines([&log](const std::string& line) { log += line; });
+  lines.StartJob(true).BeginCheck();
+  lines.Error("GetRoboStatusUSB: Wrong Start or End Character.");
+  lines.Error("CHECKSUM ERROR!! TRY AGAIN.").Error("CHECKSUM ERROR!! TRY AGAIN.");
+  lines.Error("GetRoboStatusUSB: Wrong number of status bytes: 12");
+  lines.Error("GetRoboStatusUSB: Wrong number of status bytes: 13");
+  lines.PlainInkAndPass(1000000).EndJob();
+  std::string error;
+  const std::optional<Report> report = ReadLog(log, "fold.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  ASSERT_EQ(report->jobs.size(), 1u);
+  std::vector<std::pair<std::string, unsigned>> failures;
+  for (const Event& event : report->jobs[0].checks.at(0).events) {
+    if (event.kind == EventKind::Status) failures.emplace_back(event.text, event.count);
+  }
+  EXPECT_EQ(failures, (std::vector<std::pair<std::string, unsigned>>{
+                          {"status record with a wrong start or end byte", 1},
+                          {"status record with a bad checksum", 2},
+                          {"status record of the wrong size (12 bytes)", 1},
+                          {"status record of the wrong size (13 bytes)", 1}}));
 }
 
 // ---- The program ----------------------------------------------------------------------------
