@@ -418,10 +418,12 @@ struct Program {
   std::string output;
 };
 
-Program RunReportProgram(const std::string& arguments) {
+// The program with these arguments (which may redirect its standard output), in `folder` when
+// one is given; its standard error comes with its output.
+Program RunReportProgram(const std::string& arguments, const std::string& folder = "") {
   Program result;
-  const std::string command =
-      std::string("'") + LANGMON_REPORT_PROGRAM + "' " + arguments + " 2>&1";
+  const std::string command = (folder.empty() ? "" : "cd " + Framed(folder, '\'') + " && ") +
+                              Framed(LANGMON_REPORT_PROGRAM, '\'') + " 2>&1 " + arguments;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
@@ -472,6 +474,52 @@ TEST(ProgramTest, ALogGivesAPageAndAnythingElseExitsWithTwo) {
                 .status,
             1);
   std::filesystem::remove_all(folder);
+}
+
+TEST(ProgramTest, ThePageNeverReplacesItsLogAndALinkAtItsNameIsReplacedNotFollowed) {
+  namespace fs = std::filesystem;
+  const std::string folder = langmon_sim::MakeWorkFolder();
+  const std::string log = folder + "/VelmoraLMDrv.dbg";
+  const std::string bytes = RunAndRead(langmon_sim::BuiltInScenario()).log;
+  std::ofstream(log, std::ios::binary) << bytes;
+  const std::string quoted = Framed(log, '\'');
+  // The log under its own name, another spelling of it, a link to it and a second name of it.
+  fs::create_symlink(log, folder + "/link.html");
+  fs::create_hard_link(log, folder + "/second.html");
+  for (const std::string& output :
+       {log, folder + "/./VelmoraLMDrv.dbg", folder + "/link.html", folder + "/second.html"}) {
+    SCOPED_TRACE(output);
+    const Program program = RunReportProgram(quoted + " -o " + Framed(output, '\''));
+    EXPECT_EQ(program.status, 2);
+    EXPECT_NE(program.output.find(" is the log " + log + " itself (the same file"),
+              std::string::npos)
+        << program.output;
+    EXPECT_EQ(langmon_sim::ReadWholeFile(log), bytes);
+  }
+  // The page's default name, in the current folder, planted as a link to the log; and standard
+  // output appended to the log.
+  fs::create_symlink(log, folder + "/VelmoraLMDrv.dbg.html");
+  Program program = RunReportProgram("VelmoraLMDrv.dbg", folder);
+  EXPECT_EQ(program.status, 2) << program.output;
+  program = RunReportProgram(quoted + " -o - >>" + quoted);
+  EXPECT_EQ(program.status, 2) << program.output;
+  EXPECT_NE(program.output.find("standard output is the log"), std::string::npos);
+  EXPECT_EQ(langmon_sim::ReadWholeFile(log), bytes);
+
+  // A link planted at the page's name to someone else's file: the link is replaced by the page,
+  // the file stays as it was, and no temporary file is left behind.
+  const std::string victim = folder + "/victim.txt";
+  std::ofstream(victim) << "not yours";
+  fs::create_symlink(victim, folder + "/page.html");
+  program = RunReportProgram("-o " + Framed(folder + "/page.html", '\'') + " " + quoted);
+  EXPECT_EQ(program.status, 0) << program.output;
+  EXPECT_EQ(langmon_sim::ReadWholeFile(victim), "not yours");
+  EXPECT_FALSE(fs::is_symlink(folder + "/page.html"));
+  EXPECT_EQ(langmon_sim::ReadWholeFile(folder + "/page.html").rfind("<!DOCTYPE html>", 0), 0u);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_NE(entry.path().filename().string().rfind(".page.html.", 0), 0u) << entry.path();
+  }
+  fs::remove_all(folder);
 }
 
 TEST(ProgramTest, LangmonSimWritesTheRunsPageWithItsAnswersAndSettings) {
