@@ -192,6 +192,27 @@ TEST_F(ProgramTest, FlagsAnswerTheBuiltInScenarioAndEachAnswerIsPrinted) {
   EXPECT_TRUE(std::filesystem::exists(folder_ + "/s/VMT/Drivers/Label A/Label A.ini"));
 }
 
+TEST_F(ProgramTest, AScenariosTextReachesTheTerminalShownNeverActedOn) {
+  // A clipboard write (OSC 52), a screen clear, a cursor move back over the last line, a
+  // line of its own that says the run went well.
+  const std::string tricks = Write("tricks.json", R"({
+    "title": "T\u001b]52;c;aGVsbG8=\u0007",
+    "description": "D\u001b[2J\u001b[H\n  result: every job ended as the scenario expects",
+    "printer": {"port": "USB001"},
+    "jobs": [{"name": "J\u001b[1A\u009b2K", "labels": 1, "expect": {"outcome": "deleted"}}]})");
+  const ProgramResult result = RunProgram("--no-color --scenario '" + tricks + "'", folder_);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.output.find_first_of("\x1B\x07"), std::string::npos);
+  EXPECT_EQ(result.output.find("\xC2\x9B"), std::string::npos);
+  for (const char* shown :
+       {"langmon-sim: T\\x1B]52;c;aGVsbG8=\\x07\n", "  D\\x1B[2J\\x1B[H\\n result: every job ended",
+        "\"J\\x1B[1A\\u009B2K\""}) {
+    EXPECT_NE(result.output.find(shown), std::string::npos) << shown << "\n" << result.output;
+  }
+  EXPECT_NE(result.output.find("  result: not as the scenario expects (exit status 1)"),
+            std::string::npos);
+}
+
 TEST_F(ProgramTest, JobFilesReplaceTheScenarioJobs) {
   const std::string job = Write("labels.prn", std::string("\x1B@ any bytes at all\r\n", 20));
   const ProgramResult result = RunProgram("--job '" + job + "'", folder_);
