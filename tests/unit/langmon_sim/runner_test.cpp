@@ -54,8 +54,9 @@ class RunnerTest : public ::testing::Test {
   void SetUp() override { work_ = MakeWorkFolder(); }
   void TearDown() override { std::filesystem::remove_all(work_); }
 
+  // A scenario read as if from a file in the work folder.
   RunReport Run(const std::string& json, const RunOptions& options = {}) {
-    scenario_ = ParseScenario(json, "test.json");
+    scenario_ = ParseScenario(json, (std::filesystem::path(work_) / "test.json").string());
     return RunScenario(scenario_, options, work_, recorder_);
   }
 
@@ -256,7 +257,7 @@ TEST_F(RunnerTest, AFileJobReachesThePrinterByteForByte) {
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   const RunReport report =
-      Run(R"({"jobs": [{"file": ")" + path + R"(", "expect": {"outcome": "printed"}}]})");
+      Run(R"({"jobs": [{"file": "job.prn", "expect": {"outcome": "printed"}}]})");
   ASSERT_EQ(report.jobs.size(), 1u);
   EXPECT_EQ(report.jobs[0].totalBytes, bytes.size());
   EXPECT_EQ(report.jobs[0].bytesReceived, bytes.size());

@@ -151,6 +151,25 @@ TEST_F(ProgramTest, BadScenarioExitsWithTwoNamingFilePlaceAndProblem) {
             std::string::npos)
       << result.output;
 
+  // A printer's name that would lead its settings out of their folder, a setting that would
+  // write lines of its own: refused before anything is written.
+  const std::string away = Write("away.json", R"({"printer": {"name": "../../../victim/pwned"},
+                                                   "jobs": [{"labels": 1}]})");
+  result = RunProgram("--settings-dir '" + folder_ + "/a/b/c' --scenario '" + away + "'", folder_);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.output.find(away + ": at printer.name: a printer's name has no separators"),
+            std::string::npos)
+      << result.output;
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/victim"));
+  const std::string lines = Write("lines.json", R"({"settings": {"printer": {"PrintCounter":
+                                                   "1\n[settings]\nSHOW_UI=0"}}, "jobs": [{"labels": 1}]})");
+  result = RunProgram("--scenario '" + lines + "'", folder_);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.output.find(lines + ": at settings.printer.PrintCounter: a settings value has "
+                                       "no line break"),
+            std::string::npos)
+      << result.output;
+
   EXPECT_EQ(RunProgram("--answers yes,perhaps", folder_).status, 2);
   // Folders and files that cannot be written stop it before the first job, not after the run.
   for (const std::string& arguments :
