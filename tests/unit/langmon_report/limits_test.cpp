@@ -3,6 +3,8 @@
 // where something is left out. Small limits stand in for the real ones.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tests/unit/langmon_report/heap_peak.h"
 #include "tests/unit/langmon_report/log_lines.h"
 #include "tools/langmon-report/page.h"
@@ -133,6 +135,35 @@ TEST(LimitsTest, ALogLongerThanThePageListsIsCountedWhollyAndListedWithinTheLimi
   EXPECT_NE(longJob.page.find("9,943 more lines of this job not listed: the page lists at most 60 "
                               "lines of all jobs"),
             std::string::npos);
+}
+
+TEST(LimitsTest, CountsNoMonitorWritesAreTakenAsTheyStandAtTheCostOfAnyOther) {
+  const std::pair<const char*, uint64_t> counts[] = {
+      {"-1", 0}, {"3", 3}, {"2147483647", 2147483647u}, {"99999999999", 99999999999u}};
+  for (const auto& [count, boxes] : counts) {
+    SCOPED_TRACE(count);
+    std::string log;
+    LogLines lines([&log](const std::string& line) { log += line; });
+    lines.StartJob(true).BeginCheck().InkCheck(900000000, 4);
+    lines.Warning(std::string(count) + " questions went unanswered: giving up");
+    lines.Inform("Deleting the print job(s) in AbortJobs()").EndJob();
+    std::string error;
+    const std::optional<Report> report = ReadLog(log, "count.dbg", &error);
+    ASSERT_TRUE(report) << error;
+    ASSERT_EQ(report->jobs.size(), 1u);
+    const Job& job = report->jobs[0];
+    EXPECT_LE(job.questions.size(), 8u);
+    uint64_t asked = 0;
+    for (const Question& question : job.questions) {
+      EXPECT_EQ(question.id, 470u);
+      EXPECT_EQ(question.answer, "no answer");
+      asked += question.times;
+    }
+    EXPECT_EQ(asked, boxes);
+    ASSERT_EQ(job.waits.size(), 1u);
+    EXPECT_EQ(job.waits[0].ended,
+              std::string(count) + " questions in a row went unanswered: the monitor gave up");
+  }
 }
 
 }  // namespace
