@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/langmon-report/log_file.h"
@@ -164,7 +165,7 @@ class Reader {
   size_t unknownFamilyFrom_ = 0;  // ink points from here on may still learn their family
   uint64_t inkSeen_ = 0;
   std::optional<size_t> lastTally_;
-  std::map<std::string, size_t> unknownIndex_;
+  std::unordered_multimap<size_t, size_t> unknownIndex_;  // a line's hash: into Report::unknown
   std::map<std::string, size_t> tallyIndex_;
   std::optional<size_t> otherTally_[2];  // kinds past the limit: other failures, printer errors
 };

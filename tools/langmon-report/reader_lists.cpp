@@ -402,21 +402,25 @@ void Reader::CannotShow(const std::string& text) {
   }
 }
 
-// Lines are told apart by the start the page lists and a hash of the whole: a long line costs
-// no more than a short one.
+// Lines are told apart by a hash of the whole and the start the page lists: a long line costs no
+// more than a short one, and one seen before nothing at all.
 void Reader::Unknown(const std::string& text, size_t line, bool badFormat) {
   ++report_.unknownCount;
-  const std::string shown =
-      text.size() > limits_.unknownLength ? text.substr(0, limits_.unknownLength) + "..." : text;
-  const std::string key = std::to_string(std::hash<std::string>{}(text)) + " " + shown;
-  auto found = unknownIndex_.find(key);
-  if (found != unknownIndex_.end()) {
-    ++report_.unknown[found->second].count;
-    return;
+  const size_t hash = std::hash<std::string>{}(text);
+  const bool cut = text.size() > limits_.unknownLength;
+  const std::string_view listed = std::string_view(text).substr(0, limits_.unknownLength);
+  const auto [from, to] = unknownIndex_.equal_range(hash);
+  for (auto known = from; known != to; ++known) {
+    UnknownLine& seen = report_.unknown[known->second];
+    if (seen.text.size() == listed.size() + (cut ? 3 : 0) &&
+        std::string_view(seen.text).substr(0, listed.size()) == listed) {
+      ++seen.count;
+      return;
+    }
   }
   if (report_.unknown.size() >= limits_.unknownLines) return;
-  report_.unknown.push_back({shown, 1, line, badFormat});
-  unknownIndex_.emplace(key, report_.unknown.size() - 1);
+  report_.unknown.push_back({std::string(listed) + (cut ? "..." : ""), 1, line, badFormat});
+  unknownIndex_.emplace(hash, report_.unknown.size() - 1);
 }
 
 void Reader::Unreadable(const BadLine& line) { Unknown(line.text, line.line, true); }
