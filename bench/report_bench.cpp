@@ -114,7 +114,8 @@ size_t WriteLog(const std::string& path, Maker make, size_t bytes) {
     std::fwrite(line.data(), 1, line.size(), file);
     written += line.size();
   });
-  for (size_t round = 0; written < bytes; ++round) make(log, round);
+  size_t round = 0;
+  while (written < bytes) make(log, round++);  // the sink counts what is written
   std::fclose(file);
   return written;
 }
