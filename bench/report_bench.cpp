@@ -3,7 +3,8 @@
 // does not hide another's). Also the size of the page of an hour-long quiet-mode wait. A timed
 // program, not a test: speed is never asserted; scripts/bench runs it.
 //
-//   report_bench [--mb N] [--keep]   N megabytes per log (default 200); --keep leaves the logs
+//   report_bench [--mb N] [--kind NAME] [--keep]   N megabytes per log (default 200); only the
+//                                                  log of that kind; --keep leaves the logs
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,6 +73,26 @@ void Junk(LogLines& log, size_t round) {
           " \xff\xfe not a record, not UTF-8 either ................................\n");
 }
 
+// A doctored log: many jobs, each with many checks whose lines all differ (status records of
+// every wrong size, error flags of every value, alignment print files of every name, boxes), so
+// that nothing folds into anything else.
+void Doctored(LogLines& log, size_t job) {
+  log.StartJob(job == 0);
+  for (size_t check = 0; check < 40; ++check) {
+    const std::string n = std::to_string(job * 40 + check + 1);
+    log.After(40).BeginCheck();
+    log.Error("GetRoboStatusUSB: Wrong number of status bytes: " + n);
+    log.Inform(" ** PrepareForNextPrint: Printer Error Found " + n + " ");
+    log.Inform("DEBUG: Filename: C:\\Drivers\\VMT\\align" + n + ".prn");
+    log.Inform("SetJob failed with last error " + n);
+    log.InkCheck(static_cast<uint32_t>(job * 40 + check), 1);
+    log.Inform("** Cartridge is low on ink, warning the user");
+    log.InkEnd(static_cast<uint32_t>(job * 40 + check), 1, 2);
+    log.Inform("PrepareForNextPrint( ) successful!");
+  }
+  log.After(30).EndJob();
+}
+
 using Maker = void (*)(LogLines&, size_t);
 struct Kind {
   const char* name;
@@ -82,6 +103,7 @@ const Kind kKinds[] = {
     {"mixed", "jobs, waits, cartridge changes, foreign lines", Mixed},
     {"ink-resets", "ink checks and warn-level resets by turns", InkAndResets},
     {"junk", "lines that are not the monitor's", Junk},
+    {"doctored", "many jobs, each with many checks whose lines all differ", Doctored},
 };
 
 size_t WriteLog(const std::string& path, Maker make, size_t bytes) {
@@ -92,7 +114,8 @@ size_t WriteLog(const std::string& path, Maker make, size_t bytes) {
     std::fwrite(line.data(), 1, line.size(), file);
     written += line.size();
   });
-  for (size_t round = 0; written < bytes; ++round) make(log, round);
+  size_t round = 0;
+  while (written < bytes) make(log, round++);  // the sink counts what is written
   std::fclose(file);
   return written;
 }
@@ -143,13 +166,16 @@ int ReadAndRender(const std::string& path, double* seconds, double* cpu, size_t*
 int main(int argc, char** argv) {
   size_t megabytes = 200;
   bool keep = false;
+  const char* only = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--mb") == 0 && i + 1 < argc) {
       megabytes = static_cast<size_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (std::strcmp(argv[i], "--kind") == 0 && i + 1 < argc) {
+      only = argv[++i];
     } else if (std::strcmp(argv[i], "--keep") == 0) {
       keep = true;
     } else {
-      std::fprintf(stderr, "usage: report_bench [--mb N] [--keep]\n");
+      std::fprintf(stderr, "usage: report_bench [--mb N] [--kind NAME] [--keep]\n");
       return 2;
     }
   }
@@ -162,6 +188,7 @@ int main(int argc, char** argv) {
               "peak MB", "page bytes", "what");
   int status = 0;
   for (const Kind& kind : kKinds) {
+    if (only != nullptr && std::strcmp(only, kind.name) != 0) continue;
     const std::string path = folder + "/" + kind.name + ".dbg";
     const size_t bytes = WriteLog(path, kind.make, megabytes << 20);
     std::fflush(stdout);

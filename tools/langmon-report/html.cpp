@@ -2,62 +2,41 @@
 
 #include <cstdio>
 
+#include "tools/langmon-report/utf8.h"
+
 namespace langmon_report {
-
-namespace {
-
-// The length of the UTF-8 sequence starting at `at`, or 0 when it is not a valid one.
-size_t Utf8Length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (lead >= 0xF8) length = 0;
-  if (length == 0 || at + length > text.size()) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-}  // namespace
 
 std::string Html(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    switch (c) {
+  for (size_t at = 0; at < text.size();) {
+    const Utf8Character character = NextUtf8Character(text, at);
+    at += character.bytes.size();
+    // Not UTF-8, or a control character: the replacement character, as a browser shows the one.
+    if (!character.code || (IsControlCharacter(*character.code) && *character.code != '\n' &&
+                            *character.code != '\t')) {
+      out += "\xEF\xBF\xBD";
+      continue;
+    }
+    switch (*character.code) {
       case '&':
         out += "&amp;";
-        continue;
+        break;
       case '<':
         out += "&lt;";
-        continue;
+        break;
       case '>':
         out += "&gt;";
-        continue;
+        break;
       case '"':
         out += "&quot;";
-        continue;
+        break;
       case '\'':
         out += "&#39;";
-        continue;
-      case '\n':
-      case '\t':
-        out += static_cast<char>(c);
-        continue;
-      default:
         break;
-    }
-    if (c < 0x20 || c == 0x7F) {
-      out += "\xEF\xBF\xBD";
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (const size_t length = Utf8Length(text, i)) {
-      out.append(text.substr(i, length));
-      i += length - 1;
-    } else {
-      out += "\xEF\xBF\xBD";  // not UTF-8: the replacement character, as a browser shows it
+      default:
+        out.append(character.bytes);
+        break;
     }
   }
   return out;

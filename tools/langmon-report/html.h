@@ -8,7 +8,8 @@
 namespace langmon_report {
 
 // Text made safe inside an element or a quoted attribute. The log's text is 8-bit: bytes that are
-// not valid UTF-8, and control characters, are shown as U+FFFD.
+// not well-formed UTF-8 (one U+FFFD for each ill-formed start, as browsers show them), and control
+// characters other than line feed and tab, are shown as U+FFFD.
 std::string Html(std::string_view text);
 
 // 1234567 -> "1,234,567"

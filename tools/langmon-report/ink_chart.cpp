@@ -239,6 +239,12 @@ std::string InkChart(const Report& report) {
               (guessed ? ", told by its usual limit where the log says nothing more" : "") +
               "</li>\n";
   }
+  if (report.unlisted.inkChecks > 0) {
+    legend += "<li class=\"unlisted\">" +
+              Plural(report.unlisted.inkChecks, "ink check", "ink checks") +
+              " not drawn: the chart shows at most " + Thousands(report.limits.inkChecks) +
+              ", and the latest</li>\n";
+  }
   legend +=
       "<li><span class=\"swatch dashed\"></span>the configured limit at each check</li>\n"
       "<li><span class=\"swatch ring\"></span>a check that raised the warn level</li>\n</ul>\n";

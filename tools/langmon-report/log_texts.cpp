@@ -242,8 +242,11 @@ std::vector<Prepared> PrepareFormats() {
 Matched MatchLogText(std::string_view text) {
   static const std::vector<Prepared> formats = PrepareFormats();
   const std::string_view trimmed = Trimmed(text);
+  const char first = trimmed.empty() ? '\0' : trimmed.front();
   Matched matched;
   for (const Prepared& known : formats) {
+    // The first character alone tells most formats from the line.
+    if (!known.prefix.empty() && known.prefix.front() != first) continue;
     if (trimmed.substr(0, known.prefix.size()) != known.prefix) continue;
     Matched found;
     if (MatchFrom(known.format, trimmed, &found)) {

@@ -157,6 +157,7 @@ struct Matched {
   Text text = Text::Unknown;
   std::vector<long long> numbers;  // the %d, %i, %u, %x values, in order
   std::string string;              // the %s value, if any
+  long long First() const { return numbers.empty() ? 0 : numbers.front(); }
 };
 
 // Recognises one logged text (without its level prefix). Blanks around it are not compared.

@@ -1,5 +1,6 @@
 #include "tools/langmon-report/page.h"
 
+#include <algorithm>
 #include <map>
 
 #include "tools/langmon-report/html.h"
@@ -112,6 +113,41 @@ constexpr char kErrorGuard[] =
 
 std::string Time(const When& when) { return "<time>" + Html(when.text) + "</time>"; }
 
+// Past the page's limits a list's last entry stands for the latest of many; a line that showed an
+// earlier one shows nothing now (the serials differ).
+const Question* QuestionOf(const Job& job, const Event& event) {
+  if (event.index >= job.questions.size()) return nullptr;
+  const Question& question = job.questions[event.index];
+  return question.serial == event.serial ? &question : nullptr;
+}
+
+const Question* AskedIn(const Job& job, const Wait& wait) {
+  if (!wait.asked || *wait.asked >= job.questions.size()) return nullptr;
+  const Question& question = job.questions[*wait.asked];
+  return question.serial == wait.askedSerial ? &question : nullptr;
+}
+
+const Wait* WaitOf(const Job& job, const Event& event) {
+  if (event.index >= job.waits.size()) return nullptr;
+  const Wait& wait = job.waits[event.index];
+  return wait.serial == event.serial ? &wait : nullptr;
+}
+
+const InkPoint* InkOf(const Report& report, size_t index, uint64_t serial) {
+  if (index >= report.ink.size()) return nullptr;
+  const InkPoint& point = report.ink[index];
+  return point.serial == serial ? &point : nullptr;
+}
+
+const InkPoint* InkOf(const Report& report, const Check& check) {
+  return check.ink ? InkOf(report, *check.ink, check.inkSerial) : nullptr;
+}
+
+// A line for what the page leaves out at this place.
+std::string UnlistedItem(const std::string& what) {
+  return "<li class=\"event unlisted dim\">&hellip; " + what + " &hellip;</li>\n";
+}
+
 // The answer, and that of the earlier rounds where the last one differs.
 std::string AnswerWords(const Question& question) {
   if (question.notice || question.answer.empty()) return "";
@@ -134,10 +170,10 @@ std::string WaitLine(const Job& job, const Wait& wait, bool simulated) {
                                   wait.question == 470 ? "questions" : "status checks");
   }
   if (wait.question != 0) {
-    const bool asked = wait.asked.has_value();
+    const Question* asked = AskedIn(job, wait);
     text += " &middot; ";
-    if (asked) {
-      const Question& question = job.questions[*wait.asked];
+    if (asked != nullptr) {
+      const Question& question = *asked;
       text +=
           "box " + std::to_string(wait.question) + " (" + Html(QuestionTopic(wait.question)) + ") ";
       text += question.atLeast ? "at least once" : Plural(question.times, "time", "times");
@@ -150,6 +186,8 @@ std::string WaitLine(const Job& job, const Wait& wait, bool simulated) {
       }
       if (!question.note.empty())
         text += " <span class=\"dim\">(" + Html(question.note) + ")</span>";
+    } else if (wait.asked) {
+      text += "box " + std::to_string(wait.question) + " (not listed: past the page's limit)";
     } else if (simulated) {
       text +=
           "no box " + std::to_string(wait.question) + " was shown (quiet mode, or nobody to ask)";
@@ -202,26 +240,43 @@ std::string EventItem(const Report& report, const Job& job, const Event& event) 
   if (event.inferred) classes += " inferred";
   std::string attributes;
   std::string text;
+  std::string tag = EventKindName(event.kind);
   switch (event.kind) {
     case EventKind::Question: {
-      const Question& question = job.questions[event.index];
-      attributes = " data-question=\"" + std::to_string(question.id) + "\" data-answer=\"" +
-                   Html(question.answer) + "\"";
-      text = QuestionLine(question);
+      const Question* question = QuestionOf(job, event);
+      if (question == nullptr) {
+        text = "a box, not listed: past the page's limit on boxes";
+        break;
+      }
+      attributes = " data-question=\"" + std::to_string(question->id) + "\" data-answer=\"" +
+                   Html(question->answer) + "\"";
+      text = QuestionLine(*question);
+      if (question->notice) tag = "notice";
       break;
     }
-    case EventKind::Ink:
-      text = event.index < report.ink.size() ? InkLine(report.ink[event.index]) : "ink check";
+    case EventKind::Ink: {
+      const InkPoint* point = InkOf(report, event.index, event.serial);
+      text = point != nullptr ? InkLine(*point)
+                              : "ink check, not listed: past the page's limit on ink checks";
       break;
+    }
     case EventKind::Wait: {
-      const Wait& wait = job.waits[event.index];
-      attributes = " data-wait-ms=\"" + std::to_string(wait.to.ms - wait.from.ms) +
-                   "\" data-rounds=\"" + std::to_string(wait.rounds) + "\"";
-      if (wait.asked) {
-        attributes += " data-question=\"" + std::to_string(wait.question) + "\" data-times=\"" +
-                      std::to_string(job.questions[*wait.asked].times) + "\"";
+      const Wait* wait = WaitOf(job, event);
+      if (wait == nullptr) {
+        text = "a wait, not listed: past the page's limit on waits";
+        break;
       }
-      text = WaitLine(job, wait, report.simulated);
+      if (wait->beyond > 1) {
+        text = Plural(wait->beyond - 1, "earlier wait", "earlier waits") +
+               " of this job not listed (past the page's limit); the latest: ";
+      }
+      attributes = " data-wait-ms=\"" + std::to_string(wait->to.ms - wait->from.ms) +
+                   "\" data-rounds=\"" + std::to_string(wait->rounds) + "\"";
+      if (const Question* asked = AskedIn(job, *wait)) {
+        attributes += " data-question=\"" + std::to_string(wait->question) + "\" data-times=\"" +
+                      std::to_string(asked->times) + "\"";
+      }
+      text += WaitLine(job, *wait, report.simulated);
       break;
     }
     default:
@@ -233,11 +288,14 @@ std::string EventItem(const Report& report, const Job& job, const Event& event) 
   if (event.inferred && event.kind != EventKind::Question) {
     text += " <span class=\"why\">(not in the log: implied by the lines around it)</span>";
   }
-  const std::string tag = event.kind == EventKind::Question && job.questions[event.index].notice
-                              ? "notice"
-                              : EventKindName(event.kind);
   return "<li class=\"" + classes + "\"" + attributes + ">" + Time(event.when) +
          "<span class=\"tag\">" + tag + "</span> " + text + "</li>\n";
+}
+
+std::string LinesLeftOut(uint64_t count, const Limits& limits, const char* of) {
+  return UnlistedItem(Plural(count, "more line", "more lines") + " of this " + of +
+                      " not listed: the page lists at most " + Thousands(limits.events) +
+                      " lines of all jobs");
 }
 
 const char* ResultWords(CheckResult result) {
@@ -257,8 +315,8 @@ std::string CheckItem(const Report& report, const Job& job, const Check& check) 
   std::string summary = Time(check.when) + "<span class=\"tag\">check " +
                         std::to_string(check.number) + "</span> <span class=\"result\">" + result +
                         "</span>";
-  if (check.ink) {
-    const InkPoint& point = report.ink[*check.ink];
+  if (const InkPoint* ink = InkOf(report, check)) {
+    const InkPoint& point = *ink;
     summary += " &middot; ink " + Millions(point.spits);
     if (point.limit != 0) summary += " of " + Millions(point.limit);
     if (point.levelAfter && *point.levelAfter != point.levelBefore) {
@@ -268,14 +326,17 @@ std::string CheckItem(const Report& report, const Job& job, const Check& check) 
   }
   std::string ids;
   const auto addId = [&ids](const Question& question) {
-    ids += " " + std::to_string(question.id);
+    ids += ' ';
+    ids += std::to_string(question.id);
     if (question.times > 1) ids += "&times;" + Thousands(question.times);
   };
   for (const Event& event : check.events) {
-    if (event.kind == EventKind::Question) addId(job.questions[event.index]);
-    if (event.kind == EventKind::Wait && job.waits[event.index].asked) {
-      addId(job.questions[*job.waits[event.index].asked]);
+    if (const Question* question =
+            event.kind == EventKind::Question ? QuestionOf(job, event) : nullptr) {
+      addId(*question);
     }
+    const Wait* wait = event.kind == EventKind::Wait ? WaitOf(job, event) : nullptr;
+    if (const Question* asked = wait != nullptr ? AskedIn(job, *wait) : nullptr) addId(*asked);
   }
   if (!ids.empty()) summary += " &middot; boxes" + ids;
   std::string item = "<li class=\"check " +
@@ -286,10 +347,16 @@ std::string CheckItem(const Report& report, const Job& job, const Check& check) 
                      (check.eventful ? " open" : "") + "><summary>" + summary +
                      "</summary>\n<ol class=\"events\">\n";
   for (const Event& event : check.events) item += EventItem(report, job, event);
-  if (check.events.empty()) {
+  if (check.eventsLeftOut > 0) item += LinesLeftOut(check.eventsLeftOut, report.limits, "check");
+  if (check.events.empty() && check.eventsLeftOut == 0) {
     item += "<li class=\"event dim\">nothing but a status read</li>\n";
   }
-  return item + "</ol></details></li>\n";
+  item += "</ol></details></li>\n";
+  if (check.beyond <= 1) return item;
+  return UnlistedItem(Plural(check.beyond - 1, "more pre-job check", "more pre-job checks") +
+                      " of this job not listed: the page lists at most " +
+                      Thousands(report.limits.checks) + " checks of all jobs, and the latest") +
+         item;
 }
 
 std::string FoldedChecks(const Report& report, const Job& job, size_t from, size_t to) {
@@ -299,9 +366,10 @@ std::string FoldedChecks(const Report& report, const Job& job, size_t from, size
                         std::to_string(first.number) + "&ndash;" + std::to_string(last.number) +
                         "</span> " + Thousands(to - from + 1) +
                         " checks passed with nothing to report";
-  if (first.ink && last.ink) {
-    summary += " &middot; ink " + Millions(report.ink[*first.ink].spits) + " &rarr; " +
-               Millions(report.ink[*last.ink].spits);
+  const InkPoint* firstInk = InkOf(report, first);
+  const InkPoint* lastInk = InkOf(report, last);
+  if (firstInk != nullptr && lastInk != nullptr) {
+    summary += " &middot; ink " + Millions(firstInk->spits) + " &rarr; " + Millions(lastInk->spits);
   }
   std::string item = "<li class=\"folded\" data-checks=\"" + std::to_string(to - from + 1) +
                      "\"><details><summary>" + summary + "</summary>\n<ol class=\"events\">\n";
@@ -330,20 +398,23 @@ std::string JobArticle(const Report& report, const Job& job) {
     html += " <span class=\"name\">&ldquo;" + Html(job.name) + "&rdquo;</span>";
   html += " <span class=\"badge " + outcome + "\">" + OutcomeWords(job.outcome) + "</span></h3>\n";
 
-  uint64_t boxes = 0;
+  uint64_t boxes = job.unlisted.boxes;
   for (const Question& question : job.questions) boxes += question.times;
   std::string meta = Html(job.start.text);
   if (job.end.ms != job.start.ms) meta += " &ndash; " + Html(job.end.text);
   meta += " (" + Duration(job.end.ms - job.start.ms) + ") &middot; " +
-          Plural(job.checks.size(), "pre-job check", "pre-job checks") + " &middot; " +
-          Plural(boxes, "box", "boxes");
+          Plural(job.checks.size() + job.unlisted.checks, "pre-job check", "pre-job checks") +
+          " &middot; " + Plural(boxes, "box", "boxes");
   if (job.start.line != 0)
     meta +=
         " &middot; log lines " + Thousands(job.start.line) + "&ndash;" + Thousands(job.end.line);
   if (!job.outcomeNote.empty()) meta += " &middot; " + Html(job.outcomeNote);
   if (!job.overlaps.empty()) {
     meta += " &middot; open at the same time as job";
-    for (unsigned other : job.overlaps) meta += " " + std::to_string(other);
+    for (unsigned other : job.overlaps) {
+      meta += ' ';
+      meta += std::to_string(other);
+    }
   }
   html += "<p class=\"meta\">" + meta + "</p>\n<ol class=\"events\">\n";
 
@@ -366,29 +437,20 @@ std::string JobArticle(const Report& report, const Job& job) {
       html += CheckItem(report, job, job.checks[event.index]);
     }
   }
+  if (job.eventsLeftOut > 0) html += LinesLeftOut(job.eventsLeftOut, report.limits, "job");
+  if (job.unlisted.boxes > 0) {
+    html += UnlistedItem(Plural(job.unlisted.boxes, "box", "boxes") +
+                         " of this job not listed: the page lists at most " +
+                         Thousands(report.limits.boxes) + " boxes of all jobs, and the latest");
+  }
   return html + "</ol>\n</article>\n";
 }
 
 std::string SummaryTable(const Report& report) {
-  std::map<Outcome, size_t> outcomes;
-  size_t checks = 0, failedChecks = 0, prints = 0;
-  uint64_t questions = 0;
-  std::map<unsigned, uint64_t> byId;
+  const Counts all = CountAll(report);
+  std::map<Outcome, uint64_t> outcomes = all.outcomes;
   std::vector<std::pair<const Job*, const Wait*>> waits;
   for (const Job& job : report.jobs) {
-    ++outcomes[job.outcome];
-    for (const Check& check : job.checks) {
-      ++checks;
-      if (check.result == CheckResult::Failed) ++failedChecks;
-      for (const Event& event : check.events) {
-        if (event.kind == EventKind::AlignmentPrint) ++prints;
-      }
-    }
-    for (const Question& question : job.questions) {
-      if (!question.shown) continue;
-      questions += question.times;
-      byId[question.id] += question.times;
-    }
     for (const Wait& wait : job.waits) waits.emplace_back(&job, &wait);
   }
   uint64_t printerErrors = 0, failures = 0;
@@ -399,7 +461,7 @@ std::string SummaryTable(const Report& report) {
   const auto row = [&rows](const std::string& name, const std::string& value) {
     rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>\n";
   };
-  std::string jobs = "<b>" + Thousands(report.jobs.size()) + "</b>";
+  std::string jobs = "<b>" + Thousands(all.jobs) + "</b>";
   std::string split;
   for (Outcome outcome : {Outcome::Printed, Outcome::Deleted, Outcome::FailedStart,
                           Outcome::Stopped, Outcome::Waiting, Outcome::Unknown}) {
@@ -412,21 +474,25 @@ std::string SummaryTable(const Report& report) {
   row("Jobs printed", "<b>" + Thousands(outcomes[Outcome::Printed]) + "</b>");
   row("Jobs deleted", "<b>" + Thousands(outcomes[Outcome::Deleted]) + "</b>");
   row("Pre-job checks",
-      Thousands(checks) + (failedChecks ? " (" + Thousands(failedChecks) + " failed)" : ""));
-  std::string asked = "<b>" + Thousands(questions) + "</b>";
+      Thousands(all.checks) +
+          (all.failedChecks ? " (" + Thousands(all.failedChecks) + " failed)" : ""));
+  std::string asked = "<b>" + Thousands(all.boxes) + "</b>";
   std::string ids;
-  for (const auto& [id, count] : byId) {
-    ids += (ids.empty() ? "" : ", ") + std::to_string(id) + " " + Html(QuestionTopic(id)) +
+  for (const auto& [id, count] : all.boxesById) {
+    // 0: the IDs past the page's limit on kinds of boxes, together.
+    ids += (ids.empty() ? "" : ", ") +
+           (id == 0 ? std::string("other boxes")
+                    : std::to_string(id) + " " + Html(QuestionTopic(id))) +
            (count > 1 ? " &times;" + Thousands(count) : "");
   }
   if (!ids.empty()) asked += ": " + ids;
-  if (!report.simulated && questions > 0) {
+  if (!report.simulated && all.boxes > 0) {
     asked +=
         " <span class=\"dim\">(inferred from the log; in quiet mode none of them is shown)</span>";
   }
   row("Questions asked", asked);
-  if (!waits.empty()) {
-    std::string text = "<b>" + Thousands(waits.size()) + "</b>";
+  if (all.waits > 0) {
+    std::string text = "<b>" + Thousands(all.waits) + "</b>";
     size_t listed = 0;
     for (const auto& [job, wait] : waits) {
       if (listed++ == 5) {
@@ -440,7 +506,7 @@ std::string SummaryTable(const Report& report) {
     row("Waits", text);
   }
   row("Cartridge changes", Thousands(report.cartridgeChanges));
-  row("Alignment prints", Thousands(prints));
+  row("Alignment prints", Thousands(all.alignmentPrints));
   row("Printer errors",
       Thousands(printerErrors) +
           (failures ? " (and " + Plural(failures, "other failure", "other failures") + ")" : ""));
@@ -453,10 +519,10 @@ std::string SummaryTable(const Report& report) {
   row("Monitor starts",
       Thousands(report.sessions) + (report.startsMidway ? " (and one before the log begins)" : ""));
 
-  return "<table class=\"summary\" data-jobs=\"" + std::to_string(report.jobs.size()) +
-         "\" data-printed=\"" + std::to_string(outcomes[Outcome::Printed]) + "\" data-deleted=\"" +
+  return "<table class=\"summary\" data-jobs=\"" + std::to_string(all.jobs) + "\" data-printed=\"" +
+         std::to_string(outcomes[Outcome::Printed]) + "\" data-deleted=\"" +
          std::to_string(outcomes[Outcome::Deleted]) + "\" data-questions=\"" +
-         std::to_string(questions) + "\">\n" + rows + "</table>\n";
+         std::to_string(all.boxes) + "\">\n" + rows + "</table>\n";
 }
 
 std::string QuestionsTable(const Report& report) {
@@ -464,6 +530,13 @@ std::string QuestionsTable(const Report& report) {
   for (const Job& job : report.jobs) {
     for (const Question& question : job.questions) {
       const std::string text = QuestionText(question.id);
+      if (question.beyond > 1) {
+        rows += "<tr class=\"unlisted\"><td class=\"num\">" + std::to_string(job.number) +
+                "</td><td colspan=\"5\" class=\"dim\">&hellip; " +
+                Plural(question.beyond - 1, "more box", "more boxes") +
+                " of this job not listed: the page lists at most " +
+                Thousands(report.limits.boxes) + " boxes of all jobs, and the latest</td></tr>\n";
+      }
       rows += "<tr data-job=\"" + std::to_string(job.number) + "\" data-question=\"" +
               std::to_string(question.id) + "\" data-times=\"" + std::to_string(question.times) +
               "\"><td class=\"num\"><a href=\"#job-" + std::to_string(job.number) + "\">" +
@@ -497,13 +570,17 @@ std::string ErrorsTable(const Report& report, bool printer) {
       jobs += (jobs.empty() ? "" : ", ") + std::string("<a href=\"#job-") + std::to_string(job) +
               "\">" + std::to_string(job) + "</a>";
     }
+    if (tally.jobsLeftOut > 0) jobs += " and " + Thousands(tally.jobsLeftOut) + " more";
+    const std::string what =
+        tally.others ? Html(tally.what) + " <span class=\"dim\">(past the page's limit of " +
+                           Thousands(report.limits.errorKinds) + " kinds, together)</span>"
+                     : Html(tally.what);
     rows += "<tr data-count=\"" + std::to_string(tally.count) + "\" data-lasted-ms=\"" +
-            std::to_string(tally.lastedMs) + "\"><td>" + Html(tally.what) +
-            "</td><td class=\"num\">" + Thousands(tally.count) + "</td><td class=\"num\">" +
-            Thousands(tally.reports) + "</td><td class=\"time\">" + Html(tally.first.text) +
-            "</td><td class=\"time\">" + Html(tally.last.text) + "</td><td class=\"num\">" +
-            Duration(tally.lastedMs) + "</td><td>" + (jobs.empty() ? "&mdash;" : jobs) +
-            "</td></tr>\n";
+            std::to_string(tally.lastedMs) + "\"><td>" + what + "</td><td class=\"num\">" +
+            Thousands(tally.count) + "</td><td class=\"num\">" + Thousands(tally.reports) +
+            "</td><td class=\"time\">" + Html(tally.first.text) + "</td><td class=\"time\">" +
+            Html(tally.last.text) + "</td><td class=\"num\">" + Duration(tally.lastedMs) +
+            "</td><td>" + (jobs.empty() ? "&mdash;" : jobs) + "</td></tr>\n";
   }
   if (rows.empty()) {
     return printer ? "<p class=\"empty\">The log shows no printer error.</p>\n"
@@ -532,6 +609,35 @@ std::string UnknownSection(const Report& report) {
             "</td><td class=\"num\">" + Thousands(line.count) + "</td></tr>\n";
   }
   return html + "</table>\n";
+}
+
+// What the page leaves out of a log longer than it lists one by one, and its limits.
+std::string LimitsNote(const Report& report) {
+  const Counts unlisted = CountUnlisted(report);
+  const bool otherKinds = std::any_of(report.errors.begin(), report.errors.end(),
+                                      [](const Tally& tally) { return tally.others; });
+  if (unlisted.Empty() && !otherKinds) return "";
+  std::string counted;
+  const auto add = [&counted](uint64_t count, const char* one, const char* many) {
+    if (count != 0) counted += (counted.empty() ? "" : ", ") + Plural(count, one, many);
+  };
+  add(unlisted.jobs, "job", "jobs");
+  add(unlisted.checks, "pre-job check", "pre-job checks");
+  add(unlisted.events, "timeline line", "timeline lines");
+  add(unlisted.boxes, "box", "boxes");
+  add(unlisted.waits, "wait", "waits");
+  add(unlisted.inkChecks, "ink check", "ink checks");
+  if (otherKinds) counted += std::string(counted.empty() ? "" : ", ") + "kinds of errors";
+  const Limits& limits = report.limits;
+  return "<li class=\"limits\">This log holds more than the page lists one by one. Counted in "
+         "the summary but not listed: " +
+         counted + ". The page lists at most " + Thousands(limits.jobs) + " jobs, " +
+         Thousands(limits.checks) + " pre-job checks, " + Thousands(limits.events) +
+         " timeline lines, " + Thousands(limits.boxes) + " boxes, " + Thousands(limits.waits) +
+         " waits, " + Thousands(limits.inkChecks) + " ink checks and " +
+         Thousands(limits.errorKinds) +
+         " kinds of errors, and past each limit the latest one; so its size, and the memory it "
+         "takes to make it, stay the same however long the log is.</li>\n";
 }
 
 }  // namespace
@@ -571,8 +677,9 @@ std::string RenderPage(const Report& report) {
   page += "<a href=\"#unknown\">Lines not recognised</a></nav>\n</header>\n";
 
   page += "<section id=\"summary\">\n<h2>Summary</h2>\n" + SummaryTable(report);
-  if (!report.notes.empty()) {
-    page += "<h3>How the log was read</h3>\n<ul class=\"notes\">\n";
+  const std::string limits = LimitsNote(report);
+  if (!report.notes.empty() || !limits.empty()) {
+    page += "<h3>How the log was read</h3>\n<ul class=\"notes\">\n" + limits;
     for (const std::string& note : report.notes) page += "<li>" + Html(note) + "</li>\n";
     page += "</ul>\n";
   }
@@ -598,7 +705,17 @@ std::string RenderPage(const Report& report) {
         "check</button></p>\n";
   }
   unsigned session = report.jobs.empty() ? 0 : report.jobs.front().session;
+  unsigned previous = 0;
   for (const Job& job : report.jobs) {
+    if (job.number > previous + 1) {
+      page += "<p class=\"unlisted dim\">&hellip; " +
+              (job.number == previous + 2 ? "Job " + std::to_string(previous + 1) + " is"
+                                          : "Jobs " + Thousands(previous + 1) + "&ndash;" +
+                                                Thousands(job.number - 1) + " are") +
+              " not listed: the page lists at most " + Thousands(report.limits.jobs) +
+              " jobs, and the latest; the summary counts them all. &hellip;</p>\n";
+    }
+    previous = job.number;
     if (job.session != session) {
       page += "<p class=\"session dim\">&mdash; the monitor started again &mdash;</p>\n";
       session = job.session;

@@ -100,4 +100,56 @@ const char* FamilyWords(Family family) {
   return "cartridge of unknown kind";
 }
 
+namespace {
+
+void Add(const Counts& from, Counts* into) {
+  into->jobs += from.jobs;
+  for (const auto& [outcome, count] : from.outcomes) into->outcomes[outcome] += count;
+  into->checks += from.checks;
+  into->failedChecks += from.failedChecks;
+  into->alignmentPrints += from.alignmentPrints;
+  into->boxes += from.boxes;
+  for (const auto& [id, count] : from.boxesById) into->boxesById[id] += count;
+  into->waits += from.waits;
+  into->inkChecks += from.inkChecks;
+  into->events += from.events;
+}
+
+}  // namespace
+
+Counts CountUnlisted(const Report& report) {
+  Counts counts = report.unlisted;
+  for (const Job& job : report.jobs) {
+    Add(job.unlisted, &counts);
+    counts.events += job.eventsLeftOut;
+    for (const Check& check : job.checks) counts.events += check.eventsLeftOut;
+  }
+  return counts;
+}
+
+Counts CountAll(const Report& report) {
+  Counts counts = CountUnlisted(report);
+  counts.jobs += report.jobs.size();
+  counts.inkChecks += report.ink.size();
+  for (const Job& job : report.jobs) {
+    ++counts.outcomes[job.outcome];
+    counts.waits += job.waits.size();
+    for (const Event& event : job.events) counts.events += event.kind == EventKind::Check ? 0 : 1;
+    for (const Check& check : job.checks) {
+      ++counts.checks;
+      if (check.result == CheckResult::Failed) ++counts.failedChecks;
+      counts.events += check.events.size();
+      for (const Event& event : check.events) {
+        if (event.kind == EventKind::AlignmentPrint) ++counts.alignmentPrints;
+      }
+    }
+    for (const Question& question : job.questions) {
+      if (!question.shown) continue;
+      counts.boxes += question.times;
+      counts.boxesById[question.id] += question.times;
+    }
+  }
+  return counts;
+}
+
 }  // namespace langmon_report

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "tools/langmon-sim/text.h"
 
@@ -42,6 +43,39 @@ const char* StyleCode(Style style) {
       return "";
   }
   return "";
+}
+
+constexpr char kResetCode[] = "\033[0m";
+
+// The length of the colour code Paint writes that starts at `at`, or 0 when none does.
+size_t PaintCodeAt(const std::string& text, size_t at) {
+  if (text.compare(at, sizeof(kResetCode) - 1, kResetCode) == 0) return sizeof(kResetCode) - 1;
+  for (Style style : {Style::Dim, Style::Bold, Style::Spooler, Style::Printer, Style::Question,
+                      Style::Good, Style::Warning, Style::Error, Style::Heading}) {
+    const std::string_view code = StyleCode(style);
+    if (text.compare(at, code.size(), code) == 0) return code.size();
+  }
+  return 0;
+}
+
+// What reaches the terminal: Paint's colour codes, and around them text whose control
+// characters are made visible. Text from a scenario or a log is made visible where it enters the
+// transcript; this holds for anything that comes another way.
+std::string ForTerminal(const std::string& text) {
+  std::string shown;
+  size_t from = 0;
+  for (size_t at = text.find('\033'); at != std::string::npos; at = text.find('\033', at)) {
+    const size_t code = PaintCodeAt(text, at);
+    if (code == 0) {
+      ++at;
+      continue;
+    }
+    shown += Visible(std::string_view(text).substr(from, at - from));
+    shown.append(text, at, code);
+    at += code;
+    from = at;
+  }
+  return shown + Visible(std::string_view(text).substr(from));
 }
 
 // Cuts a text to `width` shown characters.
@@ -91,9 +125,10 @@ void Console::DrawLiveLocked() {
 }
 
 void Console::Line(const std::string& text) {
+  const std::string shown = ForTerminal(text);
   std::lock_guard lock(mutex_);
   ClearLiveLocked();
-  std::fputs(text.c_str(), out_);
+  std::fputs(shown.c_str(), out_);
   std::fputc('\n', out_);
   DrawLiveLocked();
   std::fflush(out_);
@@ -103,7 +138,7 @@ void Console::Live(const std::string& text) {
   if (!live_) return;
   std::lock_guard lock(mutex_);
   ClearLiveLocked();
-  liveText_ = text;
+  liveText_ = ForTerminal(text);
   DrawLiveLocked();
   std::fflush(out_);
 }
@@ -113,7 +148,7 @@ void Console::LiveThrottled(const std::string& text) {
   {
     std::lock_guard lock(mutex_);
     if (liveShown_ && std::chrono::steady_clock::now() - lastDraw_ < kLiveRedrawPause) {
-      liveText_ = text;
+      liveText_ = ForTerminal(text);
       return;
     }
   }
@@ -121,15 +156,16 @@ void Console::LiveThrottled(const std::string& text) {
 }
 
 void Console::Prompt(const std::string& text) {
+  const std::string shown = ForTerminal(text);
   std::lock_guard lock(mutex_);
   ClearLiveLocked();
-  std::fputs(text.c_str(), out_);
+  std::fputs(shown.c_str(), out_);
   std::fflush(out_);
 }
 
 std::string Console::Paint(Style style, const std::string& text) const {
   if (!color_ || style == Style::Plain || text.empty()) return text;
-  return std::string(StyleCode(style)) + text + "\033[0m";
+  return std::string(StyleCode(style)) + text + kResetCode;
 }
 
 bool LocaleIsUtf8() {

@@ -19,6 +19,7 @@
 #include "tools/langmon-sim/report_page.h"
 #include "tools/langmon-sim/runner.h"
 #include "tools/langmon-sim/scenario.h"
+#include "tools/langmon-sim/text.h"
 #include "tools/langmon-sim/transcript.h"
 
 namespace {
@@ -27,8 +28,9 @@ constexpr int kExitExpected = 0;
 constexpr int kExitNotExpected = 1;
 constexpr int kExitBadInput = 2;
 
+// Scenario files and command lines come from others: what they say is shown, never acted on.
 int Fail(const std::string& message) {
-  std::cerr << "langmon-sim: " << message << "\n";
+  std::cerr << "langmon-sim: " << langmon_sim::Visible(message) << "\n";
   return kExitBadInput;
 }
 
@@ -178,7 +180,7 @@ int main(int argc, char** argv) {
     }
   }
   if (checkOnly) {
-    std::cout << (scenarioFile.empty() ? std::string("built-in scenario") : scenarioFile)
+    std::cout << Visible(scenarioFile.empty() ? std::string("built-in scenario") : scenarioFile)
               << ": a valid scenario with " << scenario.jobs.size() << " job(s)\n";
     return kExitExpected;
   }
@@ -232,10 +234,10 @@ int main(int argc, char** argv) {
   if (!reportFile.empty()) {
     std::string error;
     if (!WriteReportPage(recorder, reportFile, &error)) {
-      std::cerr << "langmon-sim: " << error << "\n";
+      std::cerr << "langmon-sim: " << Visible(error) << "\n";
       return kExitNotExpected;
     }
-    std::cout << "  report: " << reportFile << "\n";
+    std::cout << "  report: " << Visible(reportFile) << "\n";
   }
   return report.Ok() ? kExitExpected : kExitNotExpected;
 }

@@ -8,6 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tools/langmon-sim/printer_name.h"
+#include "tools/langmon-sim/text.h"
+
 namespace langmon_sim {
 
 namespace {
@@ -461,11 +464,17 @@ PrinterPlan PrinterOf(const Reader& reader, const json& value, const std::string
   PrinterPlan printer;
   if (const json* v = object.Take("name")) {
     printer.name = reader.String(*v, object.Path("name"));
-    if (printer.name.empty()) reader.Fail(object.Path("name"), "the printer needs a name");
+    // The settings files live in a folder of the printer's name: it must be that one folder.
+    const std::string problem = PrinterNameProblem(printer.name);
+    if (!problem.empty()) reader.Fail(object.Path("name"), problem);
   }
   if (const json* v = object.Take("port")) {
     printer.port = reader.String(*v, object.Path("port"));
     if (printer.port.empty()) reader.Fail(object.Path("port"), "the port needs a name");
+    // The monitor writes the port's name into its log, one line per record.
+    if (HasControlCharacter(printer.port)) {
+      reader.Fail(object.Path("port"), "a port's name has no control characters");
+    }
   }
   sim::StateChange state;
   StateFields(reader, object, &state);
@@ -548,6 +557,10 @@ SettingsValues SettingsOf(const Reader& reader, const json& value, const std::st
         std::string(file) == kPrinterSettings ? kPrinterKeys : kModelKeys;
     for (const auto& item : keys->items()) {
       const std::string keyPath = path + "." + item.key();
+      // A line break would start a line of its own in the settings file; a NUL would end it.
+      if (item.key().find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+        reader.Fail(keyPath, "a settings key has no line break (CR, LF) and no NUL");
+      }
       const auto match = std::find_if(known.begin(), known.end(), [&](const std::string& k) {
         return Lower(k) == Lower(item.key());
       });
@@ -561,7 +574,13 @@ SettingsValues SettingsOf(const Reader& reader, const json& value, const std::st
       if (v.is_number_integer()) {
         settings[file][*match] = std::to_string(v.get<int64_t>());
       } else if (v.is_string()) {
-        settings[file][*match] = v.get<std::string>();
+        const std::string value = v.get<std::string>();
+        if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+          reader.Fail(keyPath,
+                      "a settings value has no line break (CR, LF) and no NUL: it would write "
+                      "lines of its own into the settings file");
+        }
+        settings[file][*match] = value;
       } else {
         reader.Fail(keyPath, "expected a number or a string, found " + Describe(v));
       }
@@ -655,13 +674,30 @@ Expectation ExpectationOf(const Reader& reader, const json& value, const std::st
   return expect;
 }
 
-std::string ResolveJobFile(const std::string& scenarioFile, const std::string& jobFile) {
-  std::filesystem::path path(jobFile);
-  if (path.is_relative()) {
-    const std::filesystem::path base = std::filesystem::path(scenarioFile).parent_path();
-    path = base / path;
+// A job's file: relative to the scenario's folder and inside it, links followed; the path of the
+// file itself, so that what was checked is what is sent.
+std::string JobFileInScenarioFolder(const Reader& reader, const std::string& jobFile,
+                                    const std::string& place) {
+  namespace fs = std::filesystem;
+  const fs::path given(jobFile);
+  if (given.empty() || given.is_absolute()) {
+    reader.Fail(place,
+                "a job's file is given relative to the scenario's folder (-j FILE on the command "
+                "line sends any file)");
   }
-  return path.string();
+  std::error_code error;
+  fs::path folder = fs::path(reader.file()).parent_path();
+  const fs::path base = fs::weakly_canonical(folder.empty() ? fs::path(".") : folder, error);
+  const fs::path file = error ? fs::path() : fs::canonical(base / given, error);
+  if (error) reader.Fail(place, "cannot read the job file " + (base / given).string());
+  if (!fs::is_regular_file(file, error)) {
+    reader.Fail(place, "the job file " + file.string() + " is not a plain file");
+  }
+  if (std::mismatch(base.begin(), base.end(), file.begin(), file.end()).first != base.end()) {
+    reader.Fail(place, "the job file " + jobFile + " is " + file.string() +
+                           ", outside the scenario's folder " + base.string());
+  }
+  return file.string();
 }
 
 JobPlan JobOf(const Reader& reader, const json& value, const std::string& place) {
@@ -688,7 +724,8 @@ JobPlan JobOf(const Reader& reader, const json& value, const std::string& place)
     if (labels != nullptr || bytes != nullptr) {
       reader.Fail(object.Path("file"), "a job is either a file or generated labels, not both");
     }
-    job.file = ResolveJobFile(reader.file(), reader.String(*file, object.Path("file")));
+    job.file = JobFileInScenarioFolder(reader, reader.String(*file, object.Path("file")),
+                                       object.Path("file"));
     std::ifstream in(job.file, std::ios::binary);
     if (!in) reader.Fail(object.Path("file"), "cannot read the job file " + job.file);
   }

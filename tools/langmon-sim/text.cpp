@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tools/langmon-report/html.h"
+#include "tools/langmon-report/utf8.h"
 
 namespace langmon_sim {
 
@@ -124,6 +125,52 @@ size_t DisplayWidth(const std::string& text) {
     if ((c & 0xC0) != 0x80) ++width;
   }
   return width;
+}
+
+std::string Visible(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  const auto hex = [](std::string* out, unsigned value, int digits) {
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) *out += kHex[(value >> shift) & 0xF];
+  };
+  std::string shown;
+  shown.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const langmon_report::Utf8Character character = langmon_report::NextUtf8Character(text, at);
+    at += character.bytes.size();
+    if (!character.code) {
+      for (unsigned char byte : character.bytes) {
+        shown += "\\x";
+        hex(&shown, byte, 2);
+      }
+      continue;
+    }
+    const char32_t code = *character.code;
+    if (!langmon_report::IsControlCharacter(code)) {
+      shown.append(character.bytes);
+    } else if (code == '\n') {
+      shown += "\\n";
+    } else if (code == '\r') {
+      shown += "\\r";
+    } else if (code == '\t') {
+      shown += "\\t";
+    } else if (code < 0x80) {
+      shown += "\\x";
+      hex(&shown, static_cast<unsigned>(code), 2);
+    } else {
+      shown += "\\u";
+      hex(&shown, static_cast<unsigned>(code), 4);
+    }
+  }
+  return shown;
+}
+
+bool HasControlCharacter(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    const langmon_report::Utf8Character character = langmon_report::NextUtf8Character(text, at);
+    at += character.bytes.size();
+    if (!character.code || langmon_report::IsControlCharacter(*character.code)) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> Wrap(const std::string& text, size_t width) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace langmon_sim {
@@ -22,6 +23,12 @@ std::vector<std::string> Lines(const std::string& text);
 std::vector<std::string> Wrap(const std::string& text, size_t width);
 // Characters a terminal shows for a UTF-8 text (each code point counts one).
 size_t DisplayWidth(const std::string& text);
+// Text from outside (a scenario, the monitor's log, a file) as a terminal may show it: control
+// characters made visible as escapes (\n, \t, \x1B, \u009B), so that none is acted on, and bytes
+// that are not UTF-8 as \xFF.
+std::string Visible(std::string_view text);
+// Whether a text holds a control character, or bytes that are not UTF-8.
+bool HasControlCharacter(std::string_view text);
 
 // The keys of one section of an INI text, keys compared without regard to case as Windows does;
 // the key names are given as first written.

@@ -95,14 +95,16 @@ std::vector<std::string> RenderBox(const host::MessageBoxRecord& box, size_t wid
   const size_t inner = width - 4;  // frame and one space on each side
 
   std::vector<std::string> lines;
-  const std::string caption = " " + ToUtf8(box.caption) + " ";
+  const std::string caption = " " + Visible(ToUtf8(box.caption)) + " ";
   const std::string id = box.textId != 0 ? " box " + std::to_string(box.textId) + " " : "";
   const size_t used = DisplayWidth(caption) + DisplayWidth(id) + 4;  // two corners, two rules
   lines.push_back((unicode ? "┌" : "+") + h + caption + Repeat(h, width > used ? width - used : 0) +
                   id + h + (unicode ? "┐" : "+"));
 
   const std::string icon = IconOf(box.type);
-  const std::vector<std::string> text = Wrap(ToUtf8(box.text), inner - icon.size());
+  std::string shown;  // each line's control characters made visible, its line breaks kept
+  for (const std::string& line : Lines(ToUtf8(box.text))) shown += Visible(line) + "\n";
+  const std::vector<std::string> text = Wrap(shown, inner - icon.size());
   for (size_t i = 0; i < text.size(); ++i) {
     const std::string lead = i == 0 ? icon : std::string(icon.size(), ' ');
     lines.push_back(v + " " + PadRight(lead + text[i], inner) + " " + v);
@@ -163,11 +165,11 @@ void SplitLogLine(const std::string& line, std::string* level, std::string* text
     std::string word = body.substr(prefix.size(), close - prefix.size());
     word.erase(std::remove(word.begin(), word.end(), '*'), word.end());
     word.erase(std::remove(word.begin(), word.end(), ' '), word.end());
-    *level = word;
-    *text = body.substr(close + 2);
+    *level = Visible(word);
+    *text = Visible(body.substr(close + 2));
   } else {
     *level = "";
-    *text = body;
+    *text = Visible(body);
   }
 }
 
@@ -206,10 +208,11 @@ void Transcript::RunStarting(const Scenario& scenario, const RunOptions& options
   scenario_ = &scenario;
   jobCount_ = scenario.jobs.size();
   console_.Line(console_.Paint(
-      Style::Bold, "langmon-sim: " + (scenario.title.empty() ? scenario.file : scenario.title)));
+      Style::Bold,
+      "langmon-sim: " + Visible(scenario.title.empty() ? scenario.file : scenario.title)));
   if (!scenario.description.empty()) {
     for (const std::string& line :
-         Wrap(scenario.description, std::min<size_t>(console_.width(), 100) - 3)) {
+         Wrap(Visible(scenario.description), std::min<size_t>(console_.width(), 100) - 3)) {
       console_.Line("  " + line);
     }
   }
@@ -219,13 +222,14 @@ void Transcript::RunStarting(const Scenario& scenario, const RunOptions& options
                         : options.answers        ? "answers from --answers"
                         : options.answerAll      ? "every box answered from --answer-all"
                                                  : "answers from the scenario";
-  console_.Line(console_.Paint(
-      Style::Dim, "  printer \"" + scenario.printer.name + "\" on port " + scenario.printer.port +
-                      (scenario.quiet ? " (quiet)" : "") + "; " + clock + "; " + answers));
+  console_.Line(console_.Paint(Style::Dim, "  printer \"" + Visible(scenario.printer.name) +
+                                               "\" on port " + Visible(scenario.printer.port) +
+                                               (scenario.quiet ? " (quiet)" : "") + "; " + clock +
+                                               "; " + answers));
   if (scenario.secondPrinter) {
     const PrinterPlan& second = scenario.secondPrinter->printer;
-    console_.Line(console_.Paint(Style::Dim, "  printer \"" + second.name + "\" on port " +
-                                                 second.port +
+    console_.Line(console_.Paint(Style::Dim, "  printer \"" + Visible(second.name) + "\" on port " +
+                                                 Visible(second.port) +
                                                  (scenario.secondPrinter->quiet ? " (quiet)" : "") +
                                                  ", on the same spooler"));
   }
@@ -242,12 +246,13 @@ void Transcript::RunStarting(const Scenario& scenario, const RunOptions& options
                         (session.service ? "as a service in session 0" : "in a user's session") +
                         "; " + owner));
   }
-  console_.Line(console_.Paint(Style::Dim, "  files in " + report.workFolder));
+  console_.Line(console_.Paint(Style::Dim, "  files in " + Visible(report.workFolder)));
   console_.Line("");
 }
 
 void Transcript::SpoolerCall(DWORD ms, const std::string& call, const std::string& result) {
-  Entry(ms, Style::Spooler, "spooler", call + (console_.unicode() ? " → " : " -> ") + result);
+  Entry(ms, Style::Spooler, "spooler",
+        Visible(call) + (console_.unicode() ? " → " : " -> ") + Visible(result));
 }
 
 void Transcript::WriteCall(DWORD ms, const WriteInfo& write) {
@@ -405,7 +410,7 @@ void Transcript::Answered(DWORD ms, const Question& question, int answer, Answer
         " " + console_.Paint(Style::Dim, question.box.ownersSession ? "in the job owner's session"
                                                                     : "on the spooler's desktop");
   }
-  if (!note.empty()) text += ": " + console_.Paint(Style::Warning, note);
+  if (!note.empty()) text += ": " + console_.Paint(Style::Warning, Visible(note));
   Entry(ms, Style::Question, "answer", text);
 }
 
@@ -428,7 +433,7 @@ std::string Transcript::DialogLine(DWORD ms) const {
   std::string line;
   for (const auto& [window, dialog] : dialogs_) {
     line += std::string(console_.unicode() ? "  ▣ " : "  [] ") + "dialog \"" +
-            ToUtf8(dialog.caption) + "\": " + ToUtf8(dialog.text) + "  " +
+            Visible(ToUtf8(dialog.caption)) + "\": " + Visible(ToUtf8(dialog.text)) + "  " +
             Seconds(ms - dialog.since) + " s";
   }
   return line;
@@ -446,7 +451,7 @@ void Transcript::DialogChanged(DWORD ms, const host::DialogRecord& record) {
     if (!dialog.announced && record.visible && !record.controlText.empty()) {
       dialog.announced = true;
       Entry(ms, Style::Question, "dialog",
-            "\"" + ToUtf8(dialog.caption) + "\" is up: " + ToUtf8(dialog.text));
+            "\"" + Visible(ToUtf8(dialog.caption)) + "\" is up: " + Visible(ToUtf8(dialog.text)));
     }
     console_.Live(DialogLine(ms));
     return;
@@ -455,8 +460,9 @@ void Transcript::DialogChanged(DWORD ms, const host::DialogRecord& record) {
   const OpenDialog dialog = found->second;
   dialogs_.erase(found);
   Entry(ms, Style::Question, "dialog",
-        "\"" + ToUtf8(dialog.caption) + "\" closed after " + Seconds(ms - dialog.since) + " s" +
-            (dialog.announced ? "" : " (it said: " + ToUtf8(record.controlText) + ")"));
+        "\"" + Visible(ToUtf8(dialog.caption)) + "\" closed after " + Seconds(ms - dialog.since) +
+            " s" +
+            (dialog.announced ? "" : " (it said: " + Visible(ToUtf8(record.controlText)) + ")"));
   console_.Live(DialogLine(ms));
 }
 
@@ -474,21 +480,22 @@ void Transcript::JobStarting(const JobPlan& job, DWORD totalBytes) {
   writesElided_ = false;
   std::string what = job.file.empty() ? Plural(job.labels, "label", "labels") + " of " +
                                             Plural(job.bytesPerLabel, "byte", "bytes")
-                                      : "the file " + job.file;
+                                      : "the file " + Visible(job.file);
   const std::string printer =
       scenario_ != nullptr && scenario_->secondPrinter
-          ? " to \"" + (job.printer.empty() ? scenario_->printer.name : job.printer) + "\""
+          ? " to \"" + Visible(job.printer.empty() ? scenario_->printer.name : job.printer) + "\""
           : "";
   Heading("Job " + std::to_string(jobIndex_) + " of " + std::to_string(jobCount_) + ": \"" +
-          job.name + "\"" + printer + ", " + what + ", " + Plural(totalBytes, "byte", "bytes"));
+          Visible(job.name) + "\"" + printer + ", " + what + ", " +
+          Plural(totalBytes, "byte", "bytes"));
 }
 
 void Transcript::JobGoesOn(const JobPlan& job) {
   const auto [number, total] = jobNumbers_[&job];
   currentJob_ = number;
   jobTotal_ = total;
-  Heading("Job " + std::to_string(number) + " of " + std::to_string(jobCount_) + ": \"" + job.name +
-          "\" goes on");
+  Heading("Job " + std::to_string(number) + " of " + std::to_string(jobCount_) + ": \"" +
+          Visible(job.name) + "\" goes on");
 }
 
 void Transcript::Progress(DWORD accepted, DWORD total) {
@@ -545,7 +552,7 @@ void Transcript::JobFinished(DWORD ms, const JobReport& job) {
     for (const std::string& mismatch : job.mismatches) {
       Entry(ms, Style::Error, "expect",
             console_.Paint(Style::Error,
-                           std::string(console_.unicode() ? "✗ " : "FAIL: ") + mismatch));
+                           std::string(console_.unicode() ? "✗ " : "FAIL: ") + Visible(mismatch)));
     }
   }
 }
@@ -554,12 +561,13 @@ void Transcript::RunFinished(const RunReport& report) {
   console_.Live("");
   Heading("Settings files");
   for (const SettingsFile& file : report.settings) {
-    console_.Line(console_.Paint(Style::Bold, "  " + file.label + ": ") + file.path);
+    console_.Line(console_.Paint(Style::Bold, "  " + Visible(file.label) + ": ") +
+                  Visible(file.path));
     if (!file.exists) {
       console_.Line(console_.Paint(Style::Dim, "    (no such file)"));
       continue;
     }
-    for (const std::string& line : Lines(file.text)) console_.Line("    " + line);
+    for (const std::string& line : Lines(file.text)) console_.Line("    " + Visible(line));
   }
 
   Heading("Summary");
@@ -574,12 +582,12 @@ void Transcript::RunFinished(const RunReport& report) {
                                     unicode ? "✗ not as expected" : "FAIL, not as expected"))
             : "";
     console_.Line("  Job " + std::to_string(i + 1) + " " +
-                  PadRight("\"" + (job.plan != nullptr ? job.plan->name : "") + "\"", 36) + " " +
-                  PadRight(JobOutcomeName(job.outcome), 13) + mark);
+                  PadRight("\"" + Visible(job.plan != nullptr ? job.plan->name : "") + "\"", 36) +
+                  " " + PadRight(JobOutcomeName(job.outcome), 13) + mark);
   }
   for (const std::string& mismatch : report.mismatches) {
-    console_.Line(
-        console_.Paint(Style::Error, std::string(unicode ? "  ✗ " : "  FAIL: ") + mismatch));
+    console_.Line(console_.Paint(Style::Error,
+                                 std::string(unicode ? "  ✗ " : "  FAIL: ") + Visible(mismatch)));
   }
   console_.Line(report.boxes.empty() ? std::string("  no box was shown")
                                      : "  " + Plural(report.boxes.size(), "box", "boxes") +
@@ -596,8 +604,8 @@ void Transcript::RunFinished(const RunReport& report) {
   }
   console_.Line("  time: " + Seconds(report.elapsedMs) + " s on the run's clock, " +
                 std::to_string(static_cast<int>(report.realSeconds * 1000 + 0.5)) + " ms real");
-  console_.Line("  files kept in " + report.workFolder);
-  console_.Line("  log file: " + report.logFile);
+  console_.Line("  files kept in " + Visible(report.workFolder));
+  console_.Line("  log file: " + Visible(report.logFile));
   std::string verdict;
   if (!report.Ok()) {
     verdict = console_.Paint(Style::Error, "  result: not as the scenario expects (exit status 1)");

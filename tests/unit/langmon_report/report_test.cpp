@@ -9,7 +9,9 @@
 #include <fstream>
 #include <map>
 
+#include "tests/unit/langmon_report/log_lines.h"
 #include "tests/unit/langmon_report/report_fixture.h"
+#include "tools/langmon-report/html.h"
 #include "tools/langmon-report/log_texts.h"
 #include "tools/langmon-report/page.h"
 #include "tools/langmon-sim/builtin_scenario.h"
@@ -71,13 +73,19 @@ bool Allows(const std::string& inferred, const std::string& given) {
 }
 
 // The log, read back, against the run: jobs, outcomes, boxes (except `instead`, what the log shows
-// where it cannot show the run's boxes) and answers; the run's own page knows every box.
-void ExpectLogAgreesWithRun(const langmon_sim::Scenario& scenario,
-                            const std::vector<std::vector<unsigned>>* instead = nullptr) {
-  const ScenarioRun result = RunAndRead(scenario);
-  ASSERT_TRUE(result.readable);
-  ASSERT_EQ(result.fromLog.jobs.size(), result.run.jobs.size());
-  ASSERT_EQ(result.fromRun.jobs.size(), result.run.jobs.size());
+// where it cannot show the run's boxes) and answers; the run's own page knows every box. The run,
+// for what else a case needs to see.
+ScenarioRun ExpectLogAgreesWithRun(const langmon_sim::Scenario& scenario,
+                                   const std::vector<std::vector<unsigned>>* instead = nullptr) {
+  ScenarioRun result = RunAndRead(scenario);
+  EXPECT_TRUE(result.readable);
+  if (!result.readable) return result;
+  EXPECT_EQ(result.fromLog.jobs.size(), result.run.jobs.size());
+  EXPECT_EQ(result.fromRun.jobs.size(), result.run.jobs.size());
+  if (result.fromLog.jobs.size() != result.run.jobs.size() ||
+      result.fromRun.jobs.size() != result.run.jobs.size()) {
+    return result;
+  }
   EXPECT_EQ(result.fromLog.unknownCount, 0u);
   for (size_t i = 0; i < result.run.jobs.size(); ++i) {
     SCOPED_TRACE("job " + std::to_string(i + 1));
@@ -104,6 +112,7 @@ void ExpectLogAgreesWithRun(const langmon_sim::Scenario& scenario,
   EXPECT_NE(RenderPage(result.fromLog)
                 .find("data-jobs=\"" + std::to_string(result.run.jobs.size()) + "\""),
             std::string::npos);
+  return result;
 }
 
 TEST(ScenarioLogTest, EachShippedScenariosLogAgreesWithItsRun) {
@@ -124,11 +133,16 @@ TEST(ScenarioLogTest, EachShippedScenariosLogAgreesWithItsRun) {
 }
 
 TEST(ScenarioLogTest, FlowsNoShippedScenarioShowsAgreeToo) {
-  // An invalid cartridge goes in and the user cancels at 445.
-  ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
+  // An invalid cartridge goes in and the user cancels at 445: a change begun but not made.
+  const ScenarioRun cancelled = ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
     "printer": {"cartridge": {"yellow_spits": "480M"}, "new_cartridges": [{"state": "invalid"}]},
     "answers": ["yes", "ok", "cancel"], "jobs": [{"labels": 2}]})",
-                                                    "invalid.json"));
+                                                                                  "invalid.json"));
+  for (const Report* report : {&cancelled.fromLog, &cancelled.fromRun}) {
+    EXPECT_EQ(report->cartridgeChanges, 0u);
+    EXPECT_NE(RenderPage(*report).find("<tr><th>Cartridge changes</th><td>0</td>"),
+              std::string::npos);
+  }
   // No cartridge information after the change: Retry at 464 once the printer answers again.
   ExpectLogAgreesWithRun(langmon_sim::ParseScenario(R"({
     "printer": {"cartridge": {"yellow_spits": "480M"},
@@ -338,11 +352,13 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
   const std::string log =
       "03/02 09:05:03:007  VMT_LM_10[INFORM] **** LANGMON: Initialize Print Monitor Called\n"
       "03/02 09:05:03:008  VMT_LM_10[INFORM] <script>alert(1)</script> \xff\x01\n"
-      "<img src=x onerror=alert(2)>\n";
+      "<img src=x onerror=alert(2)>\n"
+      // A lead byte whose sequence a markup character cuts short.
+      "03/02 09:05:03:009  VMT_LM_10[INFORM] a\xC3<b c=\xE2\x82\"d\"\xF0\x9F>\n";
   std::string error;
   const std::optional<Report> report = ReadLog(log, "<b>x</b>.dbg", &error);
   ASSERT_TRUE(report) << error;
-  EXPECT_EQ(report->unknownCount, 2u);
+  EXPECT_EQ(report->unknownCount, 3u);
   const std::string page = RenderPage(*report);
   EXPECT_EQ(page.find("<script>alert"), std::string::npos);
   EXPECT_EQ(page.find("<img"), std::string::npos);
@@ -350,6 +366,49 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
   // A byte that is not UTF-8 and a control character: each the replacement character.
   EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; \xEF\xBF\xBD\xEF\xBF\xBD"),
             std::string::npos);
+  // The bytes before the markup character are one U+FFFD; the character is escaped all the same.
+  EXPECT_NE(page.find("a\xEF\xBF\xBD&lt;b c=\xEF\xBF\xBD&quot;d&quot;\xEF\xBF\xBD&gt;"),
+            std::string::npos);
+
+  // UTF-8 exactly as the standard has it: one U+FFFD for each ill-formed start, none for a
+  // well-formed character, however rare.
+  const std::string replacement = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> texts[] = {
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF",
+       "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"},
+      {"\xC0\xAF", replacement + replacement},                    // overlong '/'
+      {"\xE0\x80\xAF", replacement + replacement + replacement},  // overlong again
+      {"\xED\xA0\x80", replacement + replacement + replacement},  // a surrogate
+      {"\xF4\x90\x80\x80", replacement + replacement + replacement + replacement},  // > U+10FFFF
+      {"\xF5\x80", replacement + replacement},                   // no such lead byte
+      {"\xF0\x9F\x98", replacement},                             // cut short at the end
+      {"\xC2\x85\x7F\t\n", replacement + replacement + "\t\n"},  // C1 control, DEL
+  };
+  for (const auto& [text, shown] : texts) EXPECT_EQ(Html(text), shown) << Html(text);
+}
+
+TEST(LogTextTest, OnlyTheSameEventRightAfterItselfFoldsIntoIt) {
+  std::string log;
+  LogLines lines([&log](const std::string& line) { log += line; });
+  lines.StartJob(true).BeginCheck();
+  lines.Error("GetRoboStatusUSB: Wrong Start or End Character.");
+  lines.Error("CHECKSUM ERROR!! TRY AGAIN.").Error("CHECKSUM ERROR!! TRY AGAIN.");
+  lines.Error("GetRoboStatusUSB: Wrong number of status bytes: 12");
+  lines.Error("GetRoboStatusUSB: Wrong number of status bytes: 13");
+  lines.PlainInkAndPass(1000000).EndJob();
+  std::string error;
+  const std::optional<Report> report = ReadLog(log, "fold.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  ASSERT_EQ(report->jobs.size(), 1u);
+  std::vector<std::pair<std::string, unsigned>> failures;
+  for (const Event& event : report->jobs[0].checks.at(0).events) {
+    if (event.kind == EventKind::Status) failures.emplace_back(event.text, event.count);
+  }
+  EXPECT_EQ(failures, (std::vector<std::pair<std::string, unsigned>>{
+                          {"status record with a wrong start or end byte", 1},
+                          {"status record with a bad checksum", 2},
+                          {"status record of the wrong size (12 bytes)", 1},
+                          {"status record of the wrong size (13 bytes)", 1}}));
 }
 
 // ---- The program ----------------------------------------------------------------------------
@@ -359,10 +418,12 @@ struct Program {
   std::string output;
 };
 
-Program RunReportProgram(const std::string& arguments) {
+// The program with these arguments (which may redirect its standard output), in `folder` when
+// one is given; its standard error comes with its output.
+Program RunReportProgram(const std::string& arguments, const std::string& folder = "") {
   Program result;
-  const std::string command =
-      std::string("'") + LANGMON_REPORT_PROGRAM + "' " + arguments + " 2>&1";
+  const std::string command = (folder.empty() ? "" : "cd " + Framed(folder, '\'') + " && ") +
+                              Framed(LANGMON_REPORT_PROGRAM, '\'') + " 2>&1 " + arguments;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
@@ -413,6 +474,52 @@ TEST(ProgramTest, ALogGivesAPageAndAnythingElseExitsWithTwo) {
                 .status,
             1);
   std::filesystem::remove_all(folder);
+}
+
+TEST(ProgramTest, ThePageNeverReplacesItsLogAndALinkAtItsNameIsReplacedNotFollowed) {
+  namespace fs = std::filesystem;
+  const std::string folder = langmon_sim::MakeWorkFolder();
+  const std::string log = folder + "/VelmoraLMDrv.dbg";
+  const std::string bytes = RunAndRead(langmon_sim::BuiltInScenario()).log;
+  std::ofstream(log, std::ios::binary) << bytes;
+  const std::string quoted = Framed(log, '\'');
+  // The log under its own name, another spelling of it, a link to it and a second name of it.
+  fs::create_symlink(log, folder + "/link.html");
+  fs::create_hard_link(log, folder + "/second.html");
+  for (const std::string& output :
+       {log, folder + "/./VelmoraLMDrv.dbg", folder + "/link.html", folder + "/second.html"}) {
+    SCOPED_TRACE(output);
+    const Program program = RunReportProgram(quoted + " -o " + Framed(output, '\''));
+    EXPECT_EQ(program.status, 2);
+    EXPECT_NE(program.output.find(" is the log " + log + " itself (the same file"),
+              std::string::npos)
+        << program.output;
+    EXPECT_EQ(langmon_sim::ReadWholeFile(log), bytes);
+  }
+  // The page's default name, in the current folder, planted as a link to the log; and standard
+  // output appended to the log.
+  fs::create_symlink(log, folder + "/VelmoraLMDrv.dbg.html");
+  Program program = RunReportProgram("VelmoraLMDrv.dbg", folder);
+  EXPECT_EQ(program.status, 2) << program.output;
+  program = RunReportProgram(quoted + " -o - >>" + quoted);
+  EXPECT_EQ(program.status, 2) << program.output;
+  EXPECT_NE(program.output.find("standard output is the log"), std::string::npos);
+  EXPECT_EQ(langmon_sim::ReadWholeFile(log), bytes);
+
+  // A link planted at the page's name to someone else's file: the link is replaced by the page,
+  // the file stays as it was, and no temporary file is left behind.
+  const std::string victim = folder + "/victim.txt";
+  std::ofstream(victim) << "not yours";
+  fs::create_symlink(victim, folder + "/page.html");
+  program = RunReportProgram("-o " + Framed(folder + "/page.html", '\'') + " " + quoted);
+  EXPECT_EQ(program.status, 0) << program.output;
+  EXPECT_EQ(langmon_sim::ReadWholeFile(victim), "not yours");
+  EXPECT_FALSE(fs::is_symlink(folder + "/page.html"));
+  EXPECT_EQ(langmon_sim::ReadWholeFile(folder + "/page.html").rfind("<!DOCTYPE html>", 0), 0u);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_NE(entry.path().filename().string().rfind(".page.html.", 0), 0u) << entry.path();
+  }
+  fs::remove_all(folder);
 }
 
 TEST(ProgramTest, LangmonSimWritesTheRunsPageWithItsAnswersAndSettings) {

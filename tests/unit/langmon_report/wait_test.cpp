@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "tests/unit/langmon_report/heap_peak.h"
 #include "tests/unit/langmon_report/log_lines.h"
 #include "tests/unit/langmon_report/report_fixture.h"
 #include "tools/langmon-report/log_file.h"
@@ -68,7 +69,8 @@ TEST(WaitTest, AnHourOfQuietModeOutOfStockIsOneRowOnBothPages) {
     EXPECT_EQ(Count(page, "<li class=\"event kind-wait\""), 1u);
     EXPECT_NE(page.find("waited <b>1 h 0 min</b> for label stock"), std::string::npos);
     EXPECT_EQ(Count(page, "<li class=\"event kind-printer\""), 1u);  // the first report only
-    EXPECT_NE(page.find("<td>1 h 0 min</td>") + page.find("59 min 59 s"), std::string::npos);
+    // How long the printer reported it: from the first report to the last, 4,400 rounds.
+    EXPECT_NE(page.find("<td class=\"num\">59 min 59 s</td>"), std::string::npos);
   }
   // The log cannot tell quiet mode from a person pressing OK: one question, asked each round.
   // The run knows that nobody was asked.
@@ -164,19 +166,37 @@ TEST(WaitTest, BoxesInTheOwnersSessionAreCountedOnceAndRepeatsFold) {
 }
 
 TEST(LogFileTest, BigAndStrangeFilesAreReadInBoundedMemory) {
-  // Unrecognised lines: all counted, a few hundred kept, each cut short.
+  // Pieces as a file is read: 64 KiB at a time.
+  constexpr size_t kPiece = 64 << 10;
   LogFileReader reader;
   reader.Feed(
       "03/02 09:05:03:007  VMT_LM_10[INFORM] **** LANGMON: Initialize Print Monitor Called\n");
+  // Unrecognised lines: all counted, a few hundred kept, each cut short, however long and
+  // different they are: 64 records of 256 KiB, all different, cost no more than short ones.
+  const HeapPeak different;
+  for (int i = 0; i < 64; ++i) {
+    reader.Feed("03/02 09:05:04:000  VMT_LM_10[INFORM] " + std::to_string(i));
+    for (size_t fed = 0; fed < (256 << 10); fed += kPiece) reader.Feed(std::string(kPiece, 'x'));
+    reader.Feed("\n");
+  }
+  EXPECT_LT(different.Above(), 4u << 20);
   const std::string longLine(5000, 'x');
-  for (int i = 0; i < 2000; ++i) reader.Feed(longLine + std::to_string(i) + "\n");
-  reader.Feed(std::string(3 << 20, 'y'));  // no line end at all
+  for (int i = 0; i < 2000; ++i) reader.Feed("line " + std::to_string(i) + longLine + "\n");
+  // A line with no end at all, 32 MiB of it: held a piece at a time, never whole.
+  const HeapPeak endless;
+  const std::string piece(kPiece, 'y');
+  for (int i = 0; i < 512; ++i) reader.Feed(piece);
+  EXPECT_LT(endless.Above(), 4u << 20);
   std::string error;
   const std::optional<Report> report = reader.Finish("junk.dbg", &error);
   ASSERT_TRUE(report) << error;
-  EXPECT_EQ(report->unknownCount, 2000u + 1u);
-  EXPECT_LE(report->unknown.size(), 300u);
+  // The endless line counts once for each MiB it was read in.
+  EXPECT_EQ(report->unknownCount, 64u + 2000u + 32u);
+  EXPECT_EQ(report->unknown.size(), 300u);
   for (const UnknownLine& line : report->unknown) EXPECT_LE(line.text.size(), 403u);
+  EXPECT_EQ(report->unknown.front().text.substr(0, 4), "0xxx");
+  EXPECT_FALSE(report->unknown.front().badFormat);
+  EXPECT_EQ(report->unknown.front().count, 1u);
 
   // A log saved as UTF-16 is not read, and the message says what to do.
   std::string utf16 = "\xFF\xFE";

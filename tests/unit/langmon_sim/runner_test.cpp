@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "sim/spooler.h"
 #include "tools/langmon-sim/text.h"
@@ -54,8 +57,9 @@ class RunnerTest : public ::testing::Test {
   void SetUp() override { work_ = MakeWorkFolder(); }
   void TearDown() override { std::filesystem::remove_all(work_); }
 
+  // A scenario read as if from a file in the work folder.
   RunReport Run(const std::string& json, const RunOptions& options = {}) {
-    scenario_ = ParseScenario(json, "test.json");
+    scenario_ = ParseScenario(json, (std::filesystem::path(work_) / "test.json").string());
     return RunScenario(scenario_, options, work_, recorder_);
   }
 
@@ -256,7 +260,7 @@ TEST_F(RunnerTest, AFileJobReachesThePrinterByteForByte) {
       .write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   const RunReport report =
-      Run(R"({"jobs": [{"file": ")" + path + R"(", "expect": {"outcome": "printed"}}]})");
+      Run(R"({"jobs": [{"file": "job.prn", "expect": {"outcome": "printed"}}]})");
   ASSERT_EQ(report.jobs.size(), 1u);
   EXPECT_EQ(report.jobs[0].totalBytes, bytes.size());
   EXPECT_EQ(report.jobs[0].bytesReceived, bytes.size());
@@ -274,34 +278,72 @@ TEST_F(RunnerTest, AFileJobReachesThePrinterByteForByte) {
   }
 }
 
-TEST_F(RunnerTest, PrinterEventsCarryTheTimeTheyArrived) {
-  const RunReport report = Run(R"({
-    "printer": {"cartridge": {"magenta_spits": "480M"},
-                "new_cartridges": [{"new": false}]},
-    "answers": ["yes", "ok"],
-    "jobs": [{"labels": 1}]
-  })");
-  ASSERT_EQ(recorder_.printer.size(), 2u);
-  EXPECT_EQ(recorder_.printer[0].command, sim::Command::CartridgeChangeStart);
-  EXPECT_EQ(recorder_.printer[1].command, sim::Command::CartridgeChangeEnd);
-  // The end of the change is sent before the monitor's 4 s pause, not after it.
-  EXPECT_LT(recorder_.printerTimes[1], 4000u);
-  EXPECT_GE(report.elapsedMs, 4000u);
-
-  // The log file's times pass with the run's clock: "MM/DD HH:MM:SS:mmm" at each line's start.
-  std::ifstream log(report.logFile);
-  std::vector<long> times;
-  for (std::string line; std::getline(log, line);) {
-    unsigned month, day, hour, minute, second, ms;
-    if (std::sscanf(line.c_str(), "%u/%u %u:%u:%u:%u", &month, &day, &hour, &minute, &second,
-                    &ms) == 6) {
-      times.push_back(((static_cast<long>(day) * 24 + hour) * 60 + minute) * 60000L +
-                      second * 1000L + ms);
-    }
+// The machine's time zone for as long as it lives.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
   }
-  ASSERT_GE(times.size(), 2u);
-  EXPECT_GE(times.back() - times.front(), 4000);
-  EXPECT_LE(times.back() - times.front(), static_cast<long>(report.elapsedMs));
+  ~TimeZone() {
+    if (saved_) {
+      setenv("TZ", saved_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST_F(RunnerTest, PrinterEventsCarryTheTimeTheyArrived) {
+  // UTC, half an hour off a whole hour, and a zone with summer time.
+  for (const char* zone : {"UTC0", "XST-5:30", "YST8YDT,M3.2.0,M11.1.0"}) {
+    SCOPED_TRACE(zone);
+    const TimeZone local(zone);
+    recorder_ = Recorder();
+    std::filesystem::remove_all(work_);  // settings kept from the zone before would answer
+    work_ = MakeWorkFolder();
+    const std::time_t began = std::time(nullptr);
+    const RunReport report = Run(R"({
+      "printer": {"cartridge": {"magenta_spits": "480M"},
+                  "new_cartridges": [{"new": false}]},
+      "answers": ["yes", "ok"],
+      "jobs": [{"labels": 1}]
+    })");
+    ASSERT_EQ(recorder_.printer.size(), 2u);
+    EXPECT_EQ(recorder_.printer[0].command, sim::Command::CartridgeChangeStart);
+    EXPECT_EQ(recorder_.printer[1].command, sim::Command::CartridgeChangeEnd);
+    // The end of the change is sent before the monitor's 4 s pause, not after it.
+    EXPECT_LT(recorder_.printerTimes[1], 4000u);
+    EXPECT_GE(report.elapsedMs, 4000u);
+
+    // The log file's times pass with the run's clock: "MM/DD HH:MM:SS:mmm" at each line's start,
+    // from the machine's local time when the run began.
+    std::ifstream log(report.logFile);
+    std::vector<long> times;
+    long firstMinute = -1;
+    for (std::string line; std::getline(log, line);) {
+      unsigned month, day, hour, minute, second, ms;
+      if (std::sscanf(line.c_str(), "%u/%u %u:%u:%u:%u", &month, &day, &hour, &minute, &second,
+                      &ms) == 6) {
+        times.push_back(((static_cast<long>(day) * 24 + hour) * 60 + minute) * 60000L +
+                        second * 1000L + ms);
+        if (firstMinute < 0) firstMinute = static_cast<long>(hour) * 60 + minute;
+      }
+    }
+    ASSERT_GE(times.size(), 2u);
+    EXPECT_GE(times.back() - times.front(), 4000);
+    EXPECT_LE(times.back() - times.front(), static_cast<long>(report.elapsedMs));
+    std::tm fields{};
+    localtime_r(&began, &fields);
+    // The same minute of the day, or the next one if the run began at its very end.
+    const long late = (firstMinute - (fields.tm_hour * 60L + fields.tm_min) + 1440) % 1440;
+    EXPECT_LE(late, 1) << "the log began at minute " << firstMinute << " of the day";
+  }
 }
 
 TEST_F(RunnerTest, LogAndSettingsGoToTheFoldersAsked) {

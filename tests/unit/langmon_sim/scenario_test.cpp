@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace langmon_sim {
 namespace {
@@ -95,12 +96,44 @@ TEST(ScenarioParseTest, WrongValuesSayWhatWasExpected) {
       {R"({"second_printer": {"name": "Label B", "port": "USB002"},
            "jobs": [{"labels": 1}, {"printer": "Label A", "starts_during_previous": true}]})",
        "jobs[1].starts_during_previous", "other printer"},
+      // A printer's name is one folder of the settings, by the monitor's own rules.
+      {R"("printer": {"name": "../../../victim/pwned"})", "printer.name", "no separators"},
+      {R"("printer": {"name": "Label\\A"})", "printer.name", "no separators"},
+      {R"("printer": {"name": ".."})", "printer.name", "is not \".\" or \"..\""},
+      {R"("printer": {"name": "Label A."})", "printer.name", "does not end in a dot or a blank"},
+      {R"("printer": {"name": "Label A "})", "printer.name", "does not end in a dot or a blank"},
+      {R"("printer": {"name": "Label\u001b[2J"})", "printer.name", "no control characters"},
+      {R"("printer": {"name": "A\u0000B"})", "printer.name", "no control characters"},
+      {R"("printer": {"name": "A\u009bB"})", "printer.name", "no control characters"},
+      {R"("printer": {"port": "USB\n001"})", "printer.port", "no control characters"},
+      {R"({"second_printer": {"name": "nul", "port": "USB002"}, "jobs": [{"labels": 1}]})",
+       "second_printer.name", "DOS device name"},
+      // A settings key or value writes nothing but itself into its file.
+      {R"("settings": {"printer": {"PrintCounter": "5\r\nSHOW_UI=0"}})",
+       "settings.printer.PrintCounter", "no line break (CR, LF) and no NUL"},
+      {R"("settings": {"model": {"SHOW_UI\n": 0}})", "settings.model.SHOW_UI\n",
+       "no line break (CR, LF) and no NUL"},
+      {R"("expect": {"settings": {"printer": {"WarnLevelColor": "2\u0000"}}})",
+       "expect.settings.printer.WarnLevelColor", "no NUL"},
   };
   for (const Case& c : cases) {
     const ScenarioError error = ErrorOf(c.members[0] == '{' ? c.members : WithJobs(c.members));
     EXPECT_EQ(error.place(), c.place) << c.members;
     EXPECT_NE(error.message().find(c.says), std::string::npos)
         << c.members << " -> " << error.message();
+  }
+}
+
+TEST(ScenarioParseTest, DeviceNamesAreRefusedWithAnyExtensionAndLikeNamesAreNot) {
+  for (const std::string name : {"CON", "con.ini", "Prn.", "AUX .txt", "NUL", "COM1", "com9.log",
+                                 "LPT3", "COM\u00b9", "LPT\u00b3.x", "CONIN$", "conout$.log"}) {
+    const ScenarioError error = ErrorOf(WithJobs(R"("printer": {"name": ")" + name + R"("})"));
+    EXPECT_EQ(error.place(), "printer.name") << name;
+  }
+  for (const std::string name : {"Label A", "CON label", "CONSOLE", "COM10", "COM0", "LPT1a",
+                                 "Label.A", ".Label", "\u00c9tiquettes \u30e9\u30d9\u30eb"}) {
+    EXPECT_NO_THROW(ParseScenario(WithJobs(R"("printer": {"name": ")" + name + R"("})"), "s"))
+        << name;
   }
 }
 
@@ -188,17 +221,43 @@ TEST(ScenarioParseTest, AFullScenarioReadsIntoThePrinterItsChangesAndTheJobs) {
   EXPECT_EQ(*scenario.expect.boxes, (std::vector<unsigned>{469, 436}));
 }
 
-TEST(ScenarioParseTest, JobFilesAreFoundBesideTheScenario) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("langmon-sim-parse-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
+TEST(ScenarioParseTest, JobFilesAreFoundInTheScenariosFolderAndNowhereElse) {
+  namespace fs = std::filesystem;
+  const fs::path root =
+      fs::temp_directory_path() / ("langmon-sim-parse-" + std::to_string(getpid()));
+  const fs::path folder = root / "scenarios";
+  fs::create_directories(folder / "sub");
   std::ofstream(folder / "job.prn") << "data";
-  std::ofstream(folder / "s.json") << R"({"jobs": [{"file": "job.prn"}]})";
-  const Scenario scenario = LoadScenarioFile((folder / "s.json").string());
-  EXPECT_EQ(scenario.jobs[0].file, (folder / "job.prn").string());
-  std::filesystem::remove_all(folder);
-
-  EXPECT_THROW(LoadScenarioFile((folder / "s.json").string()), ScenarioError);
+  std::ofstream(folder / "sub" / "two.prn") << "data";
+  std::ofstream(root / "outside.prn") << "secret";
+  fs::create_symlink(folder / "sub" / "two.prn", folder / "near.prn");
+  fs::create_symlink(root / "outside.prn", folder / "far.prn");
+  const auto load = [&folder](const std::string& file) {
+    std::ofstream(folder / "s.json") << R"({"jobs": [{"file": ")" + file + R"("}]})";
+    return LoadScenarioFile((folder / "s.json").string());
+  };
+  // Inside the folder, also through a link that stays in it: the file itself is sent.
+  EXPECT_EQ(load("job.prn").jobs[0].file, fs::canonical(folder / "job.prn").string());
+  EXPECT_EQ(load("sub/../near.prn").jobs[0].file, fs::canonical(folder / "sub/two.prn").string());
+  // Anywhere else: refused, at the job's file.
+  const std::pair<std::string, std::string> refused[] = {
+      {(root / "outside.prn").string(), "relative to the scenario's folder"},
+      {"../outside.prn", "outside the scenario's folder"},
+      {"sub/../../outside.prn", "outside the scenario's folder"},
+      {"far.prn", "outside the scenario's folder"},
+      {"sub", "not a plain file"},
+      {".", "not a plain file"},
+      {"missing.prn", "cannot read the job file"}};
+  for (const auto& [file, says] : refused) {
+    try {
+      load(file);
+      ADD_FAILURE() << "accepted " << file;
+    } catch (const ScenarioError& error) {
+      EXPECT_EQ(error.place(), "jobs[0].file") << file;
+      EXPECT_NE(error.message().find(says), std::string::npos) << file << ": " << error.message();
+    }
+  }
+  fs::remove_all(root);
 }
 
 TEST(AnswerListTest, WordsInAnyCaseAndBadWordsNamed) {

@@ -151,6 +151,25 @@ TEST_F(ProgramTest, BadScenarioExitsWithTwoNamingFilePlaceAndProblem) {
             std::string::npos)
       << result.output;
 
+  // A printer's name that would lead its settings out of their folder, a setting that would
+  // write lines of its own: refused before anything is written.
+  const std::string away = Write("away.json", R"({"printer": {"name": "../../../victim/pwned"},
+                                                   "jobs": [{"labels": 1}]})");
+  result = RunProgram("--settings-dir '" + folder_ + "/a/b/c' --scenario '" + away + "'", folder_);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.output.find(away + ": at printer.name: a printer's name has no separators"),
+            std::string::npos)
+      << result.output;
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/victim"));
+  const std::string lines = Write("lines.json", R"({"settings": {"printer": {"PrintCounter":
+                                                   "1\n[settings]\nSHOW_UI=0"}}, "jobs": [{"labels": 1}]})");
+  result = RunProgram("--scenario '" + lines + "'", folder_);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_NE(result.output.find(lines + ": at settings.printer.PrintCounter: a settings value has "
+                                       "no line break"),
+            std::string::npos)
+      << result.output;
+
   EXPECT_EQ(RunProgram("--answers yes,perhaps", folder_).status, 2);
   // Folders and files that cannot be written stop it before the first job, not after the run.
   for (const std::string& arguments :
@@ -190,6 +209,27 @@ TEST_F(ProgramTest, FlagsAnswerTheBuiltInScenarioAndEachAnswerIsPrinted) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.output.find("answer   No (from --answers)"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(folder_ + "/s/VMT/Drivers/Label A/Label A.ini"));
+}
+
+TEST_F(ProgramTest, AScenariosTextReachesTheTerminalShownNeverActedOn) {
+  // A clipboard write (OSC 52), a screen clear, a cursor move back over the last line, a
+  // line of its own that says the run went well.
+  const std::string tricks = Write("tricks.json", R"({
+    "title": "T\u001b]52;c;aGVsbG8=\u0007",
+    "description": "D\u001b[2J\u001b[H\n  result: every job ended as the scenario expects",
+    "printer": {"port": "USB001"},
+    "jobs": [{"name": "J\u001b[1A\u009b2K", "labels": 1, "expect": {"outcome": "deleted"}}]})");
+  const ProgramResult result = RunProgram("--no-color --scenario '" + tricks + "'", folder_);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.output.find_first_of("\x1B\x07"), std::string::npos);
+  EXPECT_EQ(result.output.find("\xC2\x9B"), std::string::npos);
+  for (const char* shown :
+       {"langmon-sim: T\\x1B]52;c;aGVsbG8=\\x07\n", "  D\\x1B[2J\\x1B[H\\n result: every job ended",
+        "\"J\\x1B[1A\\u009B2K\""}) {
+    EXPECT_NE(result.output.find(shown), std::string::npos) << shown << "\n" << result.output;
+  }
+  EXPECT_NE(result.output.find("  result: not as the scenario expects (exit status 1)"),
+            std::string::npos);
 }
 
 TEST_F(ProgramTest, JobFilesReplaceTheScenarioJobs) {

@@ -80,6 +80,33 @@ TEST(ConsoleTest, WithoutATerminalThereIsNoLiveLine) {
   std::free(buffer);
 }
 
+TEST(ConsoleTest, ControlCharactersAreShownNeverActedOnAndOnlyItsOwnColoursPass) {
+  EXPECT_EQ(Visible("a\x1B[2Jb\x1B]52;c;aGk=\x07"), "a\\x1B[2Jb\\x1B]52;c;aGk=\\x07");
+  EXPECT_EQ(Visible("1\n2\r3\t4\x7F"), "1\\n2\\r3\\t4\\x7F");
+  EXPECT_EQ(Visible("\xC2\x9B"
+                    "6n"),
+            "\\u009B6n");  // the one-character CSI
+  EXPECT_EQ(Visible("\xFF\xC3<"), "\\xFF\\xC3<");
+  EXPECT_EQ(Visible("\xC3\xA9tiquette \xE3\x83\xA9 \\x41"), "\xC3\xA9tiquette \xE3\x83\xA9 \\x41");
+  EXPECT_EQ(Visible(std::string("a\0b", 3)), "a\\x00b");
+
+  // What reaches the console from elsewhere is shown too; its own colours still paint.
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&buffer, &size);
+  {
+    Console console(out, true, true, false, 80);
+    console.Line(console.Paint(Style::Error, "x") +
+                 "\x1B[1A\x9B"
+                 "1Aforged\nline");
+    console.Prompt("\x1B[2Jkey? ");
+  }
+  std::fclose(out);
+  EXPECT_EQ(std::string(buffer, size),
+            "\x1B[1;31mx\x1B[0m\\x1B[1A\\x9B1Aforged\\nline\n\\x1B[2Jkey? ");
+  std::free(buffer);
+}
+
 TEST(NonAsciiPrinterTest, SettingsOfAPrinterWithAnAccentedNameAreKeptUnderItsName) {
   const std::string work = MakeWorkFolder();
   const Scenario scenario = ParseScenario(
