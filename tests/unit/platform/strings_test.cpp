@@ -26,6 +26,13 @@ TEST_F(StringsTest, CompareIgnoresCase) {
   EXPECT_GT(lstrcmpiW(u"abd", u"ABC"), 0);
   EXPECT_LT(lstrcmpiW(u"ab", u"ABC"), 0);
   EXPECT_GT(lstrcmpiW(u"VELMORAX", u"velmora"), 0);
+  EXPECT_GT(lstrcmpiW(u"ABC", u"ab"), 0);
+  EXPECT_GT(lstrcmpiW(u"ab\u00c4", u"AB"), 0);
+  // Ordered by the folded units: 'B' folds above 'a', and '_' below 'a' though above 'A'.
+  EXPECT_LT(lstrcmpiW(u"a", u"B"), 0);
+  EXPECT_GT(lstrcmpiW(u"B", u"a"), 0);
+  EXPECT_LT(lstrcmpiW(u"_", u"A"), 0);
+  EXPECT_LT(lstrcmpiW(u"\u00c4", u"\u00f6"), 0);
   EXPECT_EQ(lstrcmpiW(nullptr, nullptr), 0);
   EXPECT_LT(lstrcmpiW(nullptr, u"a"), 0);
   EXPECT_GT(lstrcmpiW(u"a", nullptr), 0);
@@ -60,6 +67,16 @@ TEST_F(StringsTest, WideCharToMultiByteConventions) {
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"x", -1, buffer, 4, nullptr, &usedDefault), 2);
   EXPECT_FALSE(usedDefault);
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, buffer, 4, nullptr, nullptr), 0);
+  // Text after a run of ASCII: a pair of surrogates is one character, a lone one U+FFFD.
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0,
+                                u"ab\U0001F600c\xD800"
+                                u"d",
+                                -1, buffer, sizeof(buffer), nullptr, nullptr),
+            12);
+  EXPECT_STREQ(buffer,
+               "ab\xF0\x9F\x98\x80"
+               "c\xEF\xBF\xBD"
+               "d");
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
