@@ -121,6 +121,22 @@ const std::filesystem::path& DriverFolder() {
   return folder;
 }
 
+// The common application data folder, and the printer's settings folder in it: made once, and
+// the monitor never removes them.
+const std::filesystem::path& AppDataFolder() {
+  static const std::filesystem::path folder = langmon_fuzz::ScratchFolder() / "appdata";
+  return folder;
+}
+
+const std::filesystem::path& SettingsFolder() {
+  static const std::filesystem::path folder = [] {
+    const std::filesystem::path settings = AppDataFolder() / "VMT" / "Drivers" / "Label A";
+    std::filesystem::create_directories(settings);
+    return settings;
+  }();
+  return folder;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -132,10 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   gLastRecord = langmon_fuzz::RecordFromInput(input, 0);
   gJobDataWrites.clear();
 
-  const std::filesystem::path appData = langmon_fuzz::ScratchFolder() / "appdata";
-  const std::filesystem::path settings = appData / "VMT" / "Drivers" / "Label A";
-  std::filesystem::create_directories(settings);
-  host::SetCommonAppDataFolder(appData.string());
+  host::SetCommonAppDataFolder(AppDataFolder().string());
+  const std::filesystem::path& settings = SettingsFolder();
   host::Printer printer;
   printer.name = u"Label A";
   printer.driverPath = sim::DriverPathIn(DriverFolder().string());
@@ -189,5 +203,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   leaks.Check();
   gInput = nullptr;
   gJobData = nullptr;
+  langmon_fuzz::EndRun();
   return 0;
 }
