@@ -471,5 +471,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   host::SetAnswerer(nullptr);
   leaks.Check();
   gInput = nullptr;
+  langmon_fuzz::EndRun();
   return 0;
 }

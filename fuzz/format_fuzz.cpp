@@ -106,5 +106,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string raw = format.substr(0, format.find('\0'));
   FUZZ_CHECK(gLine == raw.substr(0, kLogLineBufferSize - 1));
   host::OnDebugOutput(nullptr);
+  langmon_fuzz::EndRun();
   return 0;
 }

@@ -7,8 +7,11 @@
 // Properties: the check ends; a check that fails deletes the job and nothing of the held write
 // reaches the printer; one that passes sends the write whole; quiet mode shows nothing; nothing
 // is left allocated, open or on screen.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
-#include <fstream>
+#include <string>
 
 #include "fuzz/fuzz_host.h"
 #include "sim/driver_files.h"
@@ -100,15 +103,24 @@ int AnswerFromInput(const host::MessageBoxRecord&) {
   return kAnswers[gInput->ConsumeIntegral<uint8_t>() & 0x07];
 }
 
-// A settings file with each of its keys present or not, as the input says.
-void WriteSettings(FuzzedDataProvider& input, const std::filesystem::path& path,
+// A settings file with each of its keys present or not, as the input says; written in one go,
+// without a stream's buffer.
+void WriteSettings(FuzzedDataProvider& input, const std::string& path,
                    std::initializer_list<const char*> keys) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << "[settings]\n";
+  std::string text = "[settings]\n";
   for (const char* key : keys) {
     if (input.ConsumeBool()) {
-      file << key << "=" << input.ConsumeIntegralInRange<int>(-2, 40000) << "\n";
+      text += key;
+      text += '=';
+      text += std::to_string(input.ConsumeIntegralInRange<int>(-2, 40000));
+      text += '\n';
     }
+  }
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const bool written =
+      fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (fd < 0 || close(fd) != 0 || !written) {
+    langmon_fuzz::Fail("a settings file cannot be written", __FILE__, __LINE__);
   }
 }
 
@@ -117,6 +129,22 @@ const std::filesystem::path& DriverFolder() {
     const std::filesystem::path driver = langmon_fuzz::ScratchFolder() / "driver";
     sim::WriteAlignmentFiles(driver.string(), 64);
     return driver;
+  }();
+  return folder;
+}
+
+// The common application data folder, and the printer's settings folder in it: made once, and
+// the monitor never removes them.
+const std::filesystem::path& AppDataFolder() {
+  static const std::filesystem::path folder = langmon_fuzz::ScratchFolder() / "appdata";
+  return folder;
+}
+
+const std::filesystem::path& SettingsFolder() {
+  static const std::filesystem::path folder = [] {
+    const std::filesystem::path settings = AppDataFolder() / "VMT" / "Drivers" / "Label A";
+    std::filesystem::create_directories(settings);
+    return settings;
   }();
   return folder;
 }
@@ -132,17 +160,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   gLastRecord = langmon_fuzz::RecordFromInput(input, 0);
   gJobDataWrites.clear();
 
-  const std::filesystem::path appData = langmon_fuzz::ScratchFolder() / "appdata";
-  const std::filesystem::path settings = appData / "VMT" / "Drivers" / "Label A";
-  std::filesystem::create_directories(settings);
-  host::SetCommonAppDataFolder(appData.string());
+  static const std::string appData = AppDataFolder().string();
+  static const std::string printerIni = (SettingsFolder() / "Label A.ini").string();
+  static const std::string modelIni = (SettingsFolder() / "VM_lp250.ini").string();
+  static const std::u16string driverPath = sim::DriverPathIn(DriverFolder().string());
+  host::SetCommonAppDataFolder(appData);
   host::Printer printer;
   printer.name = u"Label A";
-  printer.driverPath = sim::DriverPathIn(DriverFolder().string());
+  printer.driverPath = driverPath;
   host::AddPrinter(printer);
-  WriteSettings(input, settings / "Label A.ini",
+  WriteSettings(input, printerIni,
                 {"WarnLevelColor", "WarnLevelBlack", "AlignWarningRequired", "PrintCounter"});
-  WriteSettings(input, settings / "VM_lp250.ini",
+  WriteSettings(input, modelIni,
                 {"ColorSpits", "BlackSpits", "PigBlackSpits", "BypassAlignWarning", "SHOW_UI"});
   host::SetAnswerer(AnswerFromInput);
   const langmon_fuzz::LeakCheck leaks;
@@ -189,5 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   leaks.Check();
   gInput = nullptr;
   gJobData = nullptr;
+  langmon_fuzz::EndRun();
   return 0;
 }

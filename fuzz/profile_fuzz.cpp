@@ -166,5 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   leaks.Check();
+  langmon_fuzz::EndRun();
   return 0;
 }

@@ -163,5 +163,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(PJLMonClosePort(port));
   leaks.Check();
   gInput = nullptr;
+  langmon_fuzz::EndRun();
   return 0;
 }

@@ -47,30 +47,33 @@ void ValuePath(const Consumable& item, DWORD property, LPWSTR pszPath) {
   lstrcatW(pszPath, kPropertyNames[property]);
 }
 
-// Whether a request names this value: exactly with Get; with GetAll also through its consumable,
-// the whole consumables property, or the printer.
-bool Covers(BidiAction action, LPCWSTR pszSchema, const Consumable& item, DWORD property) {
-  WCHAR szPath[kSchemaChars];
-  ValuePath(item, property, szPath);
-  if (lstrcmpiW(pszSchema, szPath) == 0) {
-    return true;
-  }
-  if (action != BidiAction::kGetAll) {
-    return false;
-  }
-  ConsumablePath(item, szPath);
-  return lstrcmpiW(pszSchema, szPath) == 0 || lstrcmpiW(pszSchema, kConsumablesSchema) == 0 ||
-         IsPrinterSchema(pszSchema);
-}
+// The values of a report that a request names: exactly with Get; with GetAll also through their
+// consumable, the whole consumables property, or the printer. Worked out once per request, each
+// path built once: a large container asks about every value several times per request.
+struct Coverage {
+  bool fNamed[kMaxConsumables][kPropertyCount];
+  DWORD count;
+};
 
-DWORD CoveredValues(BidiAction action, LPCWSTR pszSchema, const InkReport& report) {
-  DWORD count = 0;
+void FindCoverage(BidiAction action, LPCWSTR pszSchema, const InkReport& report,
+                  Coverage* pCoverage) {
+  const bool fGetAll = action == BidiAction::kGetAll;
+  const bool fAll =
+      fGetAll && (lstrcmpiW(pszSchema, kConsumablesSchema) == 0 || IsPrinterSchema(pszSchema));
+  pCoverage->count = 0;
   for (DWORD i = 0; i < report.count; ++i) {
+    WCHAR szPath[kSchemaChars];
+    ConsumablePath(report.items[i], szPath);
+    const bool fItem = fAll || (fGetAll && lstrcmpiW(pszSchema, szPath) == 0);
+    const int cchItem = lstrlenW(szPath);
     for (DWORD property = 0; property < kPropertyCount; ++property) {
-      count += Covers(action, pszSchema, report.items[i], property) ? 1 : 0;
+      lstrcpyW(szPath + cchItem, WSTR(":"));
+      lstrcpyW(szPath + cchItem + 1, kPropertyNames[property]);
+      const bool fNamed = fItem || lstrcmpiW(pszSchema, szPath) == 0;
+      pCoverage->fNamed[i][property] = fNamed;
+      pCoverage->count += fNamed ? 1 : 0;
     }
   }
-  return count;
 }
 
 void ReportUnknownInks(InkReport* pReport) {
@@ -214,8 +217,9 @@ DWORD ConsumablesAnswerCount(BidiAction action, const BIDI_REQUEST_DATA& request
   if (request.pSchema == nullptr || action == BidiAction::kSet) {
     return 1;
   }
-  const DWORD covered = CoveredValues(action, request.pSchema, report);
-  return covered != 0 ? covered : 1;
+  Coverage coverage;
+  FindCoverage(action, request.pSchema, report, &coverage);
+  return coverage.count != 0 ? coverage.count : 1;
 }
 
 bool WriteConsumablesAnswers(BidiAnswers* pAnswers, BidiAction action,
@@ -228,13 +232,15 @@ bool WriteConsumablesAnswers(BidiAnswers* pAnswers, BidiAction action,
     return AddBidiAnswer(pAnswers, ERROR_BIDI_SCHEMA_READ_ONLY, request.dwReqNumber,
                          request.pSchema);
   }
-  if (CoveredValues(action, request.pSchema, report) == 0) {
+  Coverage coverage;
+  FindCoverage(action, request.pSchema, report, &coverage);
+  if (coverage.count == 0) {
     return AddBidiAnswer(pAnswers, ERROR_BIDI_SCHEMA_NOT_SUPPORTED, request.dwReqNumber,
                          request.pSchema);
   }
   for (DWORD i = 0; i < report.count; ++i) {
     for (DWORD property = 0; property < kPropertyCount; ++property) {
-      if (Covers(action, request.pSchema, report.items[i], property) &&
+      if (coverage.fNamed[i][property] &&
           !WriteValue(pAnswers, request.dwReqNumber, report.items[i], property)) {
         return false;
       }

@@ -14,6 +14,7 @@ struct ClockState {
   std::atomic<bool> isVirtual{true};
   std::atomic<DWORD> virtualTicks{0};
   std::atomic<DWORD> realOffset{0};  // AdvanceClock under the real clock
+  std::atomic<bool> yieldOnVirtualSleep{true};
   platform_impl::Observer<void(DWORD)> onSleep;
   std::mutex timeMutex;
   SYSTEMTIME fixedTime{};  // wYear 0: the machine's local time
@@ -47,7 +48,9 @@ VOID WINAPI Sleep(DWORD dwMilliseconds) {
   DWORD now;
   if (state.isVirtual.load()) {
     now = state.virtualTicks.fetch_add(dwMilliseconds) + dwMilliseconds;
-    std::this_thread::yield();  // lets other threads' polling loops run, as a real sleep would
+    if (state.yieldOnVirtualSleep.load(std::memory_order_relaxed)) {
+      std::this_thread::yield();  // lets other threads' polling loops run, as a real sleep would
+    }
   } else {
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
     now = RealTicks();
@@ -118,6 +121,7 @@ void ResetClock() {
   state.isVirtual = true;
   state.virtualTicks = 0;
   state.realOffset = 0;
+  state.yieldOnVirtualSleep = true;
   state.onSleep.Set(nullptr);
   std::lock_guard<std::mutex> lock(state.timeMutex);
   state.fixedTime = SYSTEMTIME{};
@@ -152,6 +156,8 @@ void AdvanceClock(DWORD milliseconds) {
     state.realOffset.fetch_add(milliseconds);
   }
 }
+
+void YieldOnVirtualSleep(bool yield) { State().yieldOnVirtualSleep = yield; }
 
 void OnSleep(std::function<void(DWORD ticksNow)> observer) {
   State().onSleep.Set(std::move(observer));

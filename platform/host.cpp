@@ -5,12 +5,11 @@
 
 namespace platform_impl {
 
-std::string NativePathOf(std::string_view windowsPath) {
-  std::string path(windowsPath);
-  for (char& c : path) {
+std::string NativePathOf(std::string windowsPath) {
+  for (char& c : windowsPath) {
     if (c == '\\') c = '/';
   }
-  return path;
+  return windowsPath;
 }
 
 }  // namespace platform_impl

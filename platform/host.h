@@ -38,6 +38,10 @@ void UseRealClock();
 bool IsVirtualClock();
 DWORD Ticks();  // what GetTickCount would return now
 void AdvanceClock(DWORD milliseconds);
+// Whether Sleep on the virtual clock yields the processor, so that other threads' polling loops
+// run as they would while it slept (the default, again after Reset). A host whose monitor runs
+// on one thread turns it off: on a busy machine each yield may give the processor away.
+void YieldOnVirtualSleep(bool yield);
 // Called after each Sleep, on the sleeping thread, with the ticks after it (virtual or real).
 void OnSleep(std::function<void(DWORD ticksNow)> observer);
 // Fixes what GetLocalTime reports; a zero wYear gives the machine's local time again.

@@ -30,8 +30,9 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b);
 inline bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
-// The native path of a Windows path, as host::NativePath.
-std::string NativePathOf(std::string_view windowsPath);
+// The native path of a Windows path, as host::NativePath. Taken by value: a path just converted
+// from UTF-16 is changed in place.
+std::string NativePathOf(std::string windowsPath);
 
 // ---- Files --------------------------------------------------------------------------------
 // True while the host has a GetTempPath2W folder set: kernel32 then offers that function.

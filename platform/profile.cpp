@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/host.h"
@@ -48,7 +49,7 @@ struct ParsedLine {
   std::string value;  // entry value, trimmed
 };
 
-std::string Trim(const std::string& text) {
+std::string_view TrimView(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
@@ -58,28 +59,36 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+std::string Trim(const std::string& text) { return std::string(TrimView(text)); }
+
+// Every call reads the whole file: a line is looked at in place, and only its names and value
+// are copied out.
 ParsedLine Classify(const Line& line, bool first) {
-  std::string text = line.text;
-  if (first && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);  // byte-order mark
-  text = Trim(text);
+  std::string_view text = line.text;
+  if (first && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // byte-order mark
+  text = TrimView(text);
   ParsedLine parsed;
   if (text.empty() || text[0] == ';') return parsed;
   if (text[0] == '[') {
     const size_t close = text.find(']');
     parsed.kind = LineKind::kSection;
-    parsed.name = Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    parsed.name =
+        TrimView(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
     return parsed;
   }
   const size_t equals = text.find('=');
   if (equals == std::string::npos) return parsed;
   parsed.kind = LineKind::kEntry;
-  parsed.name = Trim(text.substr(0, equals));
-  parsed.value = Trim(text.substr(equals + 1));
+  parsed.name = TrimView(text.substr(0, equals));
+  parsed.value = TrimView(text.substr(equals + 1));
   return parsed;
 }
 
 std::vector<Line> SplitLines(const std::string& content) {
   std::vector<Line> lines;
+  size_t count = 1;
+  for (const char c : content) count += c == '\n' ? 1 : 0;
+  lines.reserve(count);
   size_t start = 0;
   while (start < content.size()) {
     const size_t newline = content.find('\n', start);
@@ -99,15 +108,28 @@ std::vector<Line> SplitLines(const std::string& content) {
 }
 
 bool SameName(const std::string& fileName, std::u16string_view wanted) {
-  return platform_impl::EqualNoCase(platform_impl::Utf8ToUtf16(fileName), wanted);
+  // An ASCII name's bytes are its UTF-16 units: compared as they stand, without converting it.
+  for (const char c : fileName) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      return platform_impl::EqualNoCase(platform_impl::Utf8ToUtf16(fileName), wanted);
+    }
+  }
+  if (fileName.size() != wanted.size()) return false;
+  for (size_t i = 0; i < fileName.size(); ++i) {
+    const char16_t unit = static_cast<unsigned char>(fileName[i]);
+    if (unit != wanted[i] && platform_impl::FoldCase(unit) != platform_impl::FoldCase(wanted[i])) {
+      return false;
+    }
+  }
+  return true;
 }
 
-std::u16string TrimWide(std::u16string_view text) {
+std::u16string_view TrimWide(std::u16string_view text) {
   size_t begin = 0;
   size_t end = text.size();
   while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) ++begin;
   while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) --end;
-  return std::u16string(text.substr(begin, end - begin));
+  return text.substr(begin, end - begin);
 }
 
 // Where a section is: its header line and the line after its last line; not found: npos.
@@ -247,8 +269,14 @@ bool ReplaceFile(const std::string& path, const std::string& content) {
 }
 
 std::string Join(const std::vector<Line>& lines) {
+  size_t size = 0;
+  for (const Line& line : lines) size += line.text.size() + line.end.size();
   std::string content;
-  for (const Line& line : lines) content += line.text + line.end;
+  content.reserve(size);
+  for (const Line& line : lines) {
+    content += line.text;
+    content += line.end;
+  }
   return content;
 }
 
@@ -340,8 +368,8 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPC
   using platform_impl::Utf16ToUtf8;
   using platform_impl::WideView;
   const std::string path = platform_impl::NativePathOf(Utf16ToUtf8(WideView(lpFileName)));
-  const std::u16string section = TrimWide(WideView(lpAppName));
-  const std::u16string key = TrimWide(WideView(lpKeyName));
+  const std::u16string_view section = TrimWide(WideView(lpAppName));
+  const std::u16string_view key = TrimWide(WideView(lpKeyName));
 
   std::lock_guard<std::mutex> lock(ProfileMutex());
   std::string content;

@@ -31,9 +31,19 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 }  // namespace
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  // Paths, names and log text are nearly all ASCII: those units are copied as they are, and only
+  // the rest goes through the encoder.
+  std::string out(text.size(), '\0');
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) {
+    out[ascii] = static_cast<char>(text[ascii]);
+    ++ascii;
+  }
+  if (ascii == text.size()) {
+    return out;
+  }
+  out.resize(ascii);
+  for (size_t i = ascii; i < text.size(); ++i) {
     char16_t c = text[i];
     if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       char32_t code =
@@ -128,6 +138,8 @@ std::u16string FoldString(std::u16string_view text) {
 int CompareNoCase(std::u16string_view a, std::u16string_view b) {
   const size_t common = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < common; ++i) {
+    // Equal units fold alike; most of a compared name is equal as it stands.
+    if (a[i] == b[i]) continue;
     const char16_t x = FoldCase(a[i]);
     const char16_t y = FoldCase(b[i]);
     if (x != y) return x < y ? -1 : 1;
@@ -151,7 +163,18 @@ int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2) {
     if (lpString1 == lpString2) return 0;
     return lpString1 ? 1 : -1;
   }
-  return platform_impl::CompareNoCase(WideView(lpString1), WideView(lpString2));
+  // As CompareNoCase over the two views, a terminator folding below every character, without
+  // first measuring the strings: a long string compared with a short one is read only as far as
+  // the first unit that differs.
+  for (;; ++lpString1, ++lpString2) {
+    if (*lpString1 == *lpString2) {
+      if (*lpString1 == 0) return 0;
+      continue;
+    }
+    const char16_t x = platform_impl::FoldCase(*lpString1);
+    const char16_t y = platform_impl::FoldCase(*lpString2);
+    if (x != y) return x < y ? -1 : 1;
+  }
 }
 
 LPWSTR WINAPI lstrcpyW(LPWSTR lpString1, LPCWSTR lpString2) {

@@ -113,6 +113,11 @@ TEST_F(BidiTest, ColourCartridgeLevelsArePerCentOfTheConfiguredLimitLeftRoundedH
   EXPECT_EQ(GetAll(), Join({ConsumableAnswers(41, u"Yellow", TRUE, 80),
                             ConsumableAnswers(41, u"Magenta", TRUE, 11),
                             ConsumableAnswers(41, u"Cyan", TRUE, 0)}));
+  // Names in any case: the whole property, one consumable, one value.
+  EXPECT_EQ(GetAll(u"\\PRINTER.consumables"), GetAll());
+  EXPECT_EQ(GetAll(u"\\printer.CONSUMABLES.magenta"), ConsumableAnswers(41, u"Magenta", TRUE, 11));
+  EXPECT_EQ(GetAll(u"\\printer.consumables.cyan:LEVEL"),
+            (std::vector<BidiAnswer>{Number(1, 41, u"\\Printer.Consumables.Cyan:Level", 0)}));
 
   // Without a model settings file, the limits are the defaults the pre-job check uses (515 M).
   std::filesystem::remove(ModelIni());

@@ -24,6 +24,13 @@ TEST_F(StringsTest, CompareIgnoresCase) {
   EXPECT_GT(lstrcmpiW(WSTR("abd"), WSTR("ABC")), 0);
   EXPECT_LT(lstrcmpiW(WSTR("ab"), WSTR("ABC")), 0);
   EXPECT_GT(lstrcmpiW(WSTR("VELMORAX"), WSTR("velmora")), 0);
+  EXPECT_GT(lstrcmpiW(WSTR("ABC"), WSTR("ab")), 0);
+  EXPECT_GT(lstrcmpiW(WSTR("ab\u00c4"), WSTR("AB")), 0);
+  // Ordered by the folded units: 'B' folds above 'a', and '_' below 'a' though above 'A'.
+  EXPECT_LT(lstrcmpiW(WSTR("a"), WSTR("B")), 0);
+  EXPECT_GT(lstrcmpiW(WSTR("B"), WSTR("a")), 0);
+  EXPECT_LT(lstrcmpiW(WSTR("_"), WSTR("A")), 0);
+  EXPECT_LT(lstrcmpiW(WSTR("\u00c4"), WSTR("\u00f6")), 0);
   EXPECT_EQ(lstrcmpiW(nullptr, nullptr), 0);
   EXPECT_LT(lstrcmpiW(nullptr, WSTR("a")), 0);
   EXPECT_GT(lstrcmpiW(WSTR("a"), nullptr), 0);
@@ -64,6 +71,14 @@ TEST_F(StringsTest, WideCharToMultiByteConventions) {
   SetLastError(0);
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, buffer, 4, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Text after a run of ASCII: a pair of surrogates is one character, a lone one U+FFFD.
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, WSTR("ab\U0001F600c\xD800") WSTR("d"), -1, buffer,
+                                sizeof(buffer), nullptr, nullptr),
+            12);
+  EXPECT_STREQ(buffer,
+               "ab\xF0\x9F\x98\x80"
+               "c\xEF\xBF\xBD"
+               "d");
 }
 
 // UTF-8 has no default character: asking whether one was used is an error.
