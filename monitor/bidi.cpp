@@ -181,6 +181,11 @@ DWORD AnswerShared(IniPort* pIniPort, DWORD dwAccessBit, LPCWSTR pAction, BidiAc
 
   const DWORD cOurs = MonitorAnswerCount(action, *pReqData, report);
   const DWORD cTheirs = PortMonitorAnswerCount(action, part);
+  if (part.pAnswers != nullptr && cTheirs > kMostAnswers) {
+    // No answer holds that many entries, and the spooler's free walks every entry a container
+    // claims: only the container itself is released.
+    part.pAnswers->Count = 0;
+  }
   BidiAnswers answers = {};
   const bool fStarted =
       cTheirs <= kMostAnswers - cOurs && StartBidiAnswers(allocators, cOurs + cTheirs, &answers);
