@@ -29,7 +29,7 @@ IniPort* FindOpenPort(HANDLE handle) {
   }
   for (IniPort* pIniPort = pIniFirstPort; pIniPort != nullptr; pIniPort = pIniPort->pNext) {
     if (pIniPort == handle) {
-      return pIniPort->signature == kPortSignature && !pIniPort->fClosing ? pIniPort : nullptr;
+      return pIniPort->signature == kPortSignature && !PortClosing(pIniPort) ? pIniPort : nullptr;
     }
   }
   return nullptr;
@@ -41,7 +41,7 @@ IniPort* BeginPortCall(HANDLE handle) {
   EnterMonitorLock();
   IniPort* pIniPort = FindOpenPort(handle);
   if (pIniPort != nullptr) {
-    ++pIniPort->cCallsInFlight;
+    std::atomic_ref<DWORD>(pIniPort->dwCalls).fetch_add(1);
   }
   LeaveMonitorLock();
   if (pIniPort == nullptr) {
@@ -51,23 +51,21 @@ IniPort* BeginPortCall(HANDLE handle) {
 }
 
 void EndPortCall(IniPort* pIniPort) {
-  const DWORD dwError = GetLastError();
-  EnterMonitorLock();
-  // Set under the lock: the close frees the record only after it has taken the lock again.
-  if (--pIniPort->cCallsInFlight == 0 && pIniPort->fClosing) {
+  // The last call out of a closing port lets the close go on; until then the record stays, so
+  // the event can still be read from it.
+  if (std::atomic_ref<DWORD>(pIniPort->dwCalls).fetch_sub(1) == (kPortClosing | 1)) {
+    const DWORD dwError = GetLastError();
     SetEvent(pIniPort->hCallsEnded);
+    SetLastError(dwError);
   }
-  LeaveMonitorLock();
-  SetLastError(dwError);
 }
 
 IniPort* BeginPortClose(HANDLE handle) {
   EnterMonitorLock();
   IniPort* pIniPort = FindOpenPort(handle);
-  bool fCallsInFlight = false;
+  DWORD dwCalls = 0;
   if (pIniPort != nullptr) {
-    pIniPort->fClosing = TRUE;
-    fCallsInFlight = pIniPort->cCallsInFlight != 0;
+    dwCalls = std::atomic_ref<DWORD>(pIniPort->dwCalls).fetch_or(kPortClosing);
   }
   LeaveMonitorLock();
   if (pIniPort == nullptr) {
@@ -76,7 +74,7 @@ IniPort* BeginPortClose(HANDLE handle) {
   }
   // A call may be a pre-job check waiting for label stock or for an answer: the close waits as
   // long as it does, while every other port goes on.
-  if (fCallsInFlight) {
+  if (dwCalls != 0) {
     WaitForSingleObject(pIniPort->hCallsEnded, INFINITE);
   }
   return pIniPort;

@@ -66,12 +66,19 @@ struct IniPort {
   StatusRecord LastStatus;
   // Set, through std::atomic_ref, at the first job start on the port: the spooler tells of jobs.
   BOOL fJobSeen;
-  // Spooler calls in flight on the port, and whether its close has begun: both under the lock.
-  // The close waits on hCallsEnded (manual-reset) for the last of those calls to end.
-  DWORD cCallsInFlight;
-  BOOL fClosing;
+  // The spooler calls in flight on the port, with kPortClosing once its close has begun; changed
+  // through std::atomic_ref only, and a call is counted only under the lock. The close waits on
+  // hCallsEnded (manual-reset) for the last of those calls to end.
+  DWORD dwCalls;
   HANDLE hCallsEnded;
 };
+
+// Bit of IniPort::dwCalls: the port's close has begun, and it takes no new call.
+constexpr DWORD kPortClosing = 0x80000000;
+
+inline bool PortClosing(const IniPort* pIniPort) {
+  return (std::atomic_ref<const DWORD>(pIniPort->dwCalls).load() & kPortClosing) != 0;
+}
 
 // The flag word is read by status queries on other spooler threads while the job's thread
 // changes it, so every access is atomic.
@@ -119,7 +126,7 @@ BOOL GetRememberedPortStatus(IniPort* pIniPort, StatusRecord* pRecord);
 // is never read) and counts the call, and EndPortCall. A port whose close has begun takes no new
 // call. A refused handle gives NULL with the last error ERROR_INVALID_PARAMETER.
 IniPort* BeginPortCall(HANDLE handle);
-// Keeps the call's own last error.
+// Takes no lock, and keeps the call's own last error.
 void EndPortCall(IniPort* pIniPort);
 // Marks the port as closing and waits, without the lock, until its calls in flight have ended.
 // NULL, with the last error ERROR_INVALID_PARAMETER, when the handle is not an open port or

@@ -548,10 +548,8 @@ class CloseDuringCallTest : public ConcurrencyTest, public ::testing::WithParamI
  protected:
   // Read through the handle: the record lives on while the call under way holds it.
   static void WaitUntilClosing(HANDLE port) {
-    for (bool closing = false; !closing; std::this_thread::yield()) {
-      EnterMonitorLock();
-      closing = static_cast<IniPort*>(port)->fClosing != FALSE;
-      LeaveMonitorLock();
+    while (!PortClosing(static_cast<IniPort*>(port))) {
+      std::this_thread::yield();
     }
   }
   static long Closes(sim::SimPrinter& printer) {
