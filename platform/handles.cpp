@@ -73,7 +73,8 @@ using platform_impl::ObjectKind;
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   // Printer handles are closed with ClosePrinter only, as on Windows.
-  auto object = platform_impl::RemoveHandle(hObject, {ObjectKind::kFile, ObjectKind::kEvent});
+  auto object = platform_impl::RemoveHandle(
+      hObject, {ObjectKind::kFile, ObjectKind::kEvent, ObjectKind::kToken});
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

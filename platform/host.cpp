@@ -32,6 +32,7 @@ void Reset() {
   ResetModules();
   ResetBidiMemory();
   ResetSessions();
+  ResetSecurity();
   SetLastError(ERROR_SUCCESS);
 }
 
