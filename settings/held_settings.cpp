@@ -2,6 +2,7 @@
 
 #include "diag/log.h"
 #include "platform/run_time_functions.h"
+#include "records/records.h"
 #include "settings/settings_keys.h"
 #include "settings/settings_memory.h"
 #include "settings/settings_paths.h"
@@ -325,13 +326,15 @@ DWORD TryWrite(HeldSettings* pHeld, LPCWSTR pszKey, LPCWSTR pszValue) {
     return pHeld->dwNotUsable;
   }
   // Under the lock: a value kept for the key cannot be written after this newer one.
-  MonitorLock lock;
+  EnterMonitorLock();
+  DWORD dwError = ERROR_SUCCESS;
   if (WritePrivateProfileStringW(kSettingsSection, pszKey, pszValue, pHeld->pszPath)) {
     RememberWrittenSetting(pHeld->pszPath, pszKey, pszValue);
-    return ERROR_SUCCESS;
+  } else {
+    dwError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
   }
-  const DWORD dwError = GetLastError();
-  return dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT;
+  LeaveMonitorLock();
+  return dwError;
 }
 
 // Whether waiting may end what kept the write out: another process's handle.

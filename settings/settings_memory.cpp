@@ -1,5 +1,6 @@
 #include "settings/settings_memory.h"
 
+#include "records/records.h"
 #include "settings/wide_number.h"
 
 namespace {
@@ -103,56 +104,60 @@ void Know(KeyMemory* pKey, UINT uValue, BOOL fFoundMissing) {
 }  // namespace
 
 void RememberReadSetting(LPCWSTR pszFile, LPCWSTR pszKey, UINT uValue, INT nDefault) {
-  MonitorLock lock;
+  EnterMonitorLock();
   if (KeyMemory* pKey = FindKey(pszFile, pszKey, true)) {
     Know(pKey, uValue, uValue == static_cast<UINT>(nDefault));
   }
+  LeaveMonitorLock();
 }
 
 void RememberWrittenSetting(LPCWSTR pszFile, LPCWSTR pszKey, LPCWSTR pszValue) {
-  MonitorLock lock;
+  EnterMonitorLock();
   if (KeyMemory* pKey = FindKey(pszFile, pszKey, true)) {
     Know(pKey, ParseDecimal(pszValue), FALSE);
     pKey->szKept[0] = 0;
   }
+  LeaveMonitorLock();
 }
 
 BOOL RecallKeptSetting(LPCWSTR pszFile, LPCWSTR pszKey, UINT* puValue) {
-  MonitorLock lock;
+  EnterMonitorLock();
   const KeyMemory* pKey = FindKey(pszFile, pszKey, false);
-  if (pKey == nullptr || pKey->szKept[0] == 0) {
-    return FALSE;
+  const BOOL fKept = pKey != nullptr && pKey->szKept[0] != 0;
+  if (fKept) {
+    *puValue = ParseDecimal(pKey->szKept);
   }
-  *puValue = ParseDecimal(pKey->szKept);
-  return TRUE;
+  LeaveMonitorLock();
+  return fKept;
 }
 
 BOOL RecallSetting(LPCWSTR pszFile, LPCWSTR pszKey, INT nDefault, UINT* puValue) {
-  MonitorLock lock;
+  EnterMonitorLock();
   const KeyMemory* pKey = FindKey(pszFile, pszKey, false);
-  if (pKey == nullptr || !pKey->fKnown) {
-    return FALSE;
+  const BOOL fKnown = pKey != nullptr && pKey->fKnown;
+  if (fKnown) {
+    *puValue = pKey->fFoundMissing ? static_cast<UINT>(nDefault) : pKey->uValue;
   }
-  *puValue = pKey->fFoundMissing ? static_cast<UINT>(nDefault) : pKey->uValue;
-  return TRUE;
+  LeaveMonitorLock();
+  return fKnown;
 }
 
 BOOL KeepSetting(LPCWSTR pszFile, LPCWSTR pszKey, LPCWSTR pszValue) {
   if (pszValue == nullptr || !Fits(pszValue, kSettingsMemoryValueChars)) {
     return FALSE;
   }
-  MonitorLock lock;
+  EnterMonitorLock();
   KeyMemory* pKey = FindKey(pszFile, pszKey, true);
-  if (pKey == nullptr) {
-    return FALSE;
+  if (pKey != nullptr) {
+    lstrcpyW(pKey->szKept, pszValue);
+    pKey->dwKeptOrder = ++gKeptOrder;
   }
-  lstrcpyW(pKey->szKept, pszValue);
-  pKey->dwKeptOrder = ++gKeptOrder;
-  return TRUE;
+  LeaveMonitorLock();
+  return pKey != nullptr;
 }
 
 DWORD WriteKeptSettings(LPCWSTR pszFile, KeptSettingWriter pfnWrite, void* pContext) {
-  MonitorLock lock;
+  EnterMonitorLock();
   DWORD cWritten = 0;
   for (;;) {
     FileMemory* pFile = FindFile(pszFile, false);
@@ -164,31 +169,33 @@ DWORD WriteKeptSettings(LPCWSTR pszFile, KeptSettingWriter pfnWrite, void* pCont
         pOldest = &key;
       }
     }
-    if (pOldest == nullptr) {
-      return cWritten;
-    }
     // The writer may note the value itself: it gets copies.
-    KeyMemory taken = *pOldest;
-    if (!pfnWrite(taken.szKey, taken.szKept, pContext)) {
-      return cWritten;
+    KeyMemory taken = pOldest != nullptr ? *pOldest : KeyMemory{};
+    if (pOldest == nullptr || !pfnWrite(taken.szKey, taken.szKept, pContext)) {
+      break;
     }
     Know(pOldest, ParseDecimal(taken.szKept), FALSE);
     pOldest->szKept[0] = 0;
     ++cWritten;
   }
+  LeaveMonitorLock();
+  return cWritten;
 }
 
 BOOL HasKeptSettings(LPCWSTR pszFile) {
-  MonitorLock lock;
+  EnterMonitorLock();
   const FileMemory* pFile = FindFile(pszFile, false);
-  return pFile != nullptr && HasKept(*pFile);
+  const BOOL fKept = pFile != nullptr && HasKept(*pFile);
+  LeaveMonitorLock();
+  return fKept;
 }
 
 void ForgetSettingsMemory() {
-  MonitorLock lock;
+  EnterMonitorLock();
   for (FileMemory& file : gFiles) {
     file = FileMemory{};
   }
   gUses = 0;
   gKeptOrder = 0;
+  LeaveMonitorLock();
 }

@@ -4,31 +4,21 @@
 // nothing while the spooler runs: a refused write is not lost, and an unreadable file answers
 // with what was read before.
 //
-// One fixed table for the whole module, guarded by the monitor's lock; nothing is allocated.
-// It holds kSettingsMemoryFiles files of kSettingsMemoryKeys keys each. A file that finds the
-// table full takes the place of the file used longest ago that has no value waiting to be
-// written; when every file has one, the new file is not remembered: its reads fall back to the
-// defaults and its refused writes are lost, as the caller logs.
+// One fixed table for the whole module, guarded by the monitor's lock; nothing is allocated. The
+// lock also keeps the monitor's other writes from coming between a kept value's being taken and
+// written (WriteKeptSettings). The table holds kSettingsMemoryFiles files of kSettingsMemoryKeys
+// keys each. A file that finds it full takes the place of the file used longest ago that has no
+// value waiting to be written; when every file has one, the new file is not remembered: its
+// reads fall back to the defaults and its refused writes are lost, as the caller logs.
 #pragma once
 
 #include "platform/win32.h"
-#include "records/records.h"
 
 inline constexpr DWORD kSettingsMemoryFiles = 32;
 inline constexpr DWORD kSettingsMemoryKeys = 12;
 // Longest key name and longest value text remembered, each with its terminating NUL.
 inline constexpr DWORD kSettingsMemoryKeyChars = 24;
 inline constexpr DWORD kSettingsMemoryValueChars = 16;
-
-// The monitor's lock, held for a scope: it guards the memory, and a write that must not come
-// between a kept value's being taken and written.
-class MonitorLock {
- public:
-  MonitorLock() { EnterMonitorLock(); }
-  ~MonitorLock() { LeaveMonitorLock(); }
-  MonitorLock(const MonitorLock&) = delete;
-  MonitorLock& operator=(const MonitorLock&) = delete;
-};
 
 // A value GetPrivateProfileIntW just read: uValue, which it answered with nDefault.
 void RememberReadSetting(LPCWSTR pszFile, LPCWSTR pszKey, UINT uValue, INT nDefault);
