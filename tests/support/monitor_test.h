@@ -16,6 +16,7 @@
 #include "diag/log.h"
 #include "monitor/monitor.h"
 #include "platform/host.h"
+#include "settings/settings_memory.h"
 
 namespace langmon_test {
 
@@ -44,6 +45,7 @@ class MonitorTest : public ::testing::Test {
     host::SetTempFolder(TempFolder().string());
     host::SetCommonAppDataFolder(AppDataFolder().string());
     DllMain(host::MonitorModule(), DLL_PROCESS_ATTACH, nullptr);
+    ForgetSettingsMemory();  // a freshly loaded module knows no settings yet
     fShowUI = TRUE;
     fWarnedOnFailedStart = FALSE;
     liveAllocationsAtStart_ = host::LiveAllocations();
