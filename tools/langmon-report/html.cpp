@@ -1,17 +1,39 @@
 #include "tools/langmon-report/html.h"
 
+#include <array>
 #include <cstdio>
 
 #include "tools/langmon-report/utf8.h"
 
 namespace langmon_report {
 
+namespace {
+
+// ASCII shown as it is: printable, or a line feed or tab, and not a markup character. Most of a
+// log's text is such bytes, copied a run at a time.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = ' '; c < 0x7F; ++c) plain[c] = true;
+  for (char c : {'&', '<', '>', '"', '\''}) plain[static_cast<unsigned char>(c)] = false;
+  plain['\n'] = plain['\t'] = true;
+  return plain;
+}();
+
+}  // namespace
+
 std::string Html(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
-  for (size_t at = 0; at < text.size();) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  for (const char* next = begin; next != end;) {
+    const char* plain = next;
+    while (plain != end && kPlain[static_cast<unsigned char>(*plain)]) ++plain;
+    out.append(next, static_cast<size_t>(plain - next));
+    if (plain == end) break;
+    const size_t at = static_cast<size_t>(plain - begin);
     const Utf8Character character = NextUtf8Character(text, at);
-    at += character.bytes.size();
+    next = plain + character.bytes.size();
     // Not UTF-8, or a control character: the replacement character, as a browser shows the one.
     if (!character.code || (IsControlCharacter(*character.code) && *character.code != '\n' &&
                             *character.code != '\t')) {

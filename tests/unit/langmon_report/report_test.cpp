@@ -383,6 +383,11 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
       {"\xF5\x80", replacement + replacement},                   // no such lead byte
       {"\xF0\x9F\x98", replacement},                             // cut short at the end
       {"\xC2\x85\x7F\t\n", replacement + replacement + "\t\n"},  // C1 control, DEL
+      // Plain text and markup next to each other, at either end.
+      {"<a b='c'>&\"d\"", "&lt;a b=&#39;c&#39;&gt;&amp;&quot;d&quot;"},
+      {"x\x01\x1Fy z\t", "x" + replacement + replacement + "y z\t"},
+      {"\xC3\xA9<\xC3\xA9", "\xC3\xA9&lt;\xC3\xA9"},
+      {"", ""},
   };
   for (const auto& [text, shown] : texts) EXPECT_EQ(Html(text), shown) << Html(text);
 }
