@@ -1,8 +1,10 @@
 #include "tools/langmon-report/log_texts.h"
 
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <iterator>
+#include <span>
 
 namespace langmon_report {
 
@@ -228,33 +230,54 @@ struct Prepared {
   std::string_view format, prefix;
 };
 
-std::vector<Prepared> PrepareFormats() {
-  std::vector<Prepared> prepared;
-  for (const Known& known : kKnown) {
-    const std::string_view format = Trimmed(known.format);
-    prepared.push_back({known.text, format, format.substr(0, format.find('%'))});
+// The formats a line may be, by its first character: those whose prefix starts with it, and
+// those that start with a conversion, in the order of kKnown (the first that matches is taken).
+class Formats {
+ public:
+  Formats() {
+    std::vector<Prepared> prepared;
+    for (const Known& known : kKnown) {
+      const std::string_view format = Trimmed(known.format);
+      prepared.push_back({known.text, format, format.substr(0, format.find('%'))});
+    }
+    for (size_t first = 0; first < kFirsts; ++first) {
+      from_[first] = formats_.size();
+      for (const Prepared& format : prepared) {
+        if (format.prefix.empty() || static_cast<unsigned char>(format.prefix.front()) == first) {
+          formats_.push_back(format);
+        }
+      }
+    }
+    from_[kFirsts] = formats_.size();
   }
-  return prepared;
-}
+
+  std::span<const Prepared> StartingWith(char first) const {
+    const auto at = static_cast<unsigned char>(first);
+    return std::span<const Prepared>(formats_).subspan(from_[at], from_[at + 1] - from_[at]);
+  }
+
+ private:
+  static constexpr size_t kFirsts = 256;
+  std::vector<Prepared> formats_;
+  std::array<size_t, kFirsts + 1> from_{};
+};
 
 }  // namespace
 
 Matched MatchLogText(std::string_view text) {
-  static const std::vector<Prepared> formats = PrepareFormats();
+  static const Formats formats;
   const std::string_view trimmed = Trimmed(text);
-  const char first = trimmed.empty() ? '\0' : trimmed.front();
-  Matched matched;
-  for (const Prepared& known : formats) {
-    // The first character alone tells most formats from the line.
-    if (!known.prefix.empty() && known.prefix.front() != first) continue;
+  for (const Prepared& known : formats.StartingWith(trimmed.empty() ? '\0' : trimmed.front())) {
     if (trimmed.substr(0, known.prefix.size()) != known.prefix) continue;
+    // The prefix is the same: only the rest of the format is left to match.
     Matched found;
-    if (MatchFrom(known.format, trimmed, &found)) {
+    if (MatchFrom(known.format.substr(known.prefix.size()), trimmed.substr(known.prefix.size()),
+                  &found)) {
       found.text = known.text;
       return found;
     }
   }
-  return matched;
+  return Matched{};
 }
 
 }  // namespace langmon_report

@@ -337,6 +337,13 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
                          "job came from session 0)")
                 .text,
             Text::BoxNobody);
+  // A text that starts with its number, and texts whose first character starts no text.
+  matched = MatchLogText("  12 questions went unanswered: giving up\n");
+  EXPECT_EQ(matched.text, Text::Unanswered);
+  EXPECT_EQ(matched.numbers, std::vector<long long>{12});
+  EXPECT_EQ(MatchLogText("\xE9\xE9 questions went unanswered: giving up").text, Text::Unknown);
+  EXPECT_EQ(MatchLogText("").text, Text::Unknown);
+  EXPECT_EQ(MatchLogText("**** PJLMonClosePort Calle").text, Text::Unknown);
 
   // A log kept over New Year: the times go on; an unknown level word is still a record.
   const LogFile file = ReadLogBytes(
