@@ -32,17 +32,20 @@ int Digits(std::string_view text, size_t at, size_t count) {
   return value;
 }
 
-bool StartsRecord(std::string_view text) {
-  return text.size() >= kStampLength + kPrefixStart.size() &&
-         text.substr(kStampLength, kPrefixStart.size()) == kPrefixStart &&
-         ParseStamp(text.substr(0, kStampLength)).has_value();
+// The time of the record that the text starts with, or nullopt when it starts none.
+std::optional<int64_t> RecordStamp(std::string_view text) {
+  if (text.size() < kStampLength + kPrefixStart.size() ||
+      text.substr(kStampLength, kPrefixStart.size()) != kPrefixStart) {
+    return std::nullopt;
+  }
+  return ParseStamp(text.substr(0, kStampLength));
 }
 
 // Where a record starts inside a line that lost its line end, or npos.
 size_t NextRecordIn(std::string_view line) {
   for (size_t at = line.find(kPrefixStart, kStampLength + 1); at != std::string_view::npos;
        at = line.find(kPrefixStart, at + 1)) {
-    if (StartsRecord(line.substr(at - kStampLength))) return at - kStampLength;
+    if (RecordStamp(line.substr(at - kStampLength))) return at - kStampLength;
   }
   return std::string_view::npos;
 }
@@ -58,7 +61,7 @@ bool SplitLevelPrefix(std::string_view line, int* level, std::string* text) {
       std::string_view body = rest.substr(word.word.size() + 2);
       while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
       *level = word.level;
-      *text = std::string(body);
+      text->assign(body);
       return true;
     }
   }
@@ -122,21 +125,24 @@ void LogReader::Line(std::string_view line) {
     const size_t next = NextRecordIn(line);
     const std::string_view piece = line.substr(0, next);
     line = next == std::string_view::npos ? std::string_view() : line.substr(next);
-    Record record;
+    Record& record = record_;
     record.line = lines_;
-    if (!StartsRecord(piece) ||
-        !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
+    const std::optional<int64_t> stamp = RecordStamp(piece);
+    if (!stamp || !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
       std::string_view shown = piece;
       while (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
-      if (!shown.empty()) onBad_({lines_, std::string(shown.substr(0, kLongestKept))});
+      if (shown.empty()) continue;
+      bad_.line = lines_;
+      bad_.text.assign(shown.substr(0, kLongestKept));
+      onBad_(bad_);
       continue;
     }
-    int64_t ms = *ParseStamp(piece.substr(0, kStampLength));
+    int64_t ms = *stamp;
     if (previous_ >= 0 && ms + yearOffset_ + kYearMs / 2 < previous_) yearOffset_ += kYearMs;
     ms += yearOffset_;
     previous_ = ms;
     record.ms = ms;
-    record.when = std::string(piece.substr(0, kStampLength - 2));
+    record.when.assign(piece.substr(0, kStampLength - 2));
     ++records_;
     onRecord_(record);
   }

@@ -15,7 +15,10 @@ Reader::Reader(bool knowsBoxes, Limits limits) : knowsBoxes_(knowsBoxes), limits
 // ---- Lines --------------------------------------------------------------------------------
 
 void Reader::Feed(const Record& record) {
-  const When when{record.ms, record.when, record.line};
+  when_.ms = record.ms;
+  when_.text.assign(record.when);
+  when_.line = record.line;
+  const When& when = when_;
   if (report_.records == 0) report_.first = when;
   report_.last = when;
   ++report_.records;

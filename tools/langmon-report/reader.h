@@ -148,6 +148,7 @@ class Reader {
 
   bool knowsBoxes_;
   Limits limits_;
+  When when_;  // the line being read, kept so that its text's room is used again
   Report report_;
   std::vector<JobState> states_;
   std::vector<size_t> open_;        // open jobs, oldest first

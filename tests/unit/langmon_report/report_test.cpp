@@ -350,6 +350,8 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
       "12/31 23:59:59:990  VMT_LM_10[INFORM] **** PJLMonClosePort Called\n"
       "01/01 00:00:00:010  VMT_LM_10[UNKNOWN] something\r\n");
   ASSERT_EQ(file.records.size(), 2u);
+  EXPECT_EQ(file.records[0].text, "**** PJLMonClosePort Called");
+  EXPECT_EQ(file.records[1].when, "01/01 00:00:00:010");
   EXPECT_EQ(file.records[1].ms - file.records[0].ms, 20);
   EXPECT_EQ(file.records[1].level, 0);
   EXPECT_EQ(file.records[1].text, "something");
