@@ -24,6 +24,11 @@ constexpr std::array<bool, 256> kPlain = [] {
 std::string Html(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
+  AppendHtml(out, text);
+  return out;
+}
+
+void AppendHtml(std::string& out, std::string_view text) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   for (const char* next = begin; next != end;) {
@@ -61,7 +66,6 @@ std::string Html(std::string_view text) {
         break;
     }
   }
-  return out;
 }
 
 std::string Thousands(uint64_t number) {
@@ -75,8 +79,11 @@ std::string Thousands(uint64_t number) {
   return grouped;
 }
 
-std::string Plural(uint64_t count, const std::string& one, const std::string& many) {
-  return Thousands(count) + " " + (count == 1 ? one : many);
+std::string Plural(uint64_t count, std::string_view one, std::string_view many) {
+  std::string text = Thousands(count);
+  text += ' ';
+  text += count == 1 ? one : many;
+  return text;
 }
 
 std::string Millions(uint64_t spits) {
