@@ -1,10 +1,10 @@
 #include "tools/langmon-report/log_texts.h"
 
-#include <array>
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <iterator>
-#include <span>
+#include <optional>
 
 namespace langmon_report {
 
@@ -223,61 +223,114 @@ bool MatchFormat(std::string_view format, std::string_view text, Matched* out) {
 
 namespace {
 
-// Each format once trimmed, with the literal text before its first conversion: most lines are
-// told apart by that prefix alone, without trying the whole format.
-struct Prepared {
-  Text text;
-  std::string_view format, prefix;
-};
-
-// The formats a line may be, by its first character: those whose prefix starts with it, and
-// those that start with a conversion, in the order of kKnown (the first that matches is taken).
+// The formats' prefixes (the literal text before their first conversion) as a tree whose edges
+// are runs of bytes. A line walks down it as far as its own bytes lead; the formats it may be are
+// those whose prefix ends on its way, and only they are matched whole.
 class Formats {
  public:
   Formats() {
-    std::vector<Prepared> prepared;
-    for (const Known& known : kKnown) {
-      const std::string_view format = Trimmed(known.format);
-      prepared.push_back({known.text, format, format.substr(0, format.find('%'))});
+    nodes_.emplace_back();  // the root: the empty prefix, of formats that start with a conversion
+    std::vector<std::vector<size_t>> ending(1);
+    for (size_t index = 0; index < std::size(kKnown); ++index) {
+      const std::string_view format = Trimmed(kKnown[index].format);
+      const std::string_view prefix = format.substr(0, format.find('%'));
+      formats_.push_back({kKnown[index].text, format, prefix});
+      const size_t node = Insert(prefix);
+      ending.resize(nodes_.size());
+      ending[node].push_back(index);
     }
-    for (size_t first = 0; first < kFirsts; ++first) {
-      from_[first] = formats_.size();
-      for (const Prepared& format : prepared) {
-        if (format.prefix.empty() || static_cast<unsigned char>(format.prefix.front()) == first) {
-          formats_.push_back(format);
-        }
+    // Each node's formats: those that end there or above it, in the order of kKnown, in which
+    // the first that matches is taken.
+    for (std::vector<size_t> below = {0}; !below.empty();) {
+      Node& node = nodes_[below.back()];
+      node.formats.insert(node.formats.end(), ending[below.back()].begin(),
+                          ending[below.back()].end());
+      std::sort(node.formats.begin(), node.formats.end());
+      below.pop_back();
+      for (size_t child : node.children) {
+        nodes_[child].formats = node.formats;
+        below.push_back(child);
       }
     }
-    from_[kFirsts] = formats_.size();
   }
 
-  std::span<const Prepared> StartingWith(char first) const {
-    const auto at = static_cast<unsigned char>(first);
-    return std::span<const Prepared>(formats_).subspan(from_[at], from_[at + 1] - from_[at]);
+  Matched Match(std::string_view text) const {
+    size_t node = 0;
+    for (std::string_view rest = text; !rest.empty();) {
+      const std::optional<size_t> child = Child(node, rest.front());
+      if (!child || !rest.starts_with(nodes_[*child].label)) break;
+      rest.remove_prefix(nodes_[*child].label.size());
+      node = *child;
+    }
+    for (size_t index : nodes_[node].formats) {
+      const Prepared& known = formats_[index];
+      // The prefix is the same: only the rest of the format is left to match.
+      Matched found;
+      if (MatchFrom(known.format.substr(known.prefix.size()), text.substr(known.prefix.size()),
+                    &found)) {
+        found.text = known.text;
+        return found;
+      }
+    }
+    return Matched{};
   }
 
  private:
-  static constexpr size_t kFirsts = 256;
+  struct Prepared {
+    Text text;
+    std::string_view format, prefix;
+  };
+  struct Node {
+    std::string_view label;  // the bytes from its parent to it
+    std::vector<size_t> children;
+    std::vector<size_t> formats;  // into formats_
+  };
+
+  // The child whose bytes start with `first`: no two do.
+  std::optional<size_t> Child(size_t node, char first) const {
+    for (size_t child : nodes_[node].children) {
+      if (nodes_[child].label.front() == first) return child;
+    }
+    return std::nullopt;
+  }
+
+  // The node whose bytes from the root are the prefix, made where there is none.
+  size_t Insert(std::string_view prefix) {
+    size_t node = 0;
+    while (!prefix.empty()) {
+      const std::optional<size_t> child = Child(node, prefix.front());
+      if (!child) {
+        nodes_.push_back({prefix, {}, {}});
+        nodes_[node].children.push_back(nodes_.size() - 1);
+        return nodes_.size() - 1;
+      }
+      const std::string_view label = nodes_[*child].label;
+      const size_t same = static_cast<size_t>(
+          std::mismatch(label.begin(), label.end(), prefix.begin(), prefix.end()).first -
+          label.begin());
+      size_t next = *child;
+      if (same < label.size()) {
+        // The prefix parts from the child's bytes: a node where it does, above the child.
+        nodes_.push_back({label.substr(0, same), {*child}, {}});
+        next = nodes_.size() - 1;
+        nodes_[*child].label = label.substr(same);
+        std::replace(nodes_[node].children.begin(), nodes_[node].children.end(), *child, next);
+      }
+      prefix.remove_prefix(same);
+      node = next;
+    }
+    return node;
+  }
+
   std::vector<Prepared> formats_;
-  std::array<size_t, kFirsts + 1> from_{};
+  std::vector<Node> nodes_;
 };
 
 }  // namespace
 
 Matched MatchLogText(std::string_view text) {
   static const Formats formats;
-  const std::string_view trimmed = Trimmed(text);
-  for (const Prepared& known : formats.StartingWith(trimmed.empty() ? '\0' : trimmed.front())) {
-    if (trimmed.substr(0, known.prefix.size()) != known.prefix) continue;
-    // The prefix is the same: only the rest of the format is left to match.
-    Matched found;
-    if (MatchFrom(known.format.substr(known.prefix.size()), trimmed.substr(known.prefix.size()),
-                  &found)) {
-      found.text = known.text;
-      return found;
-    }
-  }
-  return Matched{};
+  return formats.Match(Trimmed(text));
 }
 
 }  // namespace langmon_report
