@@ -22,6 +22,9 @@ struct LevelWord {
 constexpr LevelWord kLevels[] = {{"TRACE", 1},       {"DUMP", 2},        {"INFORM", 3},
                                  {"* WARNING *", 4}, {"** ERROR **", 5}, {"*** FATAL ***", 6},
                                  {"UNKNOWN", 0}};
+constexpr size_t kLongestLevelWord = std::ranges::max(kLevels, {}, [](const LevelWord& word) {
+                                       return word.word.size();
+                                     }).word.size();
 
 int Digits(std::string_view text, size_t at, size_t count) {
   int value = 0;
@@ -55,15 +58,17 @@ size_t NextRecordIn(std::string_view line) {
 bool SplitLevelPrefix(std::string_view line, int* level, std::string* text) {
   if (line.substr(0, kPrefixStart.size()) != kPrefixStart) return false;
   const std::string_view rest = line.substr(kPrefixStart.size());
+  // The level word is all before the first "] ", which none holds: only the one of its length
+  // is compared.
+  const size_t end = rest.substr(0, kLongestLevelWord + 2).find("] ");
+  if (end == std::string_view::npos) return false;
   for (const LevelWord& word : kLevels) {
-    if (rest.size() > word.word.size() + 1 && rest.substr(0, word.word.size()) == word.word &&
-        rest.substr(word.word.size(), 2) == "] ") {
-      std::string_view body = rest.substr(word.word.size() + 2);
-      while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
-      *level = word.level;
-      text->assign(body);
-      return true;
-    }
+    if (rest.substr(0, end) != word.word) continue;
+    std::string_view body = rest.substr(end + 2);
+    while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+    *level = word.level;
+    text->assign(body);
+    return true;
   }
   return false;
 }

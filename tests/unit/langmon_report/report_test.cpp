@@ -355,6 +355,18 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
   EXPECT_EQ(file.records[1].ms - file.records[0].ms, 20);
   EXPECT_EQ(file.records[1].level, 0);
   EXPECT_EQ(file.records[1].text, "something");
+  // The level word is all that comes before the first "] ", and the text may hold another.
+  const LogFile levels = ReadLogBytes(
+      "03/02 09:05:03:007  VMT_LM_10[** ERROR **] a] b\n"
+      "03/02 09:05:03:008  VMT_LM_10[INFORMAL] c\n"
+      "03/02 09:05:03:009  VMT_LM_10[INFORM]d\n"
+      "03/02 09:05:03:010  VMT_LM_10[*** FATAL ***] \n");
+  ASSERT_EQ(levels.records.size(), 2u);
+  EXPECT_EQ(levels.records[0].level, 5);
+  EXPECT_EQ(levels.records[0].text, "a] b");
+  EXPECT_EQ(levels.records[1].level, 6);
+  EXPECT_EQ(levels.records[1].text, "");
+  EXPECT_EQ(levels.bad.size(), 2u);
 }
 
 TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
