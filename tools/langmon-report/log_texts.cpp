@@ -183,14 +183,15 @@ bool MatchFrom(std::string_view format, std::string_view text, Matched* out) {
     const char conversion = format[at];
     format.remove_prefix(at + 1);
     if (conversion == 's') {
-      // As short as the rest of the format allows.
+      // As short as the rest of the format allows; the values of a rest that does not match
+      // are taken back.
+      const size_t numbers = out->numbers.size();
       for (size_t length = 0; length <= text.size(); ++length) {
-        Matched rest = *out;
-        if (MatchFrom(format, text.substr(length), &rest)) {
-          *out = std::move(rest);
-          out->string = std::string(text.substr(0, length));
+        if (MatchFrom(format, text.substr(length), out)) {
+          out->string.assign(text.substr(0, length));
           return true;
         }
+        out->numbers.resize(numbers);
       }
       return false;
     }
@@ -254,7 +255,7 @@ class Formats {
     }
   }
 
-  Matched Match(std::string_view text) const {
+  void Match(std::string_view text, Matched* out) const {
     size_t node = 0;
     for (std::string_view rest = text; !rest.empty();) {
       const std::optional<size_t> child = Child(node, rest.front());
@@ -265,14 +266,17 @@ class Formats {
     for (size_t index : nodes_[node].formats) {
       const Prepared& known = formats_[index];
       // The prefix is the same: only the rest of the format is left to match.
-      Matched found;
+      out->numbers.clear();
+      out->string.clear();
       if (MatchFrom(known.format.substr(known.prefix.size()), text.substr(known.prefix.size()),
-                    &found)) {
-        found.text = known.text;
-        return found;
+                    out)) {
+        out->text = known.text;
+        return;
       }
     }
-    return Matched{};
+    out->text = Text::Unknown;
+    out->numbers.clear();
+    out->string.clear();
   }
 
  private:
@@ -283,15 +287,15 @@ class Formats {
   struct Node {
     std::string_view label;  // the bytes from its parent to it
     std::vector<size_t> children;
+    std::string firsts;           // the first byte of each child's, in the same order
     std::vector<size_t> formats;  // into formats_
   };
 
   // The child whose bytes start with `first`: no two do.
   std::optional<size_t> Child(size_t node, char first) const {
-    for (size_t child : nodes_[node].children) {
-      if (nodes_[child].label.front() == first) return child;
-    }
-    return std::nullopt;
+    const size_t at = nodes_[node].firsts.find(first);
+    if (at == std::string::npos) return std::nullopt;
+    return nodes_[node].children[at];
   }
 
   // The node whose bytes from the root are the prefix, made where there is none.
@@ -300,8 +304,9 @@ class Formats {
     while (!prefix.empty()) {
       const std::optional<size_t> child = Child(node, prefix.front());
       if (!child) {
-        nodes_.push_back({prefix, {}, {}});
+        nodes_.push_back({prefix, {}, {}, {}});
         nodes_[node].children.push_back(nodes_.size() - 1);
+        nodes_[node].firsts += prefix.front();
         return nodes_.size() - 1;
       }
       const std::string_view label = nodes_[*child].label;
@@ -311,7 +316,7 @@ class Formats {
       size_t next = *child;
       if (same < label.size()) {
         // The prefix parts from the child's bytes: a node where it does, above the child.
-        nodes_.push_back({label.substr(0, same), {*child}, {}});
+        nodes_.push_back({label.substr(0, same), {*child}, {label[same]}, {}});
         next = nodes_.size() - 1;
         nodes_[*child].label = label.substr(same);
         std::replace(nodes_[node].children.begin(), nodes_[node].children.end(), *child, next);
@@ -329,8 +334,14 @@ class Formats {
 }  // namespace
 
 Matched MatchLogText(std::string_view text) {
+  Matched matched;
+  MatchLogText(text, &matched);
+  return matched;
+}
+
+void MatchLogText(std::string_view text, Matched* matched) {
   static const Formats formats;
-  return formats.Match(Trimmed(text));
+  formats.Match(Trimmed(text), matched);
 }
 
 }  // namespace langmon_report

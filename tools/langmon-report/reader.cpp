@@ -22,7 +22,8 @@ void Reader::Feed(const Record& record) {
   if (report_.records == 0) report_.first = when;
   report_.last = when;
   ++report_.records;
-  const Matched matched = MatchLogText(record.text);
+  MatchLogText(record.text, &matched_);
+  const Matched& matched = matched_;
   if (matched.text == Text::Unknown) {
     Unknown(record.text, record.line, false);
     return;

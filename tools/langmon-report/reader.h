@@ -148,7 +148,9 @@ class Reader {
 
   bool knowsBoxes_;
   Limits limits_;
-  When when_;  // the line being read, kept so that its text's room is used again
+  // The line being read and what it says, kept so that their strings' room is used again.
+  When when_;
+  Matched matched_;
   Report report_;
   std::vector<JobState> states_;
   std::vector<size_t> open_;        // open jobs, oldest first
