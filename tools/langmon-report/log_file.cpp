@@ -1,6 +1,7 @@
 #include "tools/langmon-report/log_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <utility>
 
@@ -82,12 +83,17 @@ std::optional<int64_t> ParseStamp(std::string_view stamp) {
   const int minute = Digits(stamp, 9, 2), second = Digits(stamp, 12, 2);
   const int ms = Digits(stamp, 15, 3);
   static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  // The days of a leap year before each month.
+  static constexpr std::array<int, 12> kDaysBefore = [] {
+    std::array<int, 12> before{};
+    for (size_t m = 1; m < before.size(); ++m) before[m] = before[m - 1] + kMonthDays[m - 1];
+    return before;
+  }();
   if (month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || hour < 0 || hour > 23 ||
       minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0) {
     return std::nullopt;
   }
-  int64_t days = day - 1;
-  for (int m = 1; m < month; ++m) days += kMonthDays[m - 1];
+  const int64_t days = kDaysBefore[month - 1] + day - 1;
   return days * kDayMs + ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
 }
 
