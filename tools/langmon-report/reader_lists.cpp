@@ -5,6 +5,7 @@
 // counted. So the reader's memory and the page stay bounded however long the log is.
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "tools/langmon-report/questions.h"
 #include "tools/langmon-report/reader.h"
@@ -187,7 +188,7 @@ Check& Reader::BeginCheck(size_t job, const When& when) {
     event.when = when;
     event.kind = EventKind::Check;
     event.index = record.checks.size() - 1;
-    record.events.push_back(event);
+    record.events.push_back(std::move(event));
   }
   // A check starts afresh; the job's own counts carry on.
   JobState fresh;
@@ -341,7 +342,7 @@ void Reader::Tally(const std::string& what, bool printer, const When& when,
     tally.what = what;
     tally.printer = printer;
     tally.first = when;
-    report_.errors.push_back(tally);
+    report_.errors.push_back(std::move(tally));
     index = tallyIndex_.emplace(what, report_.errors.size() - 1).first->second;
   } else {
     // Kinds past the limit are counted together.
@@ -352,7 +353,7 @@ void Reader::Tally(const std::string& what, bool printer, const When& when,
       tally.printer = printer;
       tally.first = when;
       tally.others = true;
-      report_.errors.push_back(tally);
+      report_.errors.push_back(std::move(tally));
       others = report_.errors.size() - 1;
     }
     index = *others;
