@@ -1,7 +1,7 @@
 #include "tools/langmon-report/html.h"
 
 #include <array>
-#include <cstdio>
+#include <charconv>
 
 #include "tools/langmon-report/utf8.h"
 
@@ -86,29 +86,26 @@ std::string Plural(uint64_t count, std::string_view one, std::string_view many) 
   return text;
 }
 
-std::string Millions(uint64_t spits) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%.1f M", static_cast<double>(spits) / 1e6);
-  return text;
+std::string Fixed(double value, int decimals) {
+  char text[320];  // the longest: a sign, 309 digits, the point and a few decimals
+  const std::to_chars_result end =
+      std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, decimals);
+  return std::string(text, end.ptr);
 }
+
+std::string Millions(uint64_t spits) { return Fixed(static_cast<double>(spits) / 1e6, 1) + " M"; }
 
 std::string Duration(int64_t ms) {
   if (ms < 0) ms = 0;
-  char text[48];
   const int64_t seconds = ms / 1000;
-  if (seconds < 60) {
-    std::snprintf(text, sizeof(text), "%.3f s", static_cast<double>(ms) / 1000.0);
-  } else if (seconds < 3600) {
-    std::snprintf(text, sizeof(text), "%lld min %lld s", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-  } else if (seconds < 86400) {
-    std::snprintf(text, sizeof(text), "%lld h %lld min", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60));
-  } else {
-    std::snprintf(text, sizeof(text), "%lld d %lld h", static_cast<long long>(seconds / 86400),
-                  static_cast<long long>(seconds / 3600 % 24));
+  if (seconds < 60) return Fixed(static_cast<double>(ms) / 1000.0, 3) + " s";
+  if (seconds < 3600) {
+    return std::to_string(seconds / 60) + " min " + std::to_string(seconds % 60) + " s";
   }
-  return text;
+  if (seconds < 86400) {
+    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+  }
+  return std::to_string(seconds / 86400) + " d " + std::to_string(seconds / 3600 % 24) + " h";
 }
 
 }  // namespace langmon_report

@@ -25,6 +25,8 @@ void Append(std::string& out, const Pieces&... pieces) {
 std::string Thousands(uint64_t number);
 // A count and its noun: "1 job", "1,234 jobs".
 std::string Plural(uint64_t count, std::string_view one, std::string_view many);
+// A number with so many decimals, as "%.*f" writes it: (2.25, 1) -> "2.2".
+std::string Fixed(double value, int decimals);
 // Spits in millions with one decimal: 469760000 -> "469.8 M".
 std::string Millions(uint64_t spits);
 // A duration: "0.213 s", "4 min 12 s", "3 h 5 min", "2 d 4 h".

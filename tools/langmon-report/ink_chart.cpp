@@ -1,7 +1,6 @@
 #include "tools/langmon-report/ink_chart.h"
 
 #include <algorithm>
-#include <charconv>
 #include <vector>
 
 #include "tools/langmon-report/html.h"
@@ -34,13 +33,7 @@ const char* Colour(Family family) {
   return "#7a7a7a";
 }
 
-// As "%.1f" writes it, without the cost of a format string: a chart has several per point.
-std::string Number(double value) {
-  char text[320];  // the longest: a sign, 309 digits, the point and one decimal
-  const std::to_chars_result end =
-      std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, 1);
-  return std::string(text, end.ptr);
-}
+std::string Number(double value) { return Fixed(value, 1); }
 
 uint32_t HardLimit(Family family) {
   return family == Family::Colour ? kColourHardLimit : kBlackHardLimit;

@@ -413,6 +413,28 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
   for (const auto& [text, shown] : texts) EXPECT_EQ(Html(text), shown) << Html(text);
 }
 
+TEST(LogTextTest, NumbersAndTimesAreWrittenAsPeopleReadThem) {
+  EXPECT_EQ(Thousands(0), "0");
+  EXPECT_EQ(Thousands(1234567), "1,234,567");
+  EXPECT_EQ(Plural(1, "job", "jobs"), "1 job");
+  EXPECT_EQ(Plural(1000, "job", "jobs"), "1,000 jobs");
+  // One decimal, rounded as printf rounds: a half between two goes to the even one.
+  EXPECT_EQ(Millions(469760000), "469.8 M");
+  EXPECT_EQ(Millions(2250000), "2.2 M");
+  EXPECT_EQ(Millions(2350000), "2.4 M");
+  EXPECT_EQ(Millions(0), "0.0 M");
+  EXPECT_EQ(Fixed(959.95, 1), "960.0");
+  EXPECT_EQ(Fixed(-0.04, 1), "-0.0");
+  EXPECT_EQ(Duration(-5), "0.000 s");
+  EXPECT_EQ(Duration(213), "0.213 s");
+  EXPECT_EQ(Duration(59999), "59.999 s");
+  EXPECT_EQ(Duration(60000), "1 min 0 s");
+  EXPECT_EQ(Duration(3599999), "59 min 59 s");
+  EXPECT_EQ(Duration(3600000), "1 h 0 min");
+  EXPECT_EQ(Duration(11100000), "3 h 5 min");
+  EXPECT_EQ(Duration(187200000), "2 d 4 h");
+}
+
 TEST(LogTextTest, OnlyTheSameEventRightAfterItselfFoldsIntoIt) {
   std::string log;
   LogLines lines([&log](const std::string& line) { log += line; });
