@@ -731,6 +731,8 @@ std::string RenderPage(const Report& report) {
   const std::string heading = report.simulated ? "What the language monitor did in a simulated run"
                                                : "What the language monitor did";
   std::string page;
+  // Room for the style sheet, the script and a few dozen jobs: most pages never grow.
+  page.reserve(sizeof(kStyle) + sizeof(kScript) + (32 << 10));
   Append(page,
          "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
