@@ -89,9 +89,10 @@ void ForEachText(Report& report, const Visit& visit) {
 // Each of the four characters in the text replaced by the letter; false if it had none.
 bool MarkupAsLetter(std::string& text) {
   bool replaced = false;
-  for (char& c : text) {
-    if (c != '<' && c != '>' && c != '&' && c != '"') continue;
-    c = kLetter;
+  // A pointer runs faster than the string's iterator, which -O1 leaves as calls.
+  for (char *c = text.data(), *end = c + text.size(); c != end; ++c) {
+    if (*c != '<' && *c != '>' && *c != '&' && *c != '"') continue;
+    *c = kLetter;
     replaced = true;
   }
   return replaced;
