@@ -32,6 +32,9 @@ target_compile_options(languagemonitor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LANGM
 target_compile_options(languagemonitor PRIVATE
   $<$<COMPILE_LANGUAGE:CXX>:${LANGMON_MONITOR_CXX_OPTIONS}>)
 target_link_options(languagemonitor PRIVATE ${LANGMON_MONITOR_LINK_OPTIONS})
+# Nothing in the monitor throws, and no exception may cross the spooler's calls: the DLL is built
+# without them, so it needs no unwinder of the C++ runtime (ARM64 links none).
+target_compile_options(languagemonitor PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions>)
 # windres reports no header dependencies, so name them.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/languagemonitor.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/texts.inc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${LANGMON_GENERATED_DIR}/langmon_version.h")

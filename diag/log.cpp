@@ -80,17 +80,52 @@ bool FindLogFile(LogFilePath* pPath) {
   return JoinLogFilePath(GetTempPathA(kTempPathSize, szTemp), szTemp, kLogFileName, pPath->szPath);
 }
 
-// Opened without following a link at the path, so that the check below sees the link itself.
+// Opened without following a link at the path, so that the check below sees the link itself;
+// with the right to read its owner.
 HANDLE OpenLogFile(const LogFilePath& path) {
-  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+  constexpr DWORD kAccess = GENERIC_WRITE | FILE_READ_ATTRIBUTES | READ_CONTROL;
   constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   return path.fWide ? CreateFileW(path.wszPath, kAccess, 0, nullptr, OPEN_ALWAYS, kFlags, nullptr)
                     : CreateFileA(path.szPath, kAccess, 0, nullptr, OPEN_ALWAYS, kFlags, nullptr);
 }
 
 // Why the file at the log's path is left alone. The monitor writes as SYSTEM into a folder that
-// others can write to as well: a link planted there would make it write, or cut, another file.
-enum LogFileVerdict : int { kPlainFile = 0, kLinkFile, kManyNames, kNotChecked };
+// others can write to as well: a link planted there would make it write, or cut, another file,
+// and a file that a user made first is theirs to read and to hold.
+enum LogFileVerdict : int { kPlainFile = 0, kLinkFile, kManyNames, kOtherOwner, kNotChecked };
+
+// Room for a security descriptor with its owner, and for a token's user: a SID has at most 68
+// bytes.
+constexpr DWORD kSecurityBufferSize = 256;
+
+// The file is the monitor's when it belongs to the account the monitor runs as or to the
+// Administrators; kNotChecked when its owner or the account cannot be told.
+LogFileVerdict CheckOwner(HANDLE hFile) {
+  alignas(void*) BYTE descriptor[kSecurityBufferSize];
+  DWORD cbNeeded = 0;
+  PSID pOwner = nullptr;
+  BOOL fDefaulted = FALSE;
+  if (!GetKernelObjectSecurity(hFile, OWNER_SECURITY_INFORMATION, descriptor, sizeof(descriptor),
+                               &cbNeeded) ||
+      !GetSecurityDescriptorOwner(descriptor, &pOwner, &fDefaulted) || pOwner == nullptr) {
+    return kNotChecked;
+  }
+  if (IsWellKnownSid(pOwner, WinBuiltinAdministratorsSid)) {
+    return kPlainFile;
+  }
+  HANDLE hToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
+    return kNotChecked;
+  }
+  alignas(void*) BYTE user[kSecurityBufferSize];
+  LogFileVerdict verdict = kNotChecked;
+  if (GetTokenInformation(hToken, TokenUser, user, sizeof(user), &cbNeeded)) {
+    verdict =
+        EqualSid(pOwner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) ? kPlainFile : kOtherOwner;
+  }
+  CloseHandle(hToken);
+  return verdict;
+}
 
 LogFileVerdict CheckLogFile(HANDLE hFile) {
   BY_HANDLE_FILE_INFORMATION info;
@@ -100,7 +135,10 @@ LogFileVerdict CheckLogFile(HANDLE hFile) {
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return kLinkFile;
   }
-  return info.nNumberOfLinks == 1 ? kPlainFile : kManyNames;
+  if (info.nNumberOfLinks != 1) {
+    return kManyNames;
+  }
+  return CheckOwner(hFile);
 }
 
 // The verdict last told on the debugger output. Each change is told once, by the one thread
@@ -122,9 +160,10 @@ void TellVerdict(LogFileVerdict verdict, const LogFilePath& path) {
                                  nullptr) == 0) {
     AppendCut(szShown, kLogPathSize, 0, kLogFileName + 1);
   }
-  const char* pszWhy = verdict == kLinkFile    ? "is a link"
-                       : verdict == kManyNames ? "has more than one link"
-                                               : "cannot be checked";
+  const char* pszWhy = verdict == kLinkFile     ? "is a link"
+                       : verdict == kManyNames  ? "has more than one link"
+                       : verdict == kOtherOwner ? "belongs to another user"
+                                                : "cannot be checked";
   // Raw, not through LogMessage: this line must not come back here.
   char szWarning[kLogLineBufferSize];
   DWORD used = AppendCut(szWarning, kLogLineBufferSize, 0, "VMT_LM_10[* WARNING *] LogToFile(): ");

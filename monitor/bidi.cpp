@@ -181,6 +181,11 @@ DWORD AnswerShared(IniPort* pIniPort, DWORD dwAccessBit, LPCWSTR pAction, BidiAc
 
   const DWORD cOurs = MonitorAnswerCount(action, *pReqData, report);
   const DWORD cTheirs = PortMonitorAnswerCount(action, part);
+  if (part.pAnswers != nullptr && cTheirs > kMostAnswers) {
+    // No answer holds that many entries, and the spooler's free walks every entry a container
+    // claims: only the container itself is released.
+    part.pAnswers->Count = 0;
+  }
   BidiAnswers answers = {};
   const bool fStarted =
       cTheirs <= kMostAnswers - cOurs && StartBidiAnswers(allocators, cOurs + cTheirs, &answers);
@@ -199,11 +204,8 @@ DWORD AnswerShared(IniPort* pIniPort, DWORD dwAccessBit, LPCWSTR pAction, BidiAc
   return ERROR_SUCCESS;
 }
 
-DWORD SendRecvBidi(HANDLE hPort, DWORD dwAccessBit, LPCWSTR pAction,
+DWORD SendRecvBidi(IniPort* pIniPort, DWORD dwAccessBit, LPCWSTR pAction,
                    PBIDI_REQUEST_CONTAINER pReqData, PBIDI_RESPONSE_CONTAINER* ppResData) {
-  if (!IsPortHandle(hPort)) {
-    return ERROR_INVALID_HANDLE;
-  }
   if (pAction == nullptr || pReqData == nullptr || ppResData == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -214,7 +216,6 @@ DWORD SendRecvBidi(HANDLE hPort, DWORD dwAccessBit, LPCWSTR pAction,
   if (pReqData->Count == 0 || pReqData->Count > kMostRequests) {
     return ERROR_INVALID_PARAMETER;
   }
-  IniPort* pIniPort = static_cast<IniPort*>(hPort);
 
   BidiAction action = BidiAction::kGet;
   bool fOurs = false;
@@ -239,7 +240,10 @@ DWORD WINAPI PJLMonSendRecvBidiDataFromPort(HANDLE hPort, DWORD dwAccessBit, LPC
                                             PBIDI_REQUEST_CONTAINER pReqData,
                                             PBIDI_RESPONSE_CONTAINER* ppResData) {
   LogMessage(LOG_TRACE, "**** LANGMON: PJLMonSendRecvBidiDataFromPort Called\n");
-  const DWORD dwResult = SendRecvBidi(hPort, dwAccessBit, pAction, pReqData, ppResData);
+  const DWORD dwResult =
+      CallOnOpenPort(hPort, static_cast<DWORD>(ERROR_INVALID_HANDLE), [&](IniPort* pIniPort) {
+        return SendRecvBidi(pIniPort, dwAccessBit, pAction, pReqData, ppResData);
+      });
   LogMessage(LOG_TRACE, "**** LANGMON: PJLMonSendRecvBidiDataFromPort Returning %lu\n", dwResult);
   return dwResult;
 }

@@ -81,18 +81,15 @@ void RetireChain(IniJob* pIniJob) {
   }
 }
 
-}  // namespace
+BOOL ParamsInvalid() {
+  SetLastError(ERROR_INVALID_PARAMETER);
+  LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort params Invalid\n");
+  return FALSE;
+}
 
-BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level,
-                               LPBYTE pDocInfo) {
-  LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort Called. Ver=%i\n", kMonitorVersion);
-
-  auto* pIniPort = static_cast<IniPort*>(hPort);
-  if (!IsPortHandle(hPort) || pDocInfo == nullptr || pszPrinterName == nullptr ||
-      pszPrinterName[0] == 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort params Invalid\n");
-    return FALSE;
+BOOL StartJob(IniPort* pIniPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo) {
+  if (pDocInfo == nullptr || pszPrinterName == nullptr || pszPrinterName[0] == 0) {
+    return ParamsInvalid();
   }
 
   if (Level != 1) {
@@ -165,15 +162,7 @@ BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId,
   return fStarted;
 }
 
-BOOL WINAPI PJLMonEndDocPort(HANDLE hPort) {
-  LogMessage(LOG_INFORM, "**** PJLMonEndDocPort Called\n");
-
-  if (!IsPortHandle(hPort)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  auto* pIniPort = static_cast<IniPort*>(hPort);
-
+BOOL EndJob(IniPort* pIniPort) {
   // Only the id is kept: the record itself may be gone by the time the port monitor returns.
   bool fHaveJob = false;
   DWORD dwNewestJobId = 0;
@@ -197,6 +186,24 @@ BOOL WINAPI PJLMonEndDocPort(HANDLE hPort) {
 
   LogMessage(LOG_INFORM, "**** PJLMonEndDocPort Returning\n");
   return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI PJLMonStartDocPort(HANDLE hPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level,
+                               LPBYTE pDocInfo) {
+  LogMessage(LOG_INFORM, "**** LANGMON: PJLMonStartDocPort Called. Ver=%i\n", kMonitorVersion);
+  IniPort* pIniPort = BeginPortCall(hPort);
+  if (pIniPort == nullptr) {
+    return ParamsInvalid();
+  }
+  const PortCallScope scope = {pIniPort};
+  return StartJob(pIniPort, pszPrinterName, JobId, Level, pDocInfo);
+}
+
+BOOL WINAPI PJLMonEndDocPort(HANDLE hPort) {
+  LogMessage(LOG_INFORM, "**** PJLMonEndDocPort Called\n");
+  return CallOnOpenPort(hPort, FALSE, EndJob);
 }
 
 void ReportLastPageEjected(IniJob* pIniJob) {

@@ -183,18 +183,12 @@ BOOL WINAPI PJLMonOpenPortEx2(HANDLE /*hMonitor*/, HANDLE hMonitorPort, LPWSTR p
 
 BOOL WINAPI PJLMonClosePort(HANDLE hPort) {
   LogMessage(LOG_INFORM, "**** PJLMonClosePort Called\n");
-  // Found and marked as closing in one step, so that only one close of a handle goes on.
-  EnterMonitorLock();
-  const bool fOpen = IsPortHandle(hPort);
-  if (fOpen) {
-    static_cast<IniPort*>(hPort)->signature = 0;
-  }
-  LeaveMonitorLock();
-  if (!fOpen) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  // From here on the port takes no new call, and a second close is refused; the calls already
+  // under way end before anything of the record goes.
+  IniPort* pIniPort = BeginPortClose(hPort);
+  if (pIniPort == nullptr) {
     return FALSE;
   }
-  IniPort* pIniPort = static_cast<IniPort*>(hPort);
   ClearPortStatus(pIniPort, PORT_IN_JOB);
   if (pIniPort->PortMonitor.pfnClosePort != nullptr) {
     pIniPort->PortMonitor.pfnClosePort(pIniPort->hPort);

@@ -12,20 +12,17 @@ constexpr WCHAR kInstalledMemoryName[] = WSTR("Installed Memory");
 constexpr WCHAR kAvailableMemoryName[] = WSTR("Available Memory");
 constexpr WCHAR kVendorStatusName[] = WSTR("VELMORA");
 
-}  // namespace
-
-BOOL WINAPI PJLMonReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
-  LogMessage(LOG_TRACE, "**** LANGMON: PJLMonReadPort Called\n");
-  if (!IsPortHandle(hPort)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  IniPort* pIniPort = static_cast<IniPort*>(hPort);
+// The read of an open port, once its handle has been taken.
+BOOL ReadOpenPort(IniPort* pIniPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
   LogMessage(LOG_TRACE, "**** PJLMonReadPort Returning\n");
   return pIniPort->PortMonitor.pfnReadPort(pIniPort->hPort, pBuffer, cbBuffer, pcbRead);
 }
 
-namespace {
+// A read of the status query, which holds the port already; logged as the spooler's reads are.
+BOOL ReadForSnapshot(IniPort* pIniPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+  LogMessage(LOG_TRACE, "**** LANGMON: PJLMonReadPort Called\n");
+  return ReadOpenPort(pIniPort, pBuffer, cbBuffer, pcbRead);
+}
 
 // The newest piece of back-channel data that one call read, NUL-terminated.
 struct Snapshot {
@@ -40,7 +37,7 @@ BOOL ReadStatusSnapshot(IniPort* pIniPort, Snapshot* pSnapshot) {
   BOOL fGotData = FALSE;
   BYTE buffer[kStatusSnapshotSize];
   DWORD cbRead = 0;
-  BOOL fRead = PJLMonReadPort(pIniPort, buffer, kSnapshotReadSize, &cbRead);
+  BOOL fRead = ReadForSnapshot(pIniPort, buffer, kSnapshotReadSize, &cbRead);
   while (fRead) {
     if (cbRead > 0) {
       // A port monitor that claims more than it was offered is held to what fits.
@@ -58,7 +55,7 @@ BOOL ReadStatusSnapshot(IniPort* pIniPort, Snapshot* pSnapshot) {
     // A full read means more is waiting: keep draining so the newest bytes win.
     Sleep(kDrainPauseMs);
     cbRead = 0;
-    fRead = PJLMonReadPort(pIniPort, buffer, kSnapshotReadSize, &cbRead);
+    fRead = ReadForSnapshot(pIniPort, buffer, kSnapshotReadSize, &cbRead);
   }
   if (fGotData) {
     EnterMonitorLock();
@@ -78,16 +75,11 @@ BOOL TakeStatusSnapshot(IniPort* pIniPort) {
   return ReadStatusSnapshot(pIniPort, &snapshot);
 }
 
-BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
-                                   LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
-                                   DWORD cbOutBuffer, LPDWORD lpcbReturned) {
-  // Like every other entry, only a port record of ours is served.
-  if (!IsPortHandle(hPort)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  IniPort* pIniPort = static_cast<IniPort*>(hPort);
+namespace {
 
+BOOL AnswerPrinterData(IniPort* pIniPort, DWORD ControlID, LPWSTR pValueName, LPWSTR lpInBuffer,
+                       DWORD cbInBuffer, LPWSTR lpOutBuffer, DWORD cbOutBuffer,
+                       LPDWORD lpcbReturned) {
   if (ControlID != 0) {
     if (pIniPort->PortMonitor.pfnGetPrinterDataFromPort == nullptr) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -135,4 +127,23 @@ BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueN
 
   SetEvent(pIniPort->hEvent);
   return bResult;
+}
+
+}  // namespace
+
+BOOL WINAPI PJLMonReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRead) {
+  LogMessage(LOG_TRACE, "**** LANGMON: PJLMonReadPort Called\n");
+  return CallOnOpenPort(hPort, FALSE, [&](IniPort* pIniPort) {
+    return ReadOpenPort(pIniPort, pBuffer, cbBuffer, pcbRead);
+  });
+}
+
+BOOL WINAPI GetPrinterDataFromPort(HANDLE hPort, DWORD ControlID, LPWSTR pValueName,
+                                   LPWSTR lpInBuffer, DWORD cbInBuffer, LPWSTR lpOutBuffer,
+                                   DWORD cbOutBuffer, LPDWORD lpcbReturned) {
+  // Like every other entry, only an open port of ours is served.
+  return CallOnOpenPort(hPort, FALSE, [&](IniPort* pIniPort) {
+    return AnswerPrinterData(pIniPort, ControlID, pValueName, lpInBuffer, cbInBuffer, lpOutBuffer,
+                             cbOutBuffer, lpcbReturned);
+  });
 }

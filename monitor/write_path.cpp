@@ -47,16 +47,7 @@ ScanResult ScanForJobHeader(const BYTE* pBuffer, DWORD cbBuf, const JobHeaderPat
   return result;
 }
 
-}  // namespace
-
-BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
-  LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Called\n");
-  if (!IsPortHandle(hPort)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  IniPort* pIniPort = static_cast<IniPort*>(hPort);
-
+BOOL WriteJobData(IniPort* pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
   ScanResult scan = {cbBuf, false};
   if (PortStatusHas(pIniPort, PORT_FIRST_WRITE | PORT_NO_HEADER_SCAN)) {
     LogMessage(LOG_INFORM, "**** First Write - Do not look for Header\n");
@@ -102,4 +93,13 @@ BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbW
   }
   LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Returning\n");
   return bResult;
+}
+
+}  // namespace
+
+BOOL WINAPI PJLWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+  LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Called\n");
+  return CallOnOpenPort(hPort, FALSE, [&](IniPort* pIniPort) {
+    return WriteJobData(pIniPort, pBuffer, cbBuf, pcbWritten);
+  });
 }

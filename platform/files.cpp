@@ -1,13 +1,15 @@
 // Files: GetTempPathA, GetTempPath2W, CreateFileA/W with Windows sharing, ReadFile, WriteFile,
 // GetFileSize, SetFilePointer, SetEndOfFile, GetFileInformationByHandle, GetFileAttributesW,
-// GetFileType, MoveFileW/MoveFileExW, DeleteFileW, RemoveDirectoryW, the host's file failures
-// and the links a host plants.
+// GetFileType, MoveFileW/MoveFileExW, DeleteFileW, RemoveDirectoryW, DeviceIoControl's
+// FSCTL_SET_REPARSE_POINT, ntdll's NtCreateFile relative to a folder handle, the owners of
+// files, the host's file failures and the links a host plants.
 //
 // Windows paths are mapped with host::NativePath. Each handle has its own file position. Sharing
-// is checked between the handles of this process, per file (device and inode): an open is
-// refused with ERROR_SHARING_VIOLATION when it asks for access that an open handle does not
-// share, or does not share the access that an open handle has; a handle opened for attributes
-// only takes no part in that. Renaming or deleting a name asks
+// is checked between the handles of this process, per file (device and inode), by the classes of
+// data access Windows judges it by: reading or executing, writing or appending, deleting. An open
+// is refused with ERROR_SHARING_VIOLATION when it asks for access that an open handle does not
+// share, or does not share the access that an open handle has; a handle opened for attributes,
+// its security or synchronisation only takes no part in that. Renaming or deleting a name asks
 // for delete access: it is refused the same way while a handle on what the name leads to (a
 // link itself, not its target) does not share delete; a name whose file has any handle open
 // cannot be replaced, and a folder with an open handle anywhere below it cannot be renamed
@@ -18,16 +20,27 @@
 // path is followed through links unless the last component is a link and the call asks for the
 // link itself: CreateFile with FILE_FLAG_OPEN_REPARSE_POINT, GetFileAttributesW. A handle on a
 // link itself has no data: reads, writes and cuts fail with ERROR_ACCESS_DENIED, its size is 0.
-// Folders open only with FILE_FLAG_BACKUP_SEMANTICS and only for reading.
+// Folders open only with FILE_FLAG_BACKUP_SEMANTICS, and for writing only with rights of their
+// own (FILE_ADD_FILE, FILE_WRITE_ATTRIBUTES), never GENERIC_WRITE.
+//
+// A junction made in place (FSCTL_SET_REPARSE_POINT on an empty folder's handle) keeps the folder
+// that handles are open on, moved aside under a hidden name beside it, and puts a link at its
+// name: names through it lead where the junction points, handles on it see a reparse point, and
+// a create relative to such a handle lands in the folder itself, as on NTFS.
+//
+// Owners: a file belongs to the process's user unless the host made another its owner
+// (host::SetFileOwner); a file the stand-ins create belongs to the process's user again.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <vector>
 
 #include "platform/host.h"
@@ -63,6 +76,9 @@ struct FileState {
   std::map<Identity, std::vector<FileObject*>> open;
   std::vector<Failure> failures;
   std::atomic<bool> anyFailure{false};
+  std::map<Identity, std::string> owners;  // SIDs the host set; the rest are the process user's
+  std::set<Identity> junctionsInPlace;     // folders made junctions while handles were open
+  unsigned movedAside = 0;
   std::string tempFolder;
   std::string tempFolder2;  // GetTempPath2W's; empty: kernel32 does not offer it
   platform_impl::NthCallFailure nthCall;
@@ -83,8 +99,19 @@ bool InjectedFailure(DWORD error) {
 bool WantsRead(DWORD access) {
   return (access & (GENERIC_READ | GENERIC_ALL | FILE_READ_DATA)) != 0;
 }
-bool WantsWrite(DWORD access) { return (access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
+bool WantsWrite(DWORD access) {
+  return (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+}
 bool WantsDelete(DWORD access) { return (access & (DELETE | GENERIC_ALL)) != 0; }
+// Executing counts as reading where sharing is judged.
+bool SharesAsReader(DWORD access) {
+  return WantsRead(access) || (access & (GENERIC_EXECUTE | FILE_EXECUTE)) != 0;
+}
+// Appending without writing: every write goes to the end, as on Windows.
+bool AppendsOnly(DWORD access) {
+  return (access & FILE_APPEND_DATA) != 0 &&
+         (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA)) == 0;
+}
 
 // What a handle is open on: a file, a folder, or a link itself (with the attributes it shows).
 struct OpenedAs {
@@ -134,15 +161,15 @@ struct FileObject : platform_impl::KernelObject {
 // As on Windows, a handle with no data or delete access (attributes only) takes no part in
 // sharing: its share mode restricts nobody, and nobody's restricts it.
 bool TakesPartInSharing(DWORD access) {
-  return WantsRead(access) || WantsWrite(access) || WantsDelete(access);
+  return SharesAsReader(access) || WantsWrite(access) || WantsDelete(access);
 }
 
 bool Conflicts(const FileObject& open, DWORD access, DWORD share) {
   if (!TakesPartInSharing(open.access) || !TakesPartInSharing(access)) return false;
-  if (WantsRead(access) && !(open.share & FILE_SHARE_READ)) return true;
+  if (SharesAsReader(access) && !(open.share & FILE_SHARE_READ)) return true;
   if (WantsWrite(access) && !(open.share & FILE_SHARE_WRITE)) return true;
   if (WantsDelete(access) && !(open.share & FILE_SHARE_DELETE)) return true;
-  if (WantsRead(open.access) && !(share & FILE_SHARE_READ)) return true;
+  if (SharesAsReader(open.access) && !(share & FILE_SHARE_READ)) return true;
   if (WantsWrite(open.access) && !(share & FILE_SHARE_WRITE)) return true;
   if (WantsDelete(open.access) && !(share & FILE_SHARE_DELETE)) return true;
   return false;
@@ -233,6 +260,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
     // Not opened for GENERIC_READ: only to be looked at, which a pipe must not hold up.
     openFlags |= O_RDONLY | ((access & (GENERIC_READ | GENERIC_ALL)) ? 0 : O_NONBLOCK);
   }
+  if (AppendsOnly(access)) openFlags |= O_APPEND;
   bool truncate = false;
   switch (disposition) {
     case CREATE_NEW:
@@ -262,11 +290,13 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
   }
   struct stat info;
   const bool existed = stat(path.c_str(), &info) == 0;
-  // A folder opens only to be looked at.
-  const bool folderAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) && !WantsWrite(access) &&
+  // A folder opens to be looked at, or with the rights of a folder: never for writing data.
+  const bool folderAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
+                             !(access & (GENERIC_WRITE | GENERIC_ALL)) &&
                              (disposition == OPEN_EXISTING || disposition == OPEN_ALWAYS);
   if (existed && S_ISDIR(info.st_mode) && !folderAllowed) return Fail(ERROR_ACCESS_DENIED);
-  const int fd = open(path.c_str(), openFlags, 0666);
+  const bool folder = existed && S_ISDIR(info.st_mode);
+  const int fd = open(path.c_str(), folder ? O_RDONLY | O_DIRECTORY | O_CLOEXEC : openFlags, 0666);
   if (fd < 0) return Fail(ErrorOfOpen(errno, path));
   if (fstat(fd, &info) != 0 || (S_ISDIR(info.st_mode) && !folderAllowed)) {
     close(fd);
@@ -285,6 +315,8 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD dispos
       return Fail(ErrorOfOpen(error, path));
     }
   }
+  if (!existed)
+    state.owners.erase(identity);  // made now: the process user's, whoever had the inode
   OpenedAs openedAs;
   openedAs.folder = S_ISDIR(info.st_mode);
   return AddFile(fd, access, share, identity, openedAs,
@@ -599,6 +631,12 @@ FILETIME FileTimeOf(const struct timespec& time) {
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
+bool MadeJunctionInPlace(const Identity& identity) {
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.junctionsInPlace.count(identity) != 0;
+}
+
 // Windows counts the links of files only: a folder has one. A file shows the archive attribute,
 // which the file system sets on every file it creates or changes.
 DWORD AttributesAndLinks(const struct stat& info, const OpenedAs& opened, DWORD* links) {
@@ -628,6 +666,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  const bool junction = MadeJunctionInPlace(file->identity);
   std::lock_guard<std::mutex> lock(file->io);
   struct stat info;
   if (file->fd < 0 || fstat(file->fd, &info) != 0) {
@@ -636,6 +675,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
   }
   BY_HANDLE_FILE_INFORMATION result = {};
   result.dwFileAttributes = AttributesAndLinks(info, file->opened, &result.nNumberOfLinks);
+  if (junction) result.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   result.ftCreationTime = FileTimeOf(info.st_ctim);
   result.ftLastAccessTime = FileTimeOf(info.st_atim);
   result.ftLastWriteTime = FileTimeOf(info.st_mtim);
@@ -776,6 +816,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
   }
   if (!DeleteAllowed(info)) return FailWith(ERROR_SHARING_VIOLATION);
   if (unlink(path.c_str()) != 0) return FailWith(ERROR_ACCESS_DENIED);
+  if (info.st_nlink <= 1) state.owners.erase(Identity{info.st_dev, info.st_ino});
   return TRUE;
 }
 
@@ -799,13 +840,279 @@ BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName) {
   return TRUE;
 }
 
+namespace {
+
+// The mount point reparse buffer of FSCTL_SET_REPARSE_POINT, as Windows lays it out.
+struct MountPointReparseBuffer {
+  DWORD ReparseTag;
+  WORD ReparseDataLength;  // bytes after the first eight
+  WORD Reserved;
+  WORD SubstituteNameOffset;  // bytes into PathBuffer
+  WORD SubstituteNameLength;
+  WORD PrintNameOffset;
+  WORD PrintNameLength;
+  WCHAR PathBuffer[1];
+};
+constexpr DWORD kReparseHeaderSize = 8;
+constexpr DWORD kMountPointHeaderSize = 16;  // up to PathBuffer
+
+// The folder a junction's substitute name ("\??\C:\folder") leads to, natively; empty when
+// the buffer does not hold one.
+std::string JunctionTarget(const void* buffer, DWORD size) {
+  if (buffer == nullptr || size < kMountPointHeaderSize) return {};
+  MountPointReparseBuffer header;
+  std::memcpy(&header, buffer, kMountPointHeaderSize);
+  const DWORD end = kMountPointHeaderSize + header.SubstituteNameOffset +
+                    static_cast<DWORD>(header.SubstituteNameLength);
+  if (kReparseHeaderSize + header.ReparseDataLength > size ||
+      end > kReparseHeaderSize + header.ReparseDataLength || header.SubstituteNameLength == 0 ||
+      header.SubstituteNameLength % 2 != 0) {
+    return {};
+  }
+  std::u16string name(header.SubstituteNameLength / 2, u'\0');
+  std::memcpy(
+      name.data(),
+      static_cast<const char*>(buffer) + kMountPointHeaderSize + header.SubstituteNameOffset,
+      header.SubstituteNameLength);
+  if (name.compare(0, 4, u"\\??\\") == 0) name.erase(0, 4);
+  return platform_impl::NativePathOf(platform_impl::Utf16ToUtf8(name));
+}
+
+// Makes the folder behind the handle a junction to target, in place. Called with the sharing
+// table locked; sets the last error.
+bool MakeJunctionInPlace(const FileObject& folder, const std::string& target) {
+  FileState& state = State();
+  struct stat named;
+  if (lstat(folder.path.c_str(), &named) != 0 ||
+      !(Identity{named.st_dev, named.st_ino} == folder.identity)) {
+    SetLastError(ERROR_ACCESS_DENIED);  // the name no longer leads to this folder
+    return false;
+  }
+  if (!std::filesystem::is_empty(folder.path)) {
+    SetLastError(ERROR_DIR_NOT_EMPTY);
+    return false;
+  }
+  const size_t slash = folder.path.find_last_of('/');
+  const std::string aside = folder.path.substr(0, slash + 1) + "." + folder.path.substr(slash + 1) +
+                            ".junction-" + std::to_string(getpid()) + "-" +
+                            std::to_string(++state.movedAside);
+  if (rename(folder.path.c_str(), aside.c_str()) != 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if (symlink(target.c_str(), folder.path.c_str()) != 0) {
+    rename(aside.c_str(), folder.path.c_str());
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  state.junctionsInPlace.insert(folder.identity);
+  return true;
+}
+
+}  // namespace
+
+// Only FSCTL_SET_REPARSE_POINT with a mount point (a junction), on an empty folder opened for
+// writing its data or its attributes; everything else is ERROR_INVALID_FUNCTION.
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPVOID lpOverlapped) {
+  (void)lpOutBuffer;
+  (void)nOutBufferSize;
+  if (lpBytesReturned) *lpBytesReturned = 0;
+  auto file = FindFile(hDevice);
+  if (!file) return FailWith(ERROR_INVALID_HANDLE);
+  if (lpOverlapped) return FailWith(ERROR_INVALID_PARAMETER);
+  if (dwIoControlCode != FSCTL_SET_REPARSE_POINT) return FailWith(ERROR_INVALID_FUNCTION);
+  DWORD tag = 0;
+  if (lpInBuffer == nullptr || nInBufferSize < sizeof(tag)) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  std::memcpy(&tag, lpInBuffer, sizeof(tag));
+  if (tag != IO_REPARSE_TAG_MOUNT_POINT) return FailWith(ERROR_NOT_SUPPORTED);
+  const std::string target = JunctionTarget(lpInBuffer, nInBufferSize);
+  if (target.empty()) return FailWith(ERROR_REPARSE_TAG_INVALID);
+  if (!(file->access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES)) ||
+      file->opened.link) {
+    return FailWith(ERROR_ACCESS_DENIED);
+  }
+  if (!file->opened.folder) return FailWith(ERROR_DIRECTORY);  // a mount point is for folders
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return MakeJunctionInPlace(*file, target) ? TRUE : FALSE;
+}
+
+namespace {
+
+constexpr NTSTATUS kStatusSuccess = 0;
+constexpr NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+constexpr NTSTATUS kStatusInvalidHandle = static_cast<NTSTATUS>(0xC0000008);
+constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+constexpr NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+constexpr NTSTATUS kStatusNameInvalid = static_cast<NTSTATUS>(0xC0000033);
+constexpr NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr NTSTATUS kStatusPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+
+NTSTATUS StatusOfOpen(int error) {
+  switch (error) {
+    case EEXIST:
+      return kStatusNameCollision;
+    case ENOENT:
+      return kStatusNameNotFound;
+    case ENOTDIR:
+      return kStatusPathNotFound;
+    case ENAMETOOLONG:
+      return kStatusNameInvalid;
+    default:
+      return kStatusAccessDenied;
+  }
+}
+
+// The relative name as this file system writes it; empty when it is no relative name.
+std::string RelativeName(const UNICODE_STRING* name) {
+  if (name == nullptr || name->Buffer == nullptr || name->Length == 0 || name->Length % 2 != 0) {
+    return {};
+  }
+  const std::u16string_view text(name->Buffer, name->Length / 2);
+  if (text.front() == u'\\' || text.find(u'\0') != std::u16string_view::npos) return {};
+  std::string native = platform_impl::Utf16ToUtf8(text);
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+}  // namespace
+
+// Relative to a folder handle only (RootDirectory), with FILE_OPEN or FILE_CREATE; the name is
+// followed through links unless FILE_OPEN_REPARSE_POINT asks for the link itself. Sharing and
+// handles as CreateFileW's; counted among the host's file calls.
+NTSTATUS WINAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
+                             POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                             PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
+                             ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer,
+                             ULONG EaLength) {
+  (void)AllocationSize;
+  (void)FileAttributes;
+  (void)EaBuffer;
+  (void)EaLength;
+  if (FileHandle == nullptr || ObjectAttributes == nullptr || IoStatusBlock == nullptr) {
+    return kStatusInvalidParameter;
+  }
+  *FileHandle = nullptr;
+  IoStatusBlock->Information = 0;
+  const auto finish = [IoStatusBlock](NTSTATUS status) {
+    IoStatusBlock->Status = status;
+    return status;
+  };
+  if (State().nthCall.Count()) return finish(kStatusAccessDenied);
+  if (ObjectAttributes->RootDirectory == nullptr) return finish(kStatusNotImplemented);
+  if (CreateDisposition != FILE_OPEN && CreateDisposition != FILE_CREATE) {
+    return finish(kStatusNotImplemented);
+  }
+  auto root = FindFile(ObjectAttributes->RootDirectory);
+  if (!root || !root->opened.folder) return finish(kStatusInvalidHandle);
+  const std::string name = RelativeName(ObjectAttributes->ObjectName);
+  if (name.empty()) return finish(kStatusNameInvalid);
+
+  const bool create = CreateDisposition == FILE_CREATE;
+  int openFlags = O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0);
+  if (CreateOptions & FILE_OPEN_REPARSE_POINT) openFlags |= O_NOFOLLOW;
+  openFlags |= WantsRead(DesiredAccess) && WantsWrite(DesiredAccess) ? O_RDWR
+               : WantsWrite(DesiredAccess)                           ? O_WRONLY
+                                                                     : O_RDONLY | O_NONBLOCK;
+  const std::string path = root->path + "/" + name;
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  std::lock_guard<std::mutex> rootIo(root->io);
+  if (root->fd < 0) return finish(kStatusInvalidHandle);
+  OpenedAs openedAs;
+  int fd = openat(root->fd, name.c_str(), openFlags, 0666);
+  if (fd < 0 && errno == ELOOP && !create) {
+    // The name is a link, and the link itself was asked for.
+    fd = openat(root->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    openedAs.link = true;
+  } else if (fd < 0 && errno == EISDIR) {
+    return finish(kStatusFileIsADirectory);
+  }
+  if (fd < 0) return finish(StatusOfOpen(errno));
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    close(fd);
+    return finish(kStatusAccessDenied);
+  }
+  if (S_ISDIR(info.st_mode) && (CreateOptions & FILE_NON_DIRECTORY_FILE)) {
+    close(fd);
+    return finish(kStatusFileIsADirectory);
+  }
+  const Identity identity{info.st_dev, info.st_ino};
+  if (!SharingAllows(identity, DesiredAccess, ShareAccess)) {
+    close(fd);
+    return finish(kStatusSharingViolation);
+  }
+  if (create) state.owners.erase(identity);
+  if (openedAs.link) openedAs.linkAttributes = AttributesOfLink(path);
+  openedAs.folder = !openedAs.link && S_ISDIR(info.st_mode);
+  const DWORD lastError = GetLastError();  // the native calls leave it alone
+  *FileHandle = AddFile(fd, DesiredAccess, ShareAccess, identity, openedAs, false, path);
+  SetLastError(lastError);
+  IoStatusBlock->Information = create ? FILE_CREATED : FILE_OPENED;
+  return finish(kStatusSuccess);
+}
+
 namespace platform_impl {
 
-bool HeldAgainstDelete(const std::string& nativePath) {
-  struct stat info;
-  if (lstat(nativePath.c_str(), &info) != 0) return false;
-  std::lock_guard<std::mutex> lock(State().mutex);
-  return !DeleteAllowed(info);
+HANDLE OpenFileQuietly(const std::string& nativePath, DWORD access, DWORD share,
+                       DWORD disposition) {
+  return OpenFile(nativePath, access, share, disposition, FILE_ATTRIBUTE_NORMAL);
+}
+
+bool ReadAllQuietly(HANDLE file, std::string* content) {
+  auto opened = FindFile(file);
+  content->clear();
+  if (!opened) return FailWith(ERROR_INVALID_HANDLE);
+  std::lock_guard<std::mutex> lock(opened->io);
+  if (opened->fd < 0 || lseek(opened->fd, 0, SEEK_SET) < 0) return FailWith(ERROR_INVALID_HANDLE);
+  char buffer[8192];
+  for (;;) {
+    const ssize_t got = read(opened->fd, buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return FailWith(ERROR_READ_FAULT);
+    if (got == 0) return true;
+    content->append(buffer, static_cast<size_t>(got));
+  }
+}
+
+bool ReplaceAllQuietly(HANDLE file, const std::string& content) {
+  auto opened = FindFile(file);
+  if (!opened) return FailWith(ERROR_INVALID_HANDLE);
+  std::lock_guard<std::mutex> lock(opened->io);
+  if (opened->fd < 0 || lseek(opened->fd, 0, SEEK_SET) < 0) return FailWith(ERROR_INVALID_HANDLE);
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t put = write(opened->fd, content.data() + done, content.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return FailWith(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    done += static_cast<size_t>(put);
+  }
+  if (ftruncate(opened->fd, static_cast<off_t>(content.size())) != 0) {
+    return FailWith(ERROR_WRITE_FAULT);
+  }
+  return true;
+}
+
+bool OwnerOfFile(HANDLE file, std::string* ownerSid) {
+  auto opened = FindFile(file);
+  if (!opened) return FailWith(ERROR_INVALID_HANDLE);
+  // Every generic right includes reading the security of what it opens.
+  constexpr DWORD kReadsSecurity =
+      READ_CONTROL | GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL;
+  if (!(opened->access & kReadsSecurity)) return FailWith(ERROR_ACCESS_DENIED);
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  auto owner = state.owners.find(opened->identity);
+  *ownerSid = owner == state.owners.end() ? std::string() : owner->second;
+  return true;
 }
 
 bool TempPath2Offered() {
@@ -823,6 +1130,8 @@ void ResetFiles() {
   state.failures.clear();
   state.anyFailure = false;
   state.nthCall.Reset();
+  state.owners.clear();
+  state.junctionsInPlace.clear();
 }
 
 }  // namespace platform_impl
@@ -873,6 +1182,18 @@ bool PlantJunction(const std::string& link, const std::string& targetFolder) {
 
 bool PlantHardLink(const std::string& link, const std::string& existingFile) {
   return PlantLink(link, existingFile, true);
+}
+
+bool SetFileOwner(const std::string& path, const std::string& ownerSid) {
+  struct stat info;
+  if (!platform_impl::IsSidText(ownerSid) ||
+      stat(platform_impl::NativePathOf(path).c_str(), &info) != 0) {
+    return false;
+  }
+  FileState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.owners[Identity{info.st_dev, info.st_ino}] = ownerSid;
+  return true;
 }
 
 void FailFileReads(const std::string& path, DWORD afterBytes) {

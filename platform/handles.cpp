@@ -75,7 +75,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   // INVALID_HANDLE_VALUE is the current process's pseudo handle: closing it does nothing.
   if (hObject == INVALID_HANDLE_VALUE) return TRUE;
   // Printer handles are closed with ClosePrinter only, as on Windows.
-  auto object = platform_impl::RemoveHandle(hObject, {ObjectKind::kFile, ObjectKind::kEvent});
+  auto object = platform_impl::RemoveHandle(
+      hObject, {ObjectKind::kFile, ObjectKind::kEvent, ObjectKind::kToken});
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

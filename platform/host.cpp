@@ -31,6 +31,7 @@ void Reset() {
   ResetModules();
   ResetBidiMemory();
   ResetSessions();
+  ResetSecurity();
   SetLastError(ERROR_SUCCESS);
 }
 

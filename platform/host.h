@@ -92,7 +92,8 @@ void ClearFileFailures();
 // reports failure: no handle (ERROR_ACCESS_DENIED), nothing read (ERROR_READ_FAULT), nothing
 // written (ERROR_WRITE_FAULT), no size (ERROR_READ_FAULT), the position or the end unchanged, no
 // information or attributes (ERROR_ACCESS_DENIED), FILE_TYPE_UNKNOWN (ERROR_INVALID_HANDLE),
-// nothing renamed or deleted (ERROR_ACCESS_DENIED). 0 disarms.
+// nothing renamed or deleted (ERROR_ACCESS_DENIED). NtCreateFile counts too, and fails with
+// STATUS_ACCESS_DENIED. 0 disarms.
 void FailFileCall(unsigned nth);
 // File calls since Reset.
 unsigned FileCallCount();
@@ -105,6 +106,22 @@ unsigned FileCallCount();
 bool PlantSymbolicLink(const std::string& link, const std::string& target);
 bool PlantJunction(const std::string& link, const std::string& targetFolder);
 bool PlantHardLink(const std::string& link, const std::string& existingFile);
+
+// ---- Owners --------------------------------------------------------------------------------
+// SIDs as Windows writes them: "S-1-5-18" is SYSTEM, "S-1-5-32-544" the Administrators.
+// The user the process runs as (its token's TokenUser) after Reset: an ordinary local account.
+inline constexpr char kDefaultProcessUser[] = "S-1-5-21-1000-2000-3000-1001";
+// Another local user, for files that the monitor did not make.
+inline constexpr char kOtherUser[] = "S-1-5-21-1000-2000-3000-1002";
+// The process runs as this user from now on; a text that is no SID gives the default again.
+void SetProcessUser(const std::string& sid);
+// Makes ownerSid the owner of the file or folder at path (a Windows or native path, followed
+// through links), as taking ownership would; false when there is nothing there or the text is
+// no SID. Every other file belongs to the process's user, whoever that is when asked; so does a
+// file the stand-ins create, whatever its inode was before. Reset forgets every owner set.
+bool SetFileOwner(const std::string& path, const std::string& ownerSid);
+// Token handles (OpenProcessToken) not yet closed.
+long OpenTokens();
 
 // ---- Settings files ------------------------------------------------------------------------
 // The Nth private-profile call from now (GetPrivateProfileIntW, WritePrivateProfileStringW;

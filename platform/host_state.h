@@ -37,9 +37,20 @@ std::string NativePathOf(std::string windowsPath);
 // ---- Files --------------------------------------------------------------------------------
 // True while the host has a GetTempPath2W folder set: kernel32 then offers that function.
 bool TempPath2Offered();
-// True while a handle is open on what the native path names (a link itself, not its target)
-// that does not share delete: the name can then be neither renamed nor replaced.
-bool HeldAgainstDelete(const std::string& nativePath);
+// A file opened as CreateFileW opens it, but not counted among the host's file calls nor failed
+// by them: the stand-ins' own opens (the profile functions), which take part in sharing as the
+// system's own do. INVALID_HANDLE_VALUE with the last error set.
+HANDLE OpenFileQuietly(const std::string& nativePath, DWORD access, DWORD share, DWORD disposition);
+// The whole of an open file, and all of it replaced in place; false with the last error set.
+bool ReadAllQuietly(HANDLE file, std::string* content);
+bool ReplaceAllQuietly(HANDLE file, const std::string& content);
+// The owner's SID of the file behind a handle opened with a right to read its security; empty
+// for the process's user. False with the last error set.
+bool OwnerOfFile(HANDLE file, std::string* ownerSid);
+
+// ---- Security ------------------------------------------------------------------------------
+// Whether text is a SID as Windows writes it ("S-1-5-32-544").
+bool IsSidText(const std::string& text);
 
 // ---- The monitor's module ------------------------------------------------------------------
 // True for host::MonitorModule() and NULL.
@@ -48,7 +59,7 @@ bool IsMonitorModule(HINSTANCE module);
 const char16_t* FindString(unsigned id);
 
 // ---- Kernel object handles -----------------------------------------------------------------
-enum class ObjectKind { kFile, kEvent, kPrinter };
+enum class ObjectKind { kFile, kEvent, kPrinter, kToken };
 
 struct KernelObject {
   explicit KernelObject(ObjectKind objectKind) : kind(objectKind) {}
@@ -148,6 +159,7 @@ void ResetSpooler();
 void ResetModules();
 void ResetBidiMemory();
 void ResetSessions();
+void ResetSecurity();
 
 // Answers a box from the host's sources (queued answers, the answerer, the fixed answer) and
 // records it, whichever route showed it.

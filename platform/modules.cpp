@@ -1,6 +1,7 @@
 // GetModuleHandleW and GetProcAddress over the modules the monitor looks into at run time: the
-// spooler's spoolss.dll, whose newer functions a host may withhold as an older spooler would, and
-// kernel32.dll, which offers GetTempPath2W only while the host has a folder for it.
+// spooler's spoolss.dll, whose newer functions a host may withhold as an older spooler would,
+// kernel32.dll, which offers GetTempPath2W only while the host has a folder for it, and ntdll.dll
+// with NtCreateFile and RtlNtStatusToDosError, which every Windows NT has.
 #include <set>
 #include <string>
 
@@ -22,6 +23,7 @@ ModulesState& State() {
 // Never dereferenced: a module handle is only a name for GetProcAddress.
 HINSTANCE__ spoolerModule{};
 HINSTANCE__ kernelModule{};
+HINSTANCE__ ntdllModule{};
 
 bool IsSpoolerName(std::u16string_view name) {
   return platform_impl::EqualNoCase(name, u"spoolss.dll") ||
@@ -31,6 +33,11 @@ bool IsSpoolerName(std::u16string_view name) {
 bool IsKernelName(std::u16string_view name) {
   return platform_impl::EqualNoCase(name, u"kernel32.dll") ||
          platform_impl::EqualNoCase(name, u"kernel32");
+}
+
+bool IsNtdllName(std::u16string_view name) {
+  return platform_impl::EqualNoCase(name, u"ntdll.dll") ||
+         platform_impl::EqualNoCase(name, u"ntdll");
 }
 
 struct Export {
@@ -65,6 +72,9 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   if (IsKernelName(platform_impl::WideView(lpModuleName))) {
     return &kernelModule;
   }
+  if (IsNtdllName(platform_impl::WideView(lpModuleName))) {
+    return &ntdllModule;
+  }
   SetLastError(ERROR_MOD_NOT_FOUND);  // a module that is not loaded
   return nullptr;
 }
@@ -81,6 +91,17 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   if (hModule == &kernelModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName) &&
       std::string(lpProcName) == "GetTempPath2W" && platform_impl::TempPath2Offered()) {
     return AsProc(GetTempPath2W);
+  }
+  static const Export kNtdllExports[] = {
+      {"NtCreateFile", AsProc(NtCreateFile)},
+      {"RtlNtStatusToDosError", AsProc(RtlNtStatusToDosError)},
+  };
+  if (hModule == &ntdllModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName)) {
+    for (const Export& entry : kNtdllExports) {
+      if (std::string(lpProcName) == entry.name) {
+        return entry.function;
+      }
+    }
   }
   if (hModule == &spoolerModule && lpProcName != nullptr && !IS_INTRESOURCE(lpProcName)) {
     const std::string name = lpProcName;

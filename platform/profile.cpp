@@ -4,19 +4,15 @@
 // else. Section and key names are compared without regard to case; blanks and tabs around
 // names and values are ignored; a value in matching quotes loses them. Only the first section of
 // a name and the first key of a name in it count. A write changes one line (or adds or removes
-// one) and keeps every other byte of the file; new lines end like the file's first line (in a
-// new file "\r\n"). Every access is serialised in this process, and a write replaces a plain file
-// through a temporary file in the same folder, so a reader never sees half a file. As on Windows,
-// a path is followed through links: a file that is a symbolic link, or has hard links, is
-// rewritten in place, so the write lands in the file the links share. A file held open without
-// delete sharing cannot be replaced by another on Windows: it is rewritten in place too.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
+// one) and keeps every other byte of the file; new lines end like the file's first line (a new
+// file: "\r\n"). Every access is serialised in this process, so a reader never sees half a file.
+//
+// As Windows' own do, each call opens the file by name, following links, and takes part in
+// sharing with every handle open on it: a read opens it for reading and shares reading, writing
+// and deleting; a write opens it for reading and writing, shares reading and writing only, and
+// rewrites the file in place (through links too, into the file they share). A handle that does
+// not share what a write asks for, or that has delete access, makes the write fail with
+// ERROR_SHARING_VIOLATION; one that does not share reading makes a read answer its default.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -170,103 +166,34 @@ std::vector<ParsedLine> ClassifyAll(const std::vector<Line>& lines) {
 
 enum class ReadResult { kRead, kMissingFile, kMissingFolder, kFailed };
 
-bool FolderExists(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return true;
-  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  struct stat info;
-  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+// Opens the file for a profile call; kRead with the handle in *file (closed by the caller).
+ReadResult OpenForProfile(const std::string& path, bool write, HANDLE* file) {
+  constexpr DWORD kReadSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  constexpr DWORD kWriteSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  *file = platform_impl::OpenFileQuietly(path, write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                                         write ? kWriteSharing : kReadSharing, OPEN_EXISTING);
+  if (*file != INVALID_HANDLE_VALUE) return ReadResult::kRead;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) return ReadResult::kMissingFile;
+  if (error == ERROR_PATH_NOT_FOUND) return ReadResult::kMissingFolder;
+  return ReadResult::kFailed;
 }
 
-ReadResult ReadWhole(const std::string& path, std::string& content) {
-  content.clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT)
-      return FolderExists(path) ? ReadResult::kMissingFile : ReadResult::kMissingFolder;
-    if (errno == ENOTDIR) return ReadResult::kMissingFolder;
-    return ReadResult::kFailed;
+// Closes the file a call opened when the call returns, keeping the call's last error.
+class ProfileFile {
+ public:
+  explicit ProfileFile(HANDLE file) : file_(file) {}
+  ~ProfileFile() {
+    const DWORD error = GetLastError();
+    CloseHandle(file_);
+    SetLastError(error);
   }
-  char buffer[8192];
-  for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof(buffer));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      close(fd);
-      return ReadResult::kFailed;
-    }
-    if (got == 0) break;
-    content.append(buffer, static_cast<size_t>(got));
-  }
-  close(fd);
-  return ReadResult::kRead;
-}
+  ProfileFile(const ProfileFile&) = delete;
+  ProfileFile& operator=(const ProfileFile&) = delete;
 
-bool WriteAll(int fd, const std::string& content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t put = write(fd, content.data() + done, content.size() - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-// True when the path is a link, or names a file with more than one name.
-bool IsLinked(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0 &&
-         (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));
-}
-
-// Rewrites the file a linked path leads to, in place. Sets the last error.
-bool RewriteInPlace(const std::string& path, const std::string& content) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-    return false;
-  }
-  const bool written = WriteAll(fd, content);
-  const int errorOfWrite = errno;
-  if (close(fd) != 0 || !written) {
-    SetLastError(errorOfWrite == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
-    return false;
-  }
-  return true;
-}
-
-// Replaces the file's contents through a temporary file in its folder. Sets the last error.
-bool ReplaceFile(const std::string& path, const std::string& content) {
-  if (IsLinked(path) || platform_impl::HeldAgainstDelete(path)) {
-    return RewriteInPlace(path, content);
-  }
-  static std::atomic<unsigned> counter{0};
-  const std::string temporary =
-      path + ".~" + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1)) + ".tmp";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
-    return false;
-  }
-  struct stat existing;
-  if (stat(path.c_str(), &existing) == 0) fchmod(fd, existing.st_mode & 07777);
-  const bool written = WriteAll(fd, content);
-  const int errorOfWrite = errno;
-  if (close(fd) != 0 || !written) {
-    unlink(temporary.c_str());
-    SetLastError(errorOfWrite == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
-    return false;
-  }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    SetLastError(ERROR_ACCESS_DENIED);
-    return false;
-  }
-  return true;
-}
+ private:
+  HANDLE file_;
+};
 
 std::string Join(const std::vector<Line>& lines) {
   size_t size = 0;
@@ -339,7 +266,10 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDef
   std::string content;
   {
     std::lock_guard<std::mutex> lock(ProfileMutex());
-    if (ReadWhole(path, content) != ReadResult::kRead) return fallback;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (OpenForProfile(path, false, &file) != ReadResult::kRead) return fallback;
+    const ProfileFile open(file);
+    if (!platform_impl::ReadAllQuietly(file, &content)) return fallback;
   }
   const std::vector<Line> lines = SplitLines(content);
   const std::vector<ParsedLine> parsed = ClassifyAll(lines);
@@ -372,20 +302,23 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPC
   const std::u16string_view key = TrimWide(WideView(lpKeyName));
 
   std::lock_guard<std::mutex> lock(ProfileMutex());
-  std::string content;
-  switch (ReadWhole(path, content)) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  switch (OpenForProfile(path, true, &file)) {
     case ReadResult::kRead:
       break;
     case ReadResult::kMissingFile:
       if (!lpKeyName || !lpString) return TRUE;  // nothing to remove
+      file = platform_impl::OpenFileQuietly(path, GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS);
+      if (file == INVALID_HANDLE_VALUE) return FALSE;
       break;
     case ReadResult::kMissingFolder:
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return FALSE;
     case ReadResult::kFailed:
-      SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
   }
+  const ProfileFile open(file);
+  std::string content;
+  if (!platform_impl::ReadAllQuietly(file, &content)) return FALSE;
   std::vector<Line> lines = SplitLines(content);
   const std::vector<ParsedLine> parsed = ClassifyAll(lines);
   const std::string newLineEnd =
@@ -396,14 +329,14 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPC
     if (range.header == std::string::npos) return TRUE;
     lines.erase(lines.begin() + static_cast<long>(range.header),
                 lines.begin() + static_cast<long>(range.end));
-    return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
+    return platform_impl::ReplaceAllQuietly(file, Join(lines)) ? TRUE : FALSE;
   }
   const size_t found =
       range.header == std::string::npos ? std::string::npos : FindKey(parsed, range, key);
   if (!lpString) {
     if (found == std::string::npos) return TRUE;
     lines.erase(lines.begin() + static_cast<long>(found));
-    return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
+    return platform_impl::ReplaceAllQuietly(file, Join(lines)) ? TRUE : FALSE;
   }
 
   const std::string value = Utf16ToUtf8(WideView(lpString));
@@ -429,7 +362,7 @@ BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPC
     if (at > 0 && lines[at - 1].end.empty()) lines[at - 1].end = newLineEnd;
     lines.insert(lines.begin() + static_cast<long>(at), added.begin(), added.end());
   }
-  return ReplaceFile(path, Join(lines)) ? TRUE : FALSE;
+  return platform_impl::ReplaceAllQuietly(file, Join(lines)) ? TRUE : FALSE;
 }
 
 namespace platform_impl {

@@ -1,19 +1,22 @@
-// Functions that only newer Windows offers: looked up when needed, never imported, so the monitor
-// still loads where they are missing. Below every subsystem that uses them.
+// Functions that only newer Windows offers, and ntdll's own: looked up when needed, never
+// imported, so the monitor still loads where they are missing and imports no DLL but the
+// documented system ones. Below every subsystem that uses them.
 #pragma once
 
 #include "platform/win32.h"
 
 inline constexpr WCHAR kSpoolerModuleName[] = WSTR("spoolss.dll");
 inline constexpr WCHAR kKernelModuleName[] = WSTR("kernel32.dll");
+inline constexpr WCHAR kNtdllModuleName[] = WSTR("ntdll.dll");
 
 // True when the module wszModule is loaded and exports pszName; *pfn then points at it.
 template <class Function>
 bool FindModuleFunction(LPCWSTR wszModule, LPCSTR pszName, Function* pfn) {
   const HMODULE hModule = GetModuleHandleW(wszModule);
-  *pfn = hModule == nullptr
-             ? nullptr
-             : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(hModule, pszName)));
+  *pfn =
+      hModule == nullptr
+          ? nullptr
+          : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(hModule, pszName)));
   return *pfn != nullptr;
 }
 
@@ -27,6 +30,12 @@ bool FindSpoolerFunction(LPCSTR pszName, Function* pfn) {
 template <class Function>
 bool FindKernelFunction(LPCSTR pszName, Function* pfn) {
   return FindModuleFunction(kKernelModuleName, pszName, pfn);
+}
+
+// ntdll's native calls (NtCreateFile, RtlNtStatusToDosError): every process has ntdll loaded.
+template <class Function>
+bool FindNtdllFunction(LPCSTR pszName, Function* pfn) {
+  return FindModuleFunction(kNtdllModuleName, pszName, pfn);
 }
 
 // True when the monitor's process runs in session 0, which no user's desktop shows.

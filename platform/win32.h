@@ -18,6 +18,7 @@
 #include <winspool.h>
 #include <winsplp.h>
 #include <shlobj.h>
+#include <winternl.h>
 // clang-format on
 
 #define WSTR(text) L##text
@@ -42,6 +43,8 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
+typedef uint16_t USHORT;
+typedef int64_t LONGLONG;
 typedef int INT;
 typedef unsigned int UINT;
 typedef char CHAR;
@@ -99,6 +102,7 @@ typedef HANDLE HGLOBAL;
 // Error codes
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_TOO_MANY_OPEN_FILES 4L
@@ -110,6 +114,7 @@ typedef HANDLE HGLOBAL;
 #define ERROR_WRITE_FAULT 29L
 #define ERROR_READ_FAULT 30L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_PRINT_CANCELLED 63L
 #define ERROR_FILE_EXISTS 80L
@@ -128,10 +133,15 @@ typedef HANDLE HGLOBAL;
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_DIRECTORY 267L
+#define ERROR_NOT_A_REPARSE_POINT 4390L
+#define ERROR_REPARSE_TAG_INVALID 4393L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CONTROL_ID_NOT_FOUND 1421L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_INVALID_SID 1337L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_INVALID_PRINTER_NAME 1801L
 #define ERROR_INVALID_PRINT_MONITOR 3007L
 #define ERROR_BIDI_STATUS_OK 0
@@ -170,6 +180,7 @@ typedef HANDLE HGLOBAL;
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
 #define GENERIC_ALL 0x10000000
+#define GENERIC_EXECUTE 0x20000000
 #define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
@@ -178,7 +189,15 @@ typedef HANDLE HGLOBAL;
 #define FILE_READ_ATTRIBUTES 0x0080
 #define FILE_READ_DATA 0x0001
 #define FILE_LIST_DIRECTORY 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_ADD_FILE 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_EXECUTE 0x0020
+#define FILE_WRITE_ATTRIBUTES 0x0100
 #define DELETE 0x00010000
+#define READ_CONTROL 0x00020000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
 #define FILE_TYPE_UNKNOWN 0x0000
 #define FILE_TYPE_DISK 0x0001
 #define FILE_TYPE_CHAR 0x0002
@@ -196,6 +215,61 @@ typedef HANDLE HGLOBAL;
 #define FILE_CURRENT 1
 #define FILE_END 2
 #define MAX_PATH 260
+
+// Device control of the file system: a folder made a junction in place
+#define FSCTL_SET_REPARSE_POINT 0x000900A4
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+
+// Security: owners of files and the user of the process
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define TOKEN_QUERY 0x0008
+typedef PVOID PSID;
+typedef PVOID PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenOwner = 4 } TOKEN_INFORMATION_CLASS;
+typedef enum { WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26 } WELL_KNOWN_SID_TYPE;
+typedef struct _SID_AND_ATTRIBUTES {
+  PSID Sid;
+  DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_USER {
+  SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+
+// ntdll's own file calls, which the monitor looks up at run time
+typedef LONG NTSTATUS;
+#define NT_SUCCESS(status) (static_cast<NTSTATUS>(status) >= 0)
+typedef struct _UNICODE_STRING {
+  USHORT Length;  // in bytes, without a terminating NUL
+  USHORT MaximumLength;
+  PWSTR Buffer;
+} UNICODE_STRING, *PUNICODE_STRING;
+typedef struct _OBJECT_ATTRIBUTES {
+  ULONG Length;
+  HANDLE RootDirectory;
+  PUNICODE_STRING ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+} OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
+typedef struct _IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+} IO_STATUS_BLOCK, *PIO_STATUS_BLOCK;
+typedef union _LARGE_INTEGER {
+  LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+#define OBJ_CASE_INSENSITIVE 0x00000040L
+#define FILE_OPEN 0x00000001
+#define FILE_CREATE 0x00000002
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+#define FILE_OPEN_REPARSE_POINT 0x00200000
+#define FILE_OPENED 0x00000001
+#define FILE_CREATED 0x00000002
 
 // Registry
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002)))
@@ -620,6 +694,10 @@ BOOL WINAPI MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName);
 BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
 BOOL WINAPI RemoveDirectoryW(LPCWSTR lpPathName);
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPVOID lpOverlapped);
+HANDLE WINAPI GetCurrentProcess();
 
 VOID WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
@@ -650,6 +728,17 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                               const BYTE* lpData, DWORD cbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength,
+                                PDWORD ReturnLength);
+BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION RequestedInformation,
+                                    PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength,
+                                    LPDWORD lpnLengthNeeded);
+BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner,
+                                       LPBOOL lpbOwnerDefaulted);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSidType);
 
 // user32
 int WINAPI wvsprintfA(LPSTR lpOutput, LPCSTR lpFmt, va_list arglist);
@@ -668,6 +757,14 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
 BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
 BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
+
+// ntdll: exported by every Windows NT, looked up at run time like the newer functions
+NTSTATUS WINAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
+                             POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                             PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
+                             ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer,
+                             ULONG EaLength);
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS Status);
 
 // shell32
 BOOL WINAPI SHGetSpecialFolderPathW(HWND hwnd, LPWSTR pszPath, int csidl, BOOL fCreate);

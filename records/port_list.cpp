@@ -1,5 +1,5 @@
-// The list of open ports: its records made, found, checked and released under the lock, and the
-// newest status record each port keeps.
+// The list of open ports: its records made, found and released under the lock, and the newest
+// status record each port keeps.
 #include "records/records.h"
 
 IniPort* CreatePortRecord(LPCWSTR pszPortName) {
@@ -7,19 +7,22 @@ IniPort* CreatePortRecord(LPCWSTR pszPortName) {
   if (hEvent == nullptr) {
     return nullptr;
   }
-  IniPort* pIniPort = static_cast<IniPort*>(AllocZeroed(sizeof(IniPort)));
-  if (pIniPort == nullptr) {
-    CloseHandle(hEvent);
-    return nullptr;
+  HANDLE hCallsEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  IniPort* pIniPort = hCallsEnded != nullptr ? AllocPortRecord() : nullptr;
+  if (pIniPort != nullptr) {
+    pIniPort->pszPortName = DupWideString(pszPortName);
   }
-  pIniPort->pszPortName = DupWideString(pszPortName);
-  if (pIniPort->pszPortName == nullptr) {
+  if (pIniPort == nullptr || pIniPort->pszPortName == nullptr) {
     CloseHandle(hEvent);
+    if (hCallsEnded != nullptr) {
+      CloseHandle(hCallsEnded);
+    }
     GlobalFree(pIniPort);
     return nullptr;
   }
   pIniPort->signature = kPortSignature;
   pIniPort->hEvent = hEvent;
+  pIniPort->hCallsEnded = hCallsEnded;
   pIniPort->pNext = pIniFirstPort;
   pIniFirstPort = pIniPort;
   return pIniPort;
@@ -37,23 +40,6 @@ IniPort* FindPortRecord(LPCWSTR pszPortName) {
   return nullptr;
 }
 
-bool IsPortHandle(HANDLE handle) {
-  if (handle == nullptr) {
-    return false;
-  }
-  // Compared by address only: a handle already closed points at freed memory.
-  bool fOpen = false;
-  EnterMonitorLock();
-  for (const IniPort* pIniPort = pIniFirstPort; pIniPort != nullptr; pIniPort = pIniPort->pNext) {
-    if (pIniPort == handle) {
-      fOpen = pIniPort->signature == kPortSignature;
-      break;
-    }
-  }
-  LeaveMonitorLock();
-  return fOpen;
-}
-
 void DeletePortRecord(IniPort* pIniPort) {
   if (pIniFirstPort == pIniPort) {
     pIniFirstPort = pIniPort->pNext;
@@ -68,10 +54,11 @@ void DeletePortRecord(IniPort* pIniPort) {
     pPrevious->pNext = pIniPort->pNext;
   }
   CloseHandle(pIniPort->hEvent);
+  CloseHandle(pIniPort->hCallsEnded);
   FreePortJobs(pIniPort);
   GlobalFree(pIniPort->pszPortName);
-  // A handle the spooler still holds must not pass the signature test after this.
-  pIniPort->signature = 0;
+  // A handle the spooler still holds must reach no port opened after this one.
+  RememberClosedPort(pIniPort);
   GlobalFree(pIniPort);
 }
 

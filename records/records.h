@@ -66,7 +66,19 @@ struct IniPort {
   StatusRecord LastStatus;
   // Set, through std::atomic_ref, at the first job start on the port: the spooler tells of jobs.
   BOOL fJobSeen;
+  // The spooler calls in flight on the port, with kPortClosing once its close has begun; changed
+  // through std::atomic_ref only, and a call is counted only under the lock. The close waits on
+  // hCallsEnded (manual-reset) for the last of those calls to end.
+  DWORD dwCalls;
+  HANDLE hCallsEnded;
 };
+
+// Bit of IniPort::dwCalls: the port's close has begun, and it takes no new call.
+constexpr DWORD kPortClosing = 0x80000000;
+
+inline bool PortClosing(const IniPort* pIniPort) {
+  return (std::atomic_ref<const DWORD>(pIniPort->dwCalls).load() & kPortClosing) != 0;
+}
 
 // The flag word is read by status queries on other spooler threads while the job's thread
 // changes it, so every access is atomic.
@@ -86,10 +98,6 @@ inline void ClearPortStatus(IniPort* pIniPort, DWORD bits) {
 inline bool TestAndSetPortStatus(IniPort* pIniPort, DWORD bits) {
   return (std::atomic_ref<DWORD>(pIniPort->status).fetch_or(bits) & bits) != 0;
 }
-
-// True when the handle is a port record on the list of open ports (looked up under the lock; a
-// closed handle is never read).
-bool IsPortHandle(HANDLE handle);
 
 // ---- Module-wide state ----------------------------------------------------------------------
 extern CRITICAL_SECTION SpoolerSection;
@@ -111,6 +119,48 @@ void DeletePortRecord(IniPort* pIniPort);
 void RememberPortStatus(IniPort* pIniPort, const StatusRecord& record);
 // The newest record RememberPortStatus kept for the port; FALSE when there is none yet.
 BOOL GetRememberedPortStatus(IniPort* pIniPort, StatusRecord* pRecord);
+
+// ---- The spooler's port handles --------------------------------------------------------------
+// A handle is the address of its port record. Every spooler call on a port runs between
+// BeginPortCall, which finds the record on the list of open ports (by address: a closed handle
+// is never read) and counts the call, and EndPortCall. A port whose close has begun takes no new
+// call. A refused handle gives NULL with the last error ERROR_INVALID_PARAMETER.
+IniPort* BeginPortCall(HANDLE handle);
+// Takes no lock, and keeps the call's own last error.
+void EndPortCall(IniPort* pIniPort);
+// Marks the port as closing and waits, without the lock, until its calls in flight have ended.
+// NULL, with the last error ERROR_INVALID_PARAMETER, when the handle is not an open port or
+// another close of it has begun already.
+IniPort* BeginPortClose(HANDLE handle);
+
+// Ends a call on a port when it goes out of scope: however the call is left, unwinding by its
+// host included, the port's close does not wait for it for ever.
+struct PortCallScope {
+  IniPort* pIniPort;
+  ~PortCallScope() { EndPortCall(pIniPort); }
+};
+
+// Runs one spooler call on the open port behind the handle, counted as in flight so that the
+// port's close waits for it; `refused` is the result for any other handle.
+template <class Result, class Call>
+Result CallOnOpenPort(HANDLE handle, Result refused, Call call) {
+  IniPort* pIniPort = BeginPortCall(handle);
+  if (pIniPort == nullptr) {
+    return refused;
+  }
+  const PortCallScope scope = {pIniPort};
+  return call(pIniPort);
+}
+
+// A zero-filled block for a new port record, never at the address of one of the last
+// kRememberedClosedPorts closed ports, so that their handles reach no later port. The caller
+// holds the lock.
+constexpr DWORD kRememberedClosedPorts = 256;
+IniPort* AllocPortRecord();
+// The caller holds the lock.
+void RememberClosedPort(const IniPort* pIniPort);
+// At process attach: no port has been closed yet.
+void ForgetClosedPorts();
 
 // ---- Memory blocks of the records -----------------------------------------------------------
 LPVOID AllocZeroed(DWORD cb);

@@ -24,7 +24,8 @@ DWORD PromptTimeoutSeconds(const IniJob* pIniJob) {
   if (!HoldPrinterSettings(pIniJob->hPrinter, pIniJob->pszPrinterName, &printerIni)) {
     return kDefaultPromptTimeout;
   }
-  const UINT uSeconds = ReadHeldSetting(&printerIni, kKeyPromptTimeout, kDefaultPromptTimeout);
+  const UINT uSeconds = ReadHeldSettingUnknownAs(
+      &printerIni, kKeyPromptTimeout, kDefaultPromptTimeout, kUnreadPromptTimeoutSeconds);
   ReleaseSettings(&printerIni);
   return uSeconds;
 }

@@ -37,6 +37,9 @@ inline constexpr INT kPrintCounterLimit = 32000;
 // comes. A question not answered in time counts as unanswered.
 inline constexpr WCHAR kKeyPromptTimeout[] = WSTR("PromptTimeout");
 inline constexpr INT kDefaultPromptTimeout = 0;
+// Used instead when the file cannot be read now and never was: a question must not wait for ever
+// because someone holds the file.
+inline constexpr DWORD kUnreadPromptTimeoutSeconds = 120;
 
 // The spit counters of the latest status record, written as "%lu"; nothing reads them back.
 inline constexpr WCHAR kKeyCyanSpits[] = WSTR("CyanSpits");

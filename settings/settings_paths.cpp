@@ -81,8 +81,15 @@ bool IsWord(LPCWSTR pszName, DWORD cch, const char* pszWord) {
   return i == cch && pszWord[i] == 0;
 }
 
-// A DOS device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9) whatever extension follows it: Windows
-// opens the device for such a name in any folder. Blanks before the extension do not count.
+// The digits of COM and LPT devices: 1 to 9, and the superscripts one, two and three, which
+// Windows reads as devices too.
+bool IsDeviceDigit(WCHAR c) {
+  return (c >= WSTR('1') && c <= WSTR('9')) || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;
+}
+
+// A DOS device (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-COM9, LPT1-LPT9, COM and LPT with a
+// superscript digit) whatever extension follows it: Windows opens the device for such a name in
+// any folder. Blanks before the extension do not count.
 bool IsDeviceName(LPCWSTR pszName) {
   DWORD cchBase = 0;
   while (pszName[cchBase] != 0 && pszName[cchBase] != WSTR('.')) {
@@ -91,13 +98,13 @@ bool IsDeviceName(LPCWSTR pszName) {
   while (cchBase > 0 && pszName[cchBase - 1] == WSTR(' ')) {
     --cchBase;
   }
-  static constexpr const char* kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  static constexpr const char* kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   for (const char* pszDevice : kDevices) {
     if (IsWord(pszName, cchBase, pszDevice)) {
       return true;
     }
   }
-  if (cchBase == 4 && pszName[3] >= WSTR('1') && pszName[3] <= WSTR('9')) {
+  if (cchBase == 4 && IsDeviceDigit(pszName[3])) {
     return IsWord(pszName, 3, "COM") || IsWord(pszName, 3, "LPT");
   }
   return false;

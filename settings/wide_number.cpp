@@ -32,3 +32,15 @@ void FormatSignedDecimal(INT value, WCHAR (&text)[kDecimalTextSize]) {
 void FormatUnsignedDecimal(DWORD value, WCHAR (&text)[kDecimalTextSize]) {
   WriteDecimal(false, value, text);
 }
+
+UINT ParseDecimal(LPCWSTR text) {
+  const bool negative = *text == WSTR('-');
+  if (*text == WSTR('-') || *text == WSTR('+')) {
+    ++text;
+  }
+  UINT value = 0;
+  for (; *text >= WSTR('0') && *text <= WSTR('9'); ++text) {
+    value = value * 10u + static_cast<UINT>(*text - WSTR('0'));
+  }
+  return negative ? 0u - value : value;
+}

@@ -7,13 +7,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "diag/log.h"
 #include "monitor/monitor.h"
 #include "platform/host.h"
+#include "settings/settings_memory.h"
 
 namespace langmon_test {
 
@@ -42,6 +45,7 @@ class MonitorTest : public ::testing::Test {
     host::SetTempFolder(TempFolder().string());
     host::SetCommonAppDataFolder(AppDataFolder().string());
     DllMain(host::MonitorModule(), DLL_PROCESS_ATTACH, nullptr);
+    ForgetSettingsMemory();  // a freshly loaded module knows no settings yet
     fShowUI = TRUE;
     fWarnedOnFailedStart = FALSE;
     liveAllocationsAtStart_ = host::LiveAllocations();
@@ -90,6 +94,44 @@ class MonitorTest : public ::testing::Test {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+  }
+
+  // Every entry that takes a port handle refuses this one: last error 87 (the bidi entry returns
+  // 6), and nothing is asked of any port monitor.
+  static void ExpectEveryEntryRefuses(HANDLE port) {
+    BYTE data[64] = {};
+    DWORD count = 0;
+    std::u16string printer = u"Label A";
+    std::u16string document = u"Labels";
+    std::u16string value = u"VELMORA";
+    std::u16string schema = u"\\Printer.Consumables";
+    DOC_INFO_1W docInfo = {document.data(), nullptr, nullptr};
+    const std::pair<const char*, std::function<BOOL()>> entries[] = {
+        {"StartDocPort",
+         [&] {
+           return PJLMonStartDocPort(port, printer.data(), 1, 1,
+                                     reinterpret_cast<LPBYTE>(&docInfo));
+         }},
+        {"WritePort", [&] { return PJLWritePort(port, data, sizeof(data), &count); }},
+        {"ReadPort", [&] { return PJLMonReadPort(port, data, sizeof(data), &count); }},
+        {"GetPrinterDataFromPort",
+         [&] {
+           return GetPrinterDataFromPort(port, 0, value.data(), nullptr, 0,
+                                         reinterpret_cast<LPWSTR>(data), sizeof(data), &count);
+         }},
+        {"EndDocPort", [&] { return PJLMonEndDocPort(port); }},
+        {"ClosePort", [&] { return PJLMonClosePort(port); }},
+    };
+    for (const auto& [name, call] : entries) {
+      SetLastError(0);
+      EXPECT_FALSE(call()) << name;
+      EXPECT_EQ(GetLastError(), 87u) << name;
+    }
+    BIDI_REQUEST_CONTAINER requests = {1, 0, 1, {{0, schema.data(), {}}}};
+    PBIDI_RESPONSE_CONTAINER answer = nullptr;
+    EXPECT_EQ(PJLMonSendRecvBidiDataFromPort(port, BIDI_ACCESS_USER, u"GetAll", &requests, &answer),
+              6u);
+    EXPECT_EQ(answer, nullptr);
   }
 
   // Blocks this test allocated and did not release.

@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <regex>
 #include <thread>
@@ -481,6 +483,230 @@ TEST_F(ConcurrencyTest, ChecksRunningAtOnceEachFollowTheirOwnPrintersQuietMode) 
   EXPECT_EQ(LeakedAllocations(), 0);
   EXPECT_EQ(host::OpenPrinterHandles(), 0);
 }
+
+// ---- Closing a port while a call on it is under way ------------------------------------------
+
+// Where the call under way stops until the test lets it go on: in a read of the printer or the
+// end of a job at the simulated port monitor, or in a question to the user.
+enum class Stop { kRead, kEndDoc, kQuestion };
+
+// The next call that reaches the armed place waits there until released.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::optional<Stop> armed;
+  bool reached = false;
+  bool released = false;
+
+  void Arm(Stop place) {
+    std::lock_guard<std::mutex> lock(mutex);
+    armed = place;
+    reached = released = false;
+  }
+  void Pass(Stop place) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (armed == place) {
+      armed.reset();
+      reached = true;
+      changed.notify_all();
+      changed.wait(lock, [this] { return released; });
+    }
+  }
+  void WaitUntilReached() {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [this] { return reached; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+};
+
+Gate gGate;
+
+BOOL WINAPI GatedReadPort(HANDLE hPort, LPBYTE buffer, DWORD cb, LPDWORD read) {
+  gGate.Pass(Stop::kRead);
+  return sim::PortMonitor().pfnReadPort(hPort, buffer, cb, read);
+}
+
+BOOL WINAPI GatedEndDocPort(HANDLE hPort) {
+  gGate.Pass(Stop::kEndDoc);
+  return sim::PortMonitor().pfnEndDocPort(hPort);
+}
+
+// The call that is under way when the close comes.
+enum class UnderWay { kCheckAtThePrinter, kCheckAtAQuestion, kStatusQuery, kJobEnd, kBidi };
+
+std::string UnderWayName(const ::testing::TestParamInfo<UnderWay>& info) {
+  const char* const names[] = {"CheckAtThePrinter", "CheckAtAQuestion", "StatusQuery", "JobEnd",
+                               "Bidi"};
+  return names[static_cast<int>(info.param)];
+}
+
+class CloseDuringCallTest : public ConcurrencyTest, public ::testing::WithParamInterface<UnderWay> {
+ protected:
+  // Read through the handle: the record lives on while the call under way holds it.
+  static void WaitUntilClosing(HANDLE port) {
+    while (!PortClosing(static_cast<IniPort*>(port))) {
+      std::this_thread::yield();
+    }
+  }
+  static long Closes(sim::SimPrinter& printer) {
+    const std::vector<sim::Event> events = printer.Events();
+    return std::count_if(events.begin(), events.end(),
+                         [](const sim::Event& e) { return e.kind == sim::EventKind::Close; });
+  }
+  // What the spooler was told of job 2, the one on the port being closed.
+  static std::vector<DWORD> SetJobsOfJob2() {
+    std::vector<DWORD> commands;
+    for (const host::SetJobRecord& call : host::SetJobCalls()) {
+      if (call.jobId == 2) {
+        commands.push_back(call.command);
+      }
+    }
+    return commands;
+  }
+};
+
+TEST_P(CloseDuringCallTest, TheCloseWaitsForItAndRefusesEverythingElseMeanwhile) {
+  const Watchdog watchdog(std::chrono::seconds(120));
+  const UnderWay underWay = GetParam();
+  std::shared_ptr<sim::SimPrinter> printer = AddPrinter(u"USB001", u"Label A");
+  std::shared_ptr<sim::SimPrinter> otherPrinter = AddPrinter(u"USB002", u"Label B");
+  MONITOR gated = sim::PortMonitor();
+  gated.pfnReadPort = GatedReadPort;
+  gated.pfnEndDocPort = GatedEndDocPort;
+  std::u16string portName = u"USB001";
+  std::u16string printerName = u"Label A";
+  std::u16string document = u"Labels";
+  DOC_INFO_1W docInfo = {document.data(), nullptr, nullptr};
+  HANDLE port = nullptr;
+  ASSERT_TRUE(PJLMonOpenPortEx(portName.data(), printerName.data(), &port, &gated));
+  sim::Spooler other(monitor_);
+  ASSERT_TRUE(other.OpenPort(u"USB002", u"Label B"));
+
+  std::vector<BYTE> job = sim::MakeJobData(1, 300, 5);
+  DWORD written = 0;
+  const auto startJob = [&](DWORD jobId) {
+    ASSERT_TRUE(
+        PJLMonStartDocPort(port, printerName.data(), jobId, 1, reinterpret_cast<LPBYTE>(&docInfo)));
+    ASSERT_TRUE(PJLWritePort(port, job.data(), sim::kJobPreambleSize, &written));
+  };
+  if (underWay == UnderWay::kBidi) {
+    // Once a job has been seen on the port, ink levels are read from the printer between jobs.
+    startJob(1);
+    ASSERT_TRUE(PJLMonEndDocPort(port));
+  } else if (underWay != UnderWay::kStatusQuery) {
+    startJob(2);
+  }
+  printer->ClearEvents();
+
+  // The call, on a spooler thread of its own, until it stops where the gate holds it.
+  BOOL result = FALSE;
+  BYTE status[512];
+  DWORD returned = 0;
+  std::u16string value = u"VELMORA";
+  std::u16string schema = u"\\Printer.Consumables";
+  BIDI_REQUEST_CONTAINER consumables = {1, 0, 1, {{0, schema.data(), {}}}};
+  PBIDI_RESPONSE_CONTAINER levels = nullptr;
+  std::function<BOOL()> call;
+  switch (underWay) {
+    case UnderWay::kCheckAtAQuestion: {
+      sim::Status lowInk;
+      lowInk.magentaSpits = 480000000;
+      printer->SetStatus(lowInk);
+      host::SetAnswerer([](const host::MessageBoxRecord&) {
+        gGate.Pass(Stop::kQuestion);
+        return IDNO;
+      });
+    }
+      [[fallthrough]];
+    case UnderWay::kCheckAtThePrinter:
+      gGate.Arm(underWay == UnderWay::kCheckAtThePrinter ? Stop::kRead : Stop::kQuestion);
+      call = [&] {
+        return PJLWritePort(port, job.data() + sim::kJobPreambleSize,
+                            static_cast<DWORD>(job.size()) - sim::kJobPreambleSize, &written);
+      };
+      break;
+    case UnderWay::kStatusQuery:
+      gGate.Arm(Stop::kRead);
+      call = [&] {
+        return GetPrinterDataFromPort(port, 0, value.data(), nullptr, 0,
+                                      reinterpret_cast<LPWSTR>(status), sizeof(status), &returned);
+      };
+      break;
+    case UnderWay::kJobEnd:
+      gGate.Arm(Stop::kEndDoc);
+      call = [&] { return PJLMonEndDocPort(port); };
+      break;
+    case UnderWay::kBidi:
+      gGate.Arm(Stop::kRead);
+      call = [&] {
+        return PJLMonSendRecvBidiDataFromPort(port, BIDI_ACCESS_USER, u"GetAll", &consumables,
+                                              &levels) == ERROR_SUCCESS;
+      };
+      break;
+  }
+  std::thread caller([&] { result = call(); });
+  gGate.WaitUntilReached();
+  BOOL closed = FALSE;
+  std::thread closer([&] { closed = PJLMonClosePort(port); });
+  WaitUntilClosing(port);
+
+  // The close waits; meanwhile the port takes no new call, a second close included, and the
+  // port monitor is not told to close. Another printer's port prints a whole job.
+  ExpectEveryEntryRefuses(port);
+  EXPECT_EQ(Closes(*printer), 0);
+  const sim::Job otherJob = MakeJob(u"Label B", 7, 1, 6);
+  const sim::JobResult printed = other.Print(otherJob);
+  EXPECT_TRUE(printed.started && !printed.writeFailed && printed.ended);
+  EXPECT_EQ(otherPrinter->JobData(), otherJob.data);
+
+  gGate.Release();
+  caller.join();
+  closer.join();
+  host::SetAnswerer(nullptr);
+  EXPECT_TRUE(result) << "the call under way ends as it would have";
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(Closes(*printer), 1);
+  switch (underWay) {
+    case UnderWay::kCheckAtThePrinter:
+    case UnderWay::kCheckAtAQuestion:
+      // The check passed and the write it held up went out; the job, still listed, was
+      // dropped by the close without a word to the spooler.
+      EXPECT_EQ(printer->JobData(),
+                std::vector<BYTE>(job.begin() + sim::kJobPreambleSize,
+                                  job.begin() + sim::kJobPreambleSize + written));
+      EXPECT_TRUE(SetJobsOfJob2().empty());
+      break;
+    case UnderWay::kStatusQuery:
+      EXPECT_EQ(returned, 116u);
+      break;
+    case UnderWay::kJobEnd:
+      EXPECT_EQ(SetJobsOfJob2(), std::vector<DWORD>{JOB_CONTROL_LAST_PAGE_EJECTED});
+      break;
+    case UnderWay::kBidi:
+      ASSERT_NE(levels, nullptr);
+      EXPECT_EQ(levels->Count, 12u) << "the colour cartridge's three inks, four values each";
+      RouterFreeBidiResponseContainer(levels);
+      break;
+  }
+  // Closed, the handle stays refused.
+  ExpectEveryEntryRefuses(port);
+  EXPECT_EQ(Closes(*printer), 1);
+  other.ClosePort();
+  EXPECT_EQ(pIniFirstPort, nullptr);
+  EXPECT_EQ(LeakedAllocations(), 0);
+  EXPECT_EQ(host::OpenPrinterHandles(), 0);
+  EXPECT_EQ(host::OpenEvents(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, CloseDuringCallTest,
+                         ::testing::Values(UnderWay::kCheckAtThePrinter,
+                                           UnderWay::kCheckAtAQuestion, UnderWay::kStatusQuery,
+                                           UnderWay::kJobEnd, UnderWay::kBidi),
+                         UnderWayName);
 
 TEST_F(ConcurrencyTest, LogFileWrittenByManyThreadsHoldsOnlyWholeLines) {
   constexpr int kThreads = 8;

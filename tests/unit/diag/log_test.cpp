@@ -169,6 +169,48 @@ TEST_F(LogTest, LogFileThatIsALinkIsLeftAloneAndToldOncePerChange) {
   EXPECT_EQ(host::OpenFileHandles(), 0);
 }
 
+// A user can make the log file in the temp folder before the monitor does, and would then read
+// what the monitor logs and could hold the file. A file that belongs neither to the account the
+// monitor runs as nor to the Administrators is left alone, told once per change.
+TEST_F(LogTest, LogFileThatAUserMadeFirstIsLeftAlone) {
+  const std::string theirs = "a user's own file\n";
+  std::ofstream(LogFilePath(), std::ios::binary) << theirs;
+  ASSERT_TRUE(host::SetFileOwner(LogFilePath().string(), host::kOtherUser));
+  const std::string told =
+      Warning("LogToFile(): " + TempFolder().string() +
+              "/\\VelmoraLMDrv.dbg belongs to another user, not written; the log goes to the "
+              "debugger output only\n");
+  LogMessage(3, "one\n");
+  LogMessage(5, "two\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("one\n"), told, Error("two\n")}));
+  EXPECT_EQ(LogFileText(), theirs);
+
+  // Under the spooler the monitor is SYSTEM: its own files, and the Administrators', are written;
+  // the user's is still not, and its refusal, after a plain file, is told again.
+  host::SetProcessUser("S-1-5-18");
+  ASSERT_TRUE(host::SetFileOwner(LogFilePath().string(), "S-1-5-32-544"));
+  ClearLog();
+  LogMessage(3, "administrators\n");
+  ASSERT_TRUE(host::SetFileOwner(LogFilePath().string(), "S-1-5-18"));
+  LogMessage(3, "system\n");
+  ASSERT_TRUE(host::SetFileOwner(LogFilePath().string(), host::kDefaultProcessUser));
+  LogMessage(3, "three\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("administrators\n"), Inform("system\n"),
+                                                  Inform("three\n"), told}));
+  const std::string text = LogFileText();
+  EXPECT_EQ(text.substr(0, theirs.size()), theirs);
+  EXPECT_NE(text.find(Inform("administrators\n")), std::string::npos);
+  EXPECT_NE(text.find(Inform("system\n")), std::string::npos);
+  EXPECT_EQ(text.find("three"), std::string::npos);
+
+  // Gone: the file the monitor makes is its own.
+  std::filesystem::remove(LogFilePath());
+  LogMessage(3, "four\n");
+  EXPECT_EQ(LogFileText().substr(20), Inform("four\n"));
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+  EXPECT_EQ(host::OpenTokens(), 0);
+}
+
 TEST_F(LogTest, LogFileGoesToGetTempPath2WsFolderWhereKernelOffersIt) {
   const std::filesystem::path systemTemp = TempFolder() / "system";
   std::filesystem::create_directories(systemTemp);

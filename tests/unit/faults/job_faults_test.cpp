@@ -227,6 +227,11 @@ class JobFaultsTest : public ScenarioTest,
               EXPECT_TRUE(Deleted(jobId) || LastWriteRefused())
                   << "job " << jobId << ": stopped without a refused write or its deletion";
             }
+            // Whether or not the spooler took the deletion, the write says the job was
+            // cancelled.
+            if (Deleted(jobId)) {
+              EXPECT_EQ(result.writeError, 63u) << "job " << jobId;
+            }
           }
           std::vector<BYTE> status;
           if (jobId == 1 && spooler.QueryStatus(&status)) {

@@ -371,6 +371,47 @@ TEST_F(BidiTest, MalformedCallsAreRefusedWithTheirOwnCodes) {
   RouterFreeBidiResponseContainer(out);
 }
 
+// A port monitor whose answer claims far more entries than its container holds.
+DWORD gClaimedAnswers = 0;
+
+DWORD WINAPI ClaimTooManyAnswers(HANDLE, DWORD, LPCWSTR, PBIDI_REQUEST_CONTAINER,
+                                 PBIDI_RESPONSE_CONTAINER* answers) {
+  *answers = RouterAllocBidiResponseContainer(1);
+  (*answers)->Count = gClaimedAnswers;
+  return ERROR_SUCCESS;
+}
+
+BOOL WINAPI OpenSimulatedPort(HANDLE, LPWSTR name, PHANDLE handle) {
+  return sim::PortMonitor().pfnOpenPort(name, handle);
+}
+
+// Merged with the monitor's sixteen values (four inks: no job seen on the port yet), nearly four
+// billion answers would count 0 in 32 bits. Nothing is merged, and the port monitor's container,
+// whose entries cannot be trusted, is released without being walked.
+TEST_F(BidiTest, AnAnswerClaimingNearlyFourBillionEntriesIsRefusedAndReleasedWhole) {
+  spooler_->ClosePort();
+  MONITOR2 claiming = sim::AsMonitor2(sim::PortMonitor(), OpenSimulatedPort);
+  claiming.pfnSendRecvBidiDataFromPort = ClaimTooManyAnswers;
+  std::u16string portName = kPortName;
+  std::u16string printerName = kPrinterName;
+  HANDLE port = nullptr;
+  ASSERT_TRUE(table_->pfnOpenPortEx(hMonitor_, sim::PortMonitorHandle(), portName.data(),
+                                    printerName.data(), &port, &claiming));
+  std::u16string printer = u"\\Printer";
+  BIDI_REQUEST_CONTAINER requests = {1, 0, 1, {{41, printer.data(), {}}}};
+  for (DWORD claimed : {0xFFFFFFF0u, 0xFFFFFFFFu, 0x1000001u}) {
+    gClaimedAnswers = claimed;
+    PBIDI_RESPONSE_CONTAINER answer = reinterpret_cast<PBIDI_RESPONSE_CONTAINER>(this);
+    EXPECT_EQ(
+        table_->pfnSendRecvBidiDataFromPort(port, BIDI_ACCESS_USER, u"GetAll", &requests, &answer),
+        8u)
+        << claimed;
+    EXPECT_EQ(answer, nullptr) << claimed;
+    EXPECT_EQ(host::LiveBidiAllocations(), bidiAtStart_) << claimed;
+  }
+  EXPECT_TRUE(table_->pfnClosePort(port));
+}
+
 TEST_F(BidiTest, WithoutTheSpoolersAllocatorsOrMemoryNothingIsAnsweredAndNothingLeaks) {
   Report(Color(100000000, 100000000, 100000000));
   std::vector<BidiAnswer> answers;

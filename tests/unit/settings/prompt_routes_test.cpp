@@ -168,6 +168,22 @@ TEST_F(PromptRouteTest, TheOwnersAnswerTimeOutOrFailureOnTheClock) {
   EXPECT_EQ(LogLines(), std::vector<std::string>{
                             Warning("OemPtrMessageBox(): message 470 could not be shown in the job "
                                     "owner's session (error 1168)\n")});
+
+  // The file held by someone sharing nothing: the time-out read before still holds; one never
+  // read does not become a wait for ever.
+  const std::u16string ini = WindowsSettingsFolder("Label A") + u"\\Label A.ini";
+  const HANDLE holder =
+      CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  host::SetJobOwner({200000, 0});
+  for (const DWORD expected : {30u, 120u}) {
+    start = GetTickCount();
+    EXPECT_EQ(AskAboutJob(), 0);
+    EXPECT_EQ(host::MessageBoxes().back().timeoutSeconds, expected);
+    EXPECT_EQ(GetTickCount() - start, expected * 1000);
+    ForgetSettingsMemory();
+  }
+  CloseHandle(holder);
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 

@@ -11,6 +11,7 @@
 #include "settings/settings_keys.h"
 #include "settings/settings_paths.h"
 #include "settings/wide_number.h"
+#include "tests/support/junction.h"
 #include "tests/unit/settings/settings_fixture.h"
 
 namespace langmon_test {
@@ -286,7 +287,7 @@ TEST_F(PrintDataTest, ALinkAnywhereInThePathMakesItUnusable) {
   std::filesystem::remove_all(AppDataFolder() / "VMT");
   std::filesystem::create_directories(SettingsFolder("Label A"));
   ClearLog();
-  host::FailFileCall(1);
+  host::FailFileCall(2);  // VMT opens, but tells nothing of itself
   EXPECT_EQ(GetModelSettingsPath(job_.hPrinter), nullptr);
   EXPECT_EQ(LogLines(),
             (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + appData +
@@ -313,10 +314,28 @@ TEST_F(SettingsPathTest, NamesWindowsReadsAsSomethingElseAreRefused) {
               (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + base + name +
                                               " is not a folder name, not used\n")}));
   }
-  for (const char* name : {"CONSOLE", "COM10", "LPT0", "COM", "Label.A", ".Label", "NUL1.ini"}) {
-    AddPrinter(Wide(name));
-    LPWSTR path = GetModelSettingsPath(Open(Wide(name)));
-    EXPECT_NE(path, nullptr) << name;
+  // The console's own devices, and COM and LPT with a superscript digit (the log's text is UTF-8).
+  const std::pair<std::u16string, std::string> devices[] = {{u"CONIN$", "CONIN$"},
+                                                            {u"conout$.log", "conout$.log"},
+                                                            {u"COM\u00B9", "COM\u00B9"},
+                                                            {u"com\u00B2.txt", "com\u00B2.txt"},
+                                                            {u"LPT\u00B3 .x", "LPT\u00B3 .x"},
+                                                            {u"lpt\u00B9", "lpt\u00B9"}};
+  for (const auto& [name, logged] : devices) {
+    SCOPED_TRACE(logged);
+    AddPrinter(name);
+    ClearLog();
+    EXPECT_EQ(GetModelSettingsPath(Open(name)), nullptr);
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + base + logged +
+                                              " is not a folder name, not used\n")}));
+  }
+  for (const std::u16string name :
+       {u"CONSOLE", u"COM10", u"LPT0", u"COM", u"Label.A", u".Label", u"NUL1.ini", u"CONIN",
+        u"CONOUT$1", u"COM\u2074", u"LPT\u00B3\u00B9"}) {
+    AddPrinter(name);
+    LPWSTR path = GetModelSettingsPath(Open(name));
+    EXPECT_NE(path, nullptr) << std::string(name.begin(), name.end());
     GlobalFree(path);
   }
   // The job's name makes the file's: a device with the extension is still the device.
@@ -333,27 +352,33 @@ TEST_F(SettingsPathTest, NamesWindowsReadsAsSomethingElseAreRefused) {
 
 using HeldSettingsTest = PrintDataTest;
 
-// Each part is opened and looked at on its handle; a part that cannot be is not used, with the
-// reason, and nothing stays open.
+// Each part is opened and looked at on its handle; a part that cannot be looked at is not used,
+// with the reason, and a file that cannot be opened is not read; nothing stays open. Quiet mode,
+// never read before, stays off.
 TEST_F(HeldSettingsTest, APartThatCannotBeCheckedLeavesTheFileUnused) {
   WriteSettingsFile("Label A", "VM_lp250.ini", "SHOW_UI=0\r\n");
   const std::string file = WindowsPath("VM_lp250.ini");
-  // Three folders of two calls each; then the file's open, its information and its type.
-  const std::pair<unsigned, std::string> cases[] = {
-      {7, file + " cannot be checked (0x5)"},
-      {8, file + " cannot be checked (0x5)"},
-      {9, file + " cannot be checked (0x6)"},
-      {6, AppDataFolder().string() + "\\VMT\\Drivers\\Label A cannot be checked (0x5)"},
+  const auto notUsed = [](const std::string& why) {
+    return std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + why + ", not used\n")};
   };
-  for (const auto& [nth, why] : cases) {
+  // Three folders of two calls each; then the file's open, its information and its type.
+  const std::pair<unsigned, std::vector<std::string>> cases[] = {
+      {7,
+       {Error("OemPtrGetDriverAppDataPath(): " + file + " cannot be opened (0x5), not used now\n"),
+        Inform("ReadHeldSetting(): SHOW_UI of " + file +
+               " cannot be read and was never read, 1 "
+               "is used\n")}},
+      {8, notUsed(file + " cannot be checked (0x5)")},
+      {9, notUsed(file + " cannot be checked (0x6)")},
+      {6, notUsed(AppDataFolder().string() + "\\VMT\\Drivers\\Label A cannot be checked (0x5)")},
+  };
+  for (const auto& [nth, lines] : cases) {
     ClearLog();
     host::FailFileCall(nth);
     fShowUI = FALSE;
     LoadQuietModeSetting(job_.hPrinter);
     EXPECT_TRUE(fShowUI.load()) << nth;
-    EXPECT_EQ(
-        LogLines(),
-        (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + why + ", not used\n")}));
+    EXPECT_EQ(LogLines(), lines);
     EXPECT_EQ(host::OpenFileHandles(), 0);
   }
   host::FailFileCall(0);
@@ -379,47 +404,110 @@ TEST_F(HeldSettingsTest, APartThatCannotBeCheckedLeavesTheFileUnused) {
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
-// A file missing when the use began is made by the monitor inside the held folder; a name that
-// someone else made meanwhile is checked as if found at the start.
+// A settings path holds at most eight folders below the application-data folder (VMT, Drivers
+// and six of the printer's name); a deeper one is refused before a ninth handle is opened, and
+// what was held is let go.
+TEST_F(HeldSettingsTest, APrinterNameOfTooManyFoldersIsRefusedAndLeavesNothingOpen) {
+  for (const int depth : {6, 7, 9}) {
+    SCOPED_TRACE(depth);
+    std::string name = "f1";
+    for (int i = 2; i <= depth; ++i) {
+      name += "\\f" + std::to_string(i);
+    }
+    AddPrinter(Wide(name));
+    WriteSettingsFile(host::NativePath(name), "VM_lp250.ini", "SHOW_UI=0\r\n");
+    ClearLog();
+    fShowUI = TRUE;
+    LoadQuietModeSetting(Open(Wide(name)));
+    if (depth == 6) {
+      EXPECT_FALSE(fShowUI.load());
+      EXPECT_TRUE(LogLines().empty());
+    } else {
+      EXPECT_TRUE(fShowUI.load());
+      EXPECT_EQ(LogLines(), (std::vector<std::string>{Error(
+                                "OemPtrGetDriverAppDataPath(): " + AppDataFolder().string() +
+                                "\\VMT\\Drivers\\f1\\f2\\f3\\f4\\f5\\f6\\f7 cannot be checked "
+                                "(0x4), not used\n")}));
+    }
+    EXPECT_EQ(host::OpenFileHandles(), 0);
+  }
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
+// A file missing when the use began is made by the monitor inside the held folder's handle. A
+// name that someone planted since, or the folder made a junction in place between the hold and
+// the create, leaves the file unused for the rest of the use: nothing reaches the other file,
+// the values are kept, and the next use of a plain folder writes them.
 TEST_F(HeldSettingsTest, AMissingFileIsMadeOnlyWhereNothingWasPlanted) {
-  std::filesystem::create_directories(SettingsFolder("Label A"));
-  const std::filesystem::path other = AppDataFolder().parent_path() / "other.ini";
+  const std::filesystem::path folder = SettingsFolder("Label A");
+  const std::filesystem::path elsewhere = AppDataFolder().parent_path() / "elsewhere";
+  const std::filesystem::path other = elsewhere / "Label A.ini";  // where a junction would lead
   const std::string otherText = "[settings]\r\nPrintCounter=9\r\n";
-  std::ofstream(other, std::ios::binary) << otherText;
   const std::string ini = WindowsPath("Label A.ini");
   struct Case {
     const char* planted;
-    const char* why;
+    std::string refused;
   };
-  const Case cases[] = {{nullptr, nullptr},
-                        {"hard link", " has more than one link"},
-                        {"symbolic link", " is a link"}};
+  const Case cases[] = {
+      {nullptr, ""},
+      {"hard link", ini + " has more than one link"},
+      {"symbolic link", ini + " is a link"},
+      {"junction in place", AppDataFolder().string() + "\\VMT\\Drivers\\Label A is a link"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.planted ? c.planted : "nothing");
-    std::filesystem::remove(SettingsFolder("Label A") / "Label A.ini");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::remove_all(elsewhere);
+    std::filesystem::create_directories(elsewhere);
+    std::ofstream(other, std::ios::binary) << otherText;
     HeldSettings held;
     ASSERT_TRUE(HoldPrinterSettings(job_.hPrinter, WSTR("Label A"), &held));
     EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 4u);
-    if (c.planted != nullptr) {
-      ASSERT_TRUE(std::string(c.planted) == "hard link"
-                      ? host::PlantHardLink(ini, other.string())
-                      : host::PlantSymbolicLink(ini, other.string()));
+    const std::string planted = c.planted ? c.planted : "";
+    if (planted == "hard link") {
+      ASSERT_TRUE(host::PlantHardLink(ini, other.string()));
+    } else if (planted == "symbolic link") {
+      ASSERT_TRUE(host::PlantSymbolicLink(ini, other.string()));
+    } else if (planted == "junction in place") {
+      const HANDLE hFolder =
+          CreateFileW(WindowsSettingsFolder("Label A").c_str(), FILE_WRITE_DATA,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      ASSERT_NE(hFolder, INVALID_HANDLE_VALUE);
+      ASSERT_TRUE(MakeJunctionInPlace(hFolder, Wide(elsewhere.string())));
+      CloseHandle(hFolder);
     }
     ClearLog();
-    EXPECT_EQ(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("1")), c.planted == nullptr);
-    EXPECT_EQ(WriteHeldSetting(&held, WSTR("WarnLevelColor"), WSTR("2")), c.planted == nullptr);
-    if (c.planted == nullptr) {
+    EXPECT_EQ(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("1")), planted.empty());
+    EXPECT_EQ(WriteHeldSetting(&held, WSTR("WarnLevelColor"), WSTR("2")), planted.empty());
+    if (planted.empty()) {
       EXPECT_TRUE(LogLines().empty());
-      EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 1u);
-      EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"),
-                (Entries{{"PrintCounter", "1"}, {"WarnLevelColor", "2"}}));
     } else {
-      EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " + ini +
-                                                            c.why + ", not used\n")}));
-      EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 4u);
+      EXPECT_EQ(LogLines(),
+                (std::vector<std::string>{
+                    Error("OemPtrGetDriverAppDataPath(): " + c.refused + ", not used\n"),
+                    Error("WriteHeldSetting(): PrintCounter of " + ini +
+                          " not written (0x5), kept for the next use\n"),
+                    Error("WriteHeldSetting(): WarnLevelColor of " + ini +
+                          " not written (0x5), kept for the next use\n")}));
     }
+    // Written, or kept: what the use reads back either way.
+    EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 4), 1u);
     ReleaseSettings(&held);
     EXPECT_EQ(ReadFile(other), otherText);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere),
+                            std::filesystem::directory_iterator()),
+              1);
+
+    if (!planted.empty()) {
+      // Undone: the next use finds a plain folder and writes what was kept.
+      std::filesystem::remove(planted == "junction in place" ? folder : folder / "Label A.ini");
+      std::filesystem::create_directories(folder);
+      ASSERT_TRUE(HoldPrinterSettings(job_.hPrinter, WSTR("Label A"), &held));
+      ReleaseSettings(&held);
+    }
+    EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"),
+              (Entries{{"PrintCounter", "1"}, {"WarnLevelColor", "2"}}));
   }
   EXPECT_EQ(host::OpenFileHandles(), 0);
   EXPECT_EQ(LeakedAllocations(), 0);
