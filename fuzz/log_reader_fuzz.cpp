@@ -8,11 +8,13 @@
 // was escaped: one left as it was stays a markup character where the twin has the letter.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tools/langmon-report/page.h"
 #include "tools/langmon-report/reader.h"
@@ -29,7 +31,8 @@ constexpr char kLetter = 'Z';
 }
 
 // Every text the report holds, any of which the page may show.
-void ForEachText(Report& report, const std::function<void(std::string&)>& visit) {
+template <class Visit>
+void ForEachText(Report& report, const Visit& visit) {
   const auto when = [&](langmon_report::When& moment) { visit(moment.text); };
   const auto events = [&](std::vector<langmon_report::Event>& list) {
     for (langmon_report::Event& event : list) {
@@ -83,26 +86,90 @@ void ForEachText(Report& report, const std::function<void(std::string&)>& visit)
   }
 }
 
-// The page with each escape of the four characters read as the letter.
-std::string EscapesAsLetter(std::string_view page) {
-  static constexpr std::string_view kEscapes[] = {"&lt;", "&gt;", "&amp;", "&quot;"};
-  std::string read;
-  read.reserve(page.size());
-  size_t from = 0;
-  for (size_t at = page.find('&'); at != std::string_view::npos; at = page.find('&', at + 1)) {
-    for (std::string_view entity : kEscapes) {
-      if (page.compare(at, entity.size(), entity) != 0) continue;
-      read.append(page.substr(from, at - from));
-      read += kLetter;
-      from = at + entity.size();
-      break;
-    }
+// Each of the four characters in the text replaced by the letter; false if it had none.
+bool MarkupAsLetter(std::string& text) {
+  bool replaced = false;
+  // A pointer runs faster than the string's iterator, which -O1 leaves as calls.
+  for (char *c = text.data(), *end = c + text.size(); c != end; ++c) {
+    if (*c != '<' && *c != '>' && *c != '&' && *c != '"') continue;
+    *c = kLetter;
+    replaced = true;
   }
-  read.append(page.substr(from));
-  return read;
+  return replaced;
+}
+
+constexpr std::string_view kEscapes[] = {"&lt;", "&gt;", "&amp;", "&quot;"};
+constexpr size_t kLongestEscape = std::ranges::max(kEscapes, {}, &std::string_view::size).size();
+
+// The length of the escape of one of the four characters at `at`, or 0 if there is none.
+size_t EscapeAt(std::string_view page, size_t at) {
+  if (page[at] != '&') return 0;
+  for (std::string_view entity : kEscapes) {
+    if (page.substr(at, entity.size()) == entity) return entity.size();
+  }
+  return 0;
+}
+
+// How many bytes the two start with alike.
+size_t SameStart(std::string_view a, std::string_view b) {
+  constexpr size_t kBlock = 256;
+  const size_t most = std::min(a.size(), b.size());
+  size_t same = 0;
+  while (same + kBlock <= most && std::memcmp(a.data() + same, b.data() + same, kBlock) == 0) {
+    same += kBlock;
+  }
+  while (same < most && a[same] == b[same]) ++same;
+  return same;
+}
+
+// Whether the pages are the same once each escape of the four characters is read as the letter,
+// read side by side without making either reading. Alike bytes read alike, but for an escape
+// that the first difference cuts: the reading goes on from the '&' it starts with, which is
+// within an escape's length before the difference (escapes hold no other '&').
+bool SameEscapesAsLetter(std::string_view page, std::string_view twin) {
+  size_t at = 0, twinAt = 0;
+  while (true) {
+    const size_t same = SameStart(page.substr(at), twin.substr(twinAt));
+    if (at + same == page.size() && twinAt + same == twin.size()) return true;
+    size_t from = same;
+    for (size_t i = same >= kLongestEscape ? same - (kLongestEscape - 1) : 0; i < same; ++i) {
+      if (page[at + i] == '&') {
+        from = i;
+        break;
+      }
+    }
+    at += from;
+    twinAt += from;
+    if (at == page.size() || twinAt == twin.size()) return false;
+    const size_t escape = EscapeAt(page, at), twinEscape = EscapeAt(twin, twinAt);
+    if ((escape != 0 ? kLetter : page[at]) != (twinEscape != 0 ? kLetter : twin[twinAt])) {
+      return false;
+    }
+    at += escape != 0 ? escape : 1;
+    twinAt += twinEscape != 0 ? twinEscape : 1;
+  }
 }
 
 }  // namespace
+
+// Inputs of up to 8 KiB, unless -max_len says otherwise. A log of that size holds jobs with
+// their checks, waits, boxes and ink, and runs of more than ten plain checks that the page folds;
+// fuzzed for as long from the seed corpus, inputs of up to 17 KiB reached no code that these did
+// not, but for the digits of larger numbers, at half the executions a second. Inputs of up to
+// 4 KiB lost the folded runs.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  static char maxLen[] = "-max_len=8192";
+  static std::vector<char*> arguments;
+  for (int i = 1; i < *argc; ++i) {
+    if (std::string_view((*argv)[i]).starts_with("-max_len=")) return 0;
+  }
+  arguments.assign(*argv, *argv + *argc);
+  arguments.insert(arguments.begin() + 1, maxLen);
+  *argc += 1;
+  arguments.push_back(nullptr);
+  *argv = arguments.data();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
@@ -130,13 +197,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const std::string page = langmon_report::RenderPage(*report);
-  Report twin = *report;
-  ForEachText(twin, [](std::string& text) {
-    for (char& c : text) {
-      if (c == '<' || c == '>' || c == '&' || c == '"') c = kLetter;
-    }
-  });
-  if (EscapesAsLetter(page) != EscapesAsLetter(langmon_report::RenderPage(twin))) {
+  // The report itself becomes the twin; one with none of the four characters in its texts is
+  // its own twin, and its page the same.
+  bool replaced = false;
+  ForEachText(*report, [&replaced](std::string& text) { replaced |= MarkupAsLetter(text); });
+  if (replaced && !SameEscapesAsLetter(page, langmon_report::RenderPage(*report))) {
     Fail("a '<', '>', '&' or '\"' of the log reaches the page unescaped");
   }
   return 0;

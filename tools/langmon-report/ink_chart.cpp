@@ -1,7 +1,6 @@
 #include "tools/langmon-report/ink_chart.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "tools/langmon-report/html.h"
@@ -34,11 +33,7 @@ const char* Colour(Family family) {
   return "#7a7a7a";
 }
 
-std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%.1f", value);
-  return text;
-}
+std::string Number(double value) { return Fixed(value, 1); }
 
 uint32_t HardLimit(Family family) {
   return family == Family::Colour ? kColourHardLimit : kBlackHardLimit;
@@ -57,18 +52,19 @@ struct Scale {
   }
 };
 
-std::string Tooltip(const InkPoint& point) {
-  std::string text = "job " + std::to_string(point.job);
-  if (point.check != 0) text += ", check " + std::to_string(point.check);
-  text += ", " + point.when.text + ": " + Millions(point.spits) + " spits";
-  if (point.limit != 0) text += " of a " + Millions(point.limit) + " limit";
-  text += std::string(" (") + FamilyWords(point.family) + (point.familyFromLimit ? "?" : "") + ")";
-  text += "; warn level " + std::to_string(point.levelBefore);
+// The point's title, unescaped, in place of what `text` held.
+void Tooltip(std::string& text, const InkPoint& point) {
+  text.clear();
+  Append(text, "job ", std::to_string(point.job));
+  if (point.check != 0) Append(text, ", check ", std::to_string(point.check));
+  Append(text, ", ", point.when.text, ": ", Millions(point.spits), " spits");
+  if (point.limit != 0) Append(text, " of a ", Millions(point.limit), " limit");
+  Append(text, " (", FamilyWords(point.family), point.familyFromLimit ? "?" : "", ")");
+  Append(text, "; warn level ", std::to_string(point.levelBefore));
   if (point.levelAfter && *point.levelAfter != point.levelBefore) {
-    text +=
-        " → " + std::to_string(*point.levelAfter) + " (" + WarnLevelWords(*point.levelAfter) + ")";
+    Append(text, " → ", std::to_string(*point.levelAfter), " (", WarnLevelWords(*point.levelAfter),
+           ")");
   }
-  return text;
 }
 
 }  // namespace
@@ -90,9 +86,12 @@ std::string WarnLevelWords(int level) {
   }
 }
 
-std::string InkChart(const Report& report) {
+void InkChart(std::string& out, const Report& report) {
   const std::vector<InkPoint>& points = report.ink;
-  if (points.empty()) return "<p class=\"empty\">The log holds no ink check.</p>\n";
+  if (points.empty()) {
+    out += "<p class=\"empty\">The log holds no ink check.</p>\n";
+    return;
+  }
 
   Scale scale{points.size(), 1};
   double highest = 1;
@@ -116,11 +115,11 @@ std::string InkChart(const Report& report) {
   while (highest / step > 8) step *= 2;
   scale.top = (static_cast<int>(highest * 1.05 / step) + 1) * step;
 
-  std::string svg = "<svg class=\"ink-chart\" viewBox=\"0 0 " + Number(kWidth) + " " +
-                    Number(kHeight) +
-                    "\" role=\"img\" aria-labelledby=\"ink-chart-title\" "
-                    "xmlns=\"http://www.w3.org/2000/svg\">\n"
-                    "<title id=\"ink-chart-title\">Spits used at each ink check</title>\n";
+  Append(out, "<figure class=\"chart\">\n<svg class=\"ink-chart\" viewBox=\"0 0 ", Number(kWidth),
+         " ", Number(kHeight),
+         "\" role=\"img\" aria-labelledby=\"ink-chart-title\" "
+         "xmlns=\"http://www.w3.org/2000/svg\">\n"
+         "<title id=\"ink-chart-title\">Spits used at each ink check</title>\n");
 
   // A band behind each job's checks.
   for (size_t i = 0; i < points.size();) {
@@ -128,13 +127,13 @@ std::string InkChart(const Report& report) {
     while (j + 1 < points.size() && points[j + 1].job == points[i].job) ++j;
     const double x = scale.X(i) - scale.Step() / 2;
     const double width = scale.Step() * static_cast<double>(j - i + 1);
-    svg += "<rect class=\"job-band\" x=\"" + Number(x) + "\" y=\"" + Number(kTop) + "\" width=\"" +
-           Number(width) + "\" height=\"" + Number(kHeight - kTop - kBottom) + "\" fill=\"" +
-           (points[i].job % 2 ? "#f3f5f8" : "#e8ecf2") + "\"/>\n";
+    Append(out, "<rect class=\"job-band\" x=\"", Number(x), "\" y=\"", Number(kTop), "\" width=\"",
+           Number(width), "\" height=\"", Number(kHeight - kTop - kBottom), "\" fill=\"",
+           points[i].job % 2 ? "#f3f5f8" : "#e8ecf2", "\"/>\n");
     if (width >= 34) {
-      svg += "<text x=\"" + Number(x + width / 2) + "\" y=\"" + Number(kTop - 8) +
-             "\" text-anchor=\"middle\" class=\"band-label\">job " + std::to_string(points[i].job) +
-             "</text>\n";
+      Append(out, "<text x=\"", Number(x + width / 2), "\" y=\"", Number(kTop - 8),
+             "\" text-anchor=\"middle\" class=\"band-label\">job ", std::to_string(points[i].job),
+             "</text>\n");
     }
     i = j + 1;
   }
@@ -142,53 +141,53 @@ std::string InkChart(const Report& report) {
   // Grid and axes.
   for (double value = 0; value <= scale.top + 1; value += step) {
     const std::string y = Number(scale.Y(value));
-    svg += "<line class=\"grid\" x1=\"" + Number(kLeft) + "\" x2=\"" + Number(kWidth - kRight) +
-           "\" y1=\"" + y + "\" y2=\"" + y + "\"/>\n<text class=\"tick\" x=\"" + Number(kLeft - 6) +
-           "\" y=\"" + Number(scale.Y(value) + 4) + "\" text-anchor=\"end\">" +
-           Thousands(static_cast<uint64_t>(value / 1e6)) + " M</text>\n";
+    Append(out, "<line class=\"grid\" x1=\"", Number(kLeft), "\" x2=\"", Number(kWidth - kRight),
+           "\" y1=\"", y, "\" y2=\"", y, "\"/>\n<text class=\"tick\" x=\"", Number(kLeft - 6),
+           "\" y=\"", Number(scale.Y(value) + 4), "\" text-anchor=\"end\">",
+           Thousands(static_cast<uint64_t>(value / 1e6)), " M</text>\n");
   }
-  svg += "<text class=\"axis\" x=\"" + Number(kLeft + (kWidth - kLeft - kRight) / 2) + "\" y=\"" +
-         Number(kHeight - 10) +
+  Append(out, "<text class=\"axis\" x=\"", Number(kLeft + (kWidth - kLeft - kRight) / 2), "\" y=\"",
+         Number(kHeight - 10),
          "\" text-anchor=\"middle\">pre-job checks in the order they ran, one point "
-         "each</text>\n<text class=\"axis\" transform=\"translate(16 " +
-         Number(kTop + (kHeight - kTop - kBottom) / 2) +
-         ") rotate(-90)\" text-anchor=\"middle\">spits used</text>\n";
+         "each</text>\n<text class=\"axis\" transform=\"translate(16 ",
+         Number(kTop + (kHeight - kTop - kBottom) / 2),
+         ") rotate(-90)\" text-anchor=\"middle\">spits used</text>\n");
 
   for (Family family : hard) {
     const std::string y = Number(scale.Y(HardLimit(family)));
-    svg += "<line class=\"hard-limit\" x1=\"" + Number(kLeft) + "\" x2=\"" +
-           Number(kWidth - kRight) + "\" y1=\"" + y + "\" y2=\"" + y + "\" stroke=\"" +
-           Colour(family) + "\"/>\n<text class=\"limit-label\" x=\"" + Number(kWidth - kRight - 4) +
-           "\" y=\"" + Number(scale.Y(HardLimit(family)) - 4) + "\" text-anchor=\"end\">" +
-           FamilyWords(family) + ": empty past " + Millions(HardLimit(family)) + "</text>\n";
+    Append(out, "<line class=\"hard-limit\" x1=\"", Number(kLeft), "\" x2=\"",
+           Number(kWidth - kRight), "\" y1=\"", y, "\" y2=\"", y, "\" stroke=\"", Colour(family),
+           "\"/>\n<text class=\"limit-label\" x=\"", Number(kWidth - kRight - 4), "\" y=\"",
+           Number(scale.Y(HardLimit(family)) - 4), "\" text-anchor=\"end\">", FamilyWords(family),
+           ": empty past ", Millions(HardLimit(family)), "</text>\n");
   }
 
   // Cartridge changes.
   for (size_t i = 1; i < points.size(); ++i) {
     if (points[i].cartridge == points[i - 1].cartridge) continue;
     const std::string x = Number(scale.X(i) - scale.Step() / 2);
-    svg += "<line class=\"cartridge-change\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" +
-           Number(kTop) + "\" y2=\"" + Number(kHeight - kBottom) +
-           "\"/>\n<text class=\"change-label\" x=\"" + x + "\" y=\"" +
-           Number(kHeight - kBottom - 6) + "\" text-anchor=\"middle\">cartridge changed</text>\n";
+    Append(out, "<line class=\"cartridge-change\" x1=\"", x, "\" x2=\"", x, "\" y1=\"",
+           Number(kTop), "\" y2=\"", Number(kHeight - kBottom),
+           "\"/>\n<text class=\"change-label\" x=\"", x, "\" y=\"", Number(kHeight - kBottom - 6),
+           "\" text-anchor=\"middle\">cartridge changed</text>\n");
   }
 
   // One series per family; its line breaks where the cartridge changes.
+  std::string line, limit, tooltip;
   for (Family family : kFamilies) {
     std::vector<size_t> mine;
     for (size_t i = 0; i < points.size(); ++i) {
       if (points[i].family == family) mine.push_back(i);
     }
     if (mine.empty()) continue;
-    svg += std::string("<g class=\"series\" data-series=\"") + FamilyName(family) +
-           "\" data-points=\"" + std::to_string(mine.size()) + "\" stroke=\"" + Colour(family) +
-           "\" fill=\"" + Colour(family) + "\">\n";
-    std::string line, limit;
+    Append(out, "<g class=\"series\" data-series=\"", FamilyName(family), "\" data-points=\"",
+           std::to_string(mine.size()), "\" stroke=\"", Colour(family), "\" fill=\"",
+           Colour(family), "\">\n");
     const auto flush = [&]() {
       if (!line.empty())
-        svg += "<polyline class=\"spits\" fill=\"none\" points=\"" + line + "\"/>\n";
+        Append(out, "<polyline class=\"spits\" fill=\"none\" points=\"", line, "\"/>\n");
       if (!limit.empty()) {
-        svg += "<polyline class=\"limit\" fill=\"none\" points=\"" + limit + "\"/>\n";
+        Append(out, "<polyline class=\"limit\" fill=\"none\" points=\"", limit, "\"/>\n");
       }
       line.clear();
       limit.clear();
@@ -199,11 +198,11 @@ std::string InkChart(const Report& report) {
           (point.cartridge != points[mine[k - 1]].cartridge || mine[k] != mine[k - 1] + 1)) {
         flush();
       }
-      line += Number(scale.X(mine[k])) + "," + Number(scale.Y(point.spits)) + " ";
+      Append(line, Number(scale.X(mine[k])), ",", Number(scale.Y(point.spits)), " ");
       if (point.limit != 0) {
         for (double dx : {-0.45, 0.45}) {
-          limit += Number(scale.X(mine[k]) + dx * scale.Step()) + "," +
-                   Number(scale.Y(point.limit)) + " ";
+          Append(limit, Number(scale.X(mine[k]) + dx * scale.Step()), ",",
+                 Number(scale.Y(point.limit)), " ");
         }
       }
     }
@@ -212,18 +211,20 @@ std::string InkChart(const Report& report) {
       const InkPoint& point = points[i];
       const bool warned = point.levelAfter && *point.levelAfter > point.levelBefore;
       if (points.size() > kMostPoints && !warned) continue;
-      svg += "<circle class=\"point" + std::string(warned ? " warned" : "") + "\" cx=\"" +
-             Number(scale.X(i)) + "\" cy=\"" + Number(scale.Y(point.spits)) + "\" r=\"" +
-             (warned ? "6" : "3.5") + "\" data-job=\"" + std::to_string(point.job) +
-             "\" data-spits=\"" + std::to_string(point.spits) + "\"><title>" +
-             Html(Tooltip(point)) + "</title></circle>\n";
+      Append(out, "<circle class=\"point", warned ? " warned" : "", "\" cx=\"", Number(scale.X(i)),
+             "\" cy=\"", Number(scale.Y(point.spits)), "\" r=\"", warned ? "6" : "3.5",
+             "\" data-job=\"", std::to_string(point.job), "\" data-spits=\"",
+             std::to_string(point.spits), "\"><title>");
+      Tooltip(tooltip, point);
+      AppendHtml(out, tooltip);
+      out += "</title></circle>\n";
     }
-    svg += "</g>\n";
+    out += "</g>\n";
   }
-  svg += "</svg>\n";
+  out += "</svg>\n";
 
   // The legend.
-  std::string legend = "<ul class=\"legend\">\n";
+  out += "<ul class=\"legend\">\n";
   for (Family family : kFamilies) {
     size_t count = 0;
     bool guessed = false;
@@ -233,22 +234,20 @@ std::string InkChart(const Report& report) {
       guessed = guessed || point.familyFromLimit;
     }
     if (count == 0) continue;
-    legend += std::string("<li><span class=\"swatch\" style=\"background:") + Colour(family) +
-              "\"></span>" + FamilyWords(family) + " (" + std::to_string(count) + " check" +
-              (count == 1 ? "" : "s") + ")" +
-              (guessed ? ", told by its usual limit where the log says nothing more" : "") +
-              "</li>\n";
+    Append(out, "<li><span class=\"swatch\" style=\"background:", Colour(family), "\"></span>",
+           FamilyWords(family), " (", std::to_string(count), " check", count == 1 ? "" : "s", ")",
+           guessed ? ", told by its usual limit where the log says nothing more" : "", "</li>\n");
   }
   if (report.unlisted.inkChecks > 0) {
-    legend += "<li class=\"unlisted\">" +
-              Plural(report.unlisted.inkChecks, "ink check", "ink checks") +
-              " not drawn: the chart shows at most " + Thousands(report.limits.inkChecks) +
-              ", and the latest</li>\n";
+    Append(out, "<li class=\"unlisted\">",
+           Plural(report.unlisted.inkChecks, "ink check", "ink checks"),
+           " not drawn: the chart shows at most ", Thousands(report.limits.inkChecks),
+           ", and the latest</li>\n");
   }
-  legend +=
+  out +=
       "<li><span class=\"swatch dashed\"></span>the configured limit at each check</li>\n"
-      "<li><span class=\"swatch ring\"></span>a check that raised the warn level</li>\n</ul>\n";
-  return "<figure class=\"chart\">\n" + svg + legend + "</figure>\n";
+      "<li><span class=\"swatch ring\"></span>a check that raised the warn level</li>\n</ul>\n"
+      "</figure>\n";
 }
 
 }  // namespace langmon_report

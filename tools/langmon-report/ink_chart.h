@@ -8,8 +8,8 @@
 
 namespace langmon_report {
 
-// The chart with its legend, or a sentence saying there is nothing to draw.
-std::string InkChart(const Report& report);
+// The chart with its legend, or a sentence saying there is nothing to draw, added to `out`.
+void InkChart(std::string& out, const Report& report);
 
 // The words for a warn level: 1 "nothing warned", 2 "low", ...
 std::string WarnLevelWords(int level);

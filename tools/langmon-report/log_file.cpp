@@ -1,6 +1,7 @@
 #include "tools/langmon-report/log_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <utility>
 
@@ -22,6 +23,9 @@ struct LevelWord {
 constexpr LevelWord kLevels[] = {{"TRACE", 1},       {"DUMP", 2},        {"INFORM", 3},
                                  {"* WARNING *", 4}, {"** ERROR **", 5}, {"*** FATAL ***", 6},
                                  {"UNKNOWN", 0}};
+constexpr size_t kLongestLevelWord = std::ranges::max(kLevels, {}, [](const LevelWord& word) {
+                                       return word.word.size();
+                                     }).word.size();
 
 int Digits(std::string_view text, size_t at, size_t count) {
   int value = 0;
@@ -32,17 +36,20 @@ int Digits(std::string_view text, size_t at, size_t count) {
   return value;
 }
 
-bool StartsRecord(std::string_view text) {
-  return text.size() >= kStampLength + kPrefixStart.size() &&
-         text.substr(kStampLength, kPrefixStart.size()) == kPrefixStart &&
-         ParseStamp(text.substr(0, kStampLength)).has_value();
+// The time of the record that the text starts with, or nullopt when it starts none.
+std::optional<int64_t> RecordStamp(std::string_view text) {
+  if (text.size() < kStampLength + kPrefixStart.size() ||
+      text.substr(kStampLength, kPrefixStart.size()) != kPrefixStart) {
+    return std::nullopt;
+  }
+  return ParseStamp(text.substr(0, kStampLength));
 }
 
 // Where a record starts inside a line that lost its line end, or npos.
 size_t NextRecordIn(std::string_view line) {
   for (size_t at = line.find(kPrefixStart, kStampLength + 1); at != std::string_view::npos;
        at = line.find(kPrefixStart, at + 1)) {
-    if (StartsRecord(line.substr(at - kStampLength))) return at - kStampLength;
+    if (RecordStamp(line.substr(at - kStampLength))) return at - kStampLength;
   }
   return std::string_view::npos;
 }
@@ -52,15 +59,17 @@ size_t NextRecordIn(std::string_view line) {
 bool SplitLevelPrefix(std::string_view line, int* level, std::string* text) {
   if (line.substr(0, kPrefixStart.size()) != kPrefixStart) return false;
   const std::string_view rest = line.substr(kPrefixStart.size());
+  // The level word is all before the first "] ", which none holds: only the one of its length
+  // is compared.
+  const size_t end = rest.substr(0, kLongestLevelWord + 2).find("] ");
+  if (end == std::string_view::npos) return false;
   for (const LevelWord& word : kLevels) {
-    if (rest.size() > word.word.size() + 1 && rest.substr(0, word.word.size()) == word.word &&
-        rest.substr(word.word.size(), 2) == "] ") {
-      std::string_view body = rest.substr(word.word.size() + 2);
-      while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
-      *level = word.level;
-      *text = std::string(body);
-      return true;
-    }
+    if (rest.substr(0, end) != word.word) continue;
+    std::string_view body = rest.substr(end + 2);
+    while (!body.empty() && (body.back() == '\n' || body.back() == '\r')) body.remove_suffix(1);
+    *level = word.level;
+    text->assign(body);
+    return true;
   }
   return false;
 }
@@ -74,12 +83,17 @@ std::optional<int64_t> ParseStamp(std::string_view stamp) {
   const int minute = Digits(stamp, 9, 2), second = Digits(stamp, 12, 2);
   const int ms = Digits(stamp, 15, 3);
   static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  // The days of a leap year before each month.
+  static constexpr std::array<int, 12> kDaysBefore = [] {
+    std::array<int, 12> before{};
+    for (size_t m = 1; m < before.size(); ++m) before[m] = before[m - 1] + kMonthDays[m - 1];
+    return before;
+  }();
   if (month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] || hour < 0 || hour > 23 ||
       minute < 0 || minute > 59 || second < 0 || second > 59 || ms < 0) {
     return std::nullopt;
   }
-  int64_t days = day - 1;
-  for (int m = 1; m < month; ++m) days += kMonthDays[m - 1];
+  const int64_t days = kDaysBefore[month - 1] + day - 1;
   return days * kDayMs + ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
 }
 
@@ -122,21 +136,24 @@ void LogReader::Line(std::string_view line) {
     const size_t next = NextRecordIn(line);
     const std::string_view piece = line.substr(0, next);
     line = next == std::string_view::npos ? std::string_view() : line.substr(next);
-    Record record;
+    Record& record = record_;
     record.line = lines_;
-    if (!StartsRecord(piece) ||
-        !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
+    const std::optional<int64_t> stamp = RecordStamp(piece);
+    if (!stamp || !SplitLevelPrefix(piece.substr(kStampLength), &record.level, &record.text)) {
       std::string_view shown = piece;
       while (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
-      if (!shown.empty()) onBad_({lines_, std::string(shown.substr(0, kLongestKept))});
+      if (shown.empty()) continue;
+      bad_.line = lines_;
+      bad_.text.assign(shown.substr(0, kLongestKept));
+      onBad_(bad_);
       continue;
     }
-    int64_t ms = *ParseStamp(piece.substr(0, kStampLength));
+    int64_t ms = *stamp;
     if (previous_ >= 0 && ms + yearOffset_ + kYearMs / 2 < previous_) yearOffset_ += kYearMs;
     ms += yearOffset_;
     previous_ = ms;
     record.ms = ms;
-    record.when = std::string(piece.substr(0, kStampLength - 2));
+    record.when.assign(piece.substr(0, kStampLength - 2));
     ++records_;
     onRecord_(record);
   }

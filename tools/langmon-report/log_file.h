@@ -61,6 +61,9 @@ class LogReader {
 
   OnRecord onRecord_;
   OnBad onBad_;
+  // The line given to onRecord_ or onBad_, kept so that its texts' room is used again.
+  Record record_;
+  BadLine bad_;
   std::string partial_;
   size_t lines_ = 0, bytes_ = 0, records_ = 0;
   int64_t yearOffset_ = 0, previous_ = -1;

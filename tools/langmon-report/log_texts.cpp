@@ -1,8 +1,10 @@
 #include "tools/langmon-report/log_texts.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
 
 namespace langmon_report {
 
@@ -181,14 +183,15 @@ bool MatchFrom(std::string_view format, std::string_view text, Matched* out) {
     const char conversion = format[at];
     format.remove_prefix(at + 1);
     if (conversion == 's') {
-      // As short as the rest of the format allows.
+      // As short as the rest of the format allows; the values of a rest that does not match
+      // are taken back.
+      const size_t numbers = out->numbers.size();
       for (size_t length = 0; length <= text.size(); ++length) {
-        Matched rest = *out;
-        if (MatchFrom(format, text.substr(length), &rest)) {
-          *out = std::move(rest);
-          out->string = std::string(text.substr(0, length));
+        if (MatchFrom(format, text.substr(length), out)) {
+          out->string.assign(text.substr(0, length));
           return true;
         }
+        out->numbers.resize(numbers);
       }
       return false;
     }
@@ -221,40 +224,124 @@ bool MatchFormat(std::string_view format, std::string_view text, Matched* out) {
 
 namespace {
 
-// Each format once trimmed, with the literal text before its first conversion: most lines are
-// told apart by that prefix alone, without trying the whole format.
-struct Prepared {
-  Text text;
-  std::string_view format, prefix;
-};
-
-std::vector<Prepared> PrepareFormats() {
-  std::vector<Prepared> prepared;
-  for (const Known& known : kKnown) {
-    const std::string_view format = Trimmed(known.format);
-    prepared.push_back({known.text, format, format.substr(0, format.find('%'))});
+// The formats' prefixes (the literal text before their first conversion) as a tree whose edges
+// are runs of bytes. A line walks down it as far as its own bytes lead; the formats it may be are
+// those whose prefix ends on its way, and only they are matched whole.
+class Formats {
+ public:
+  Formats() {
+    nodes_.emplace_back();  // the root: the empty prefix, of formats that start with a conversion
+    std::vector<std::vector<size_t>> ending(1);
+    for (size_t index = 0; index < std::size(kKnown); ++index) {
+      const std::string_view format = Trimmed(kKnown[index].format);
+      const std::string_view prefix = format.substr(0, format.find('%'));
+      formats_.push_back({kKnown[index].text, format, prefix});
+      const size_t node = Insert(prefix);
+      ending.resize(nodes_.size());
+      ending[node].push_back(index);
+    }
+    // Each node's formats: those that end there or above it, in the order of kKnown, in which
+    // the first that matches is taken.
+    for (std::vector<size_t> below = {0}; !below.empty();) {
+      Node& node = nodes_[below.back()];
+      node.formats.insert(node.formats.end(), ending[below.back()].begin(),
+                          ending[below.back()].end());
+      std::sort(node.formats.begin(), node.formats.end());
+      below.pop_back();
+      for (size_t child : node.children) {
+        nodes_[child].formats = node.formats;
+        below.push_back(child);
+      }
+    }
   }
-  return prepared;
-}
+
+  void Match(std::string_view text, Matched* out) const {
+    size_t node = 0;
+    for (std::string_view rest = text; !rest.empty();) {
+      const std::optional<size_t> child = Child(node, rest.front());
+      if (!child || !rest.starts_with(nodes_[*child].label)) break;
+      rest.remove_prefix(nodes_[*child].label.size());
+      node = *child;
+    }
+    for (size_t index : nodes_[node].formats) {
+      const Prepared& known = formats_[index];
+      // The prefix is the same: only the rest of the format is left to match.
+      out->numbers.clear();
+      out->string.clear();
+      if (MatchFrom(known.format.substr(known.prefix.size()), text.substr(known.prefix.size()),
+                    out)) {
+        out->text = known.text;
+        return;
+      }
+    }
+    out->text = Text::Unknown;
+    out->numbers.clear();
+    out->string.clear();
+  }
+
+ private:
+  struct Prepared {
+    Text text;
+    std::string_view format, prefix;
+  };
+  struct Node {
+    std::string_view label;  // the bytes from its parent to it
+    std::vector<size_t> children;
+    std::string firsts;           // the first byte of each child's, in the same order
+    std::vector<size_t> formats;  // into formats_
+  };
+
+  // The child whose bytes start with `first`: no two do.
+  std::optional<size_t> Child(size_t node, char first) const {
+    const size_t at = nodes_[node].firsts.find(first);
+    if (at == std::string::npos) return std::nullopt;
+    return nodes_[node].children[at];
+  }
+
+  // The node whose bytes from the root are the prefix, made where there is none.
+  size_t Insert(std::string_view prefix) {
+    size_t node = 0;
+    while (!prefix.empty()) {
+      const std::optional<size_t> child = Child(node, prefix.front());
+      if (!child) {
+        nodes_.push_back({prefix, {}, {}, {}});
+        nodes_[node].children.push_back(nodes_.size() - 1);
+        nodes_[node].firsts += prefix.front();
+        return nodes_.size() - 1;
+      }
+      const std::string_view label = nodes_[*child].label;
+      const size_t same = static_cast<size_t>(
+          std::mismatch(label.begin(), label.end(), prefix.begin(), prefix.end()).first -
+          label.begin());
+      size_t next = *child;
+      if (same < label.size()) {
+        // The prefix parts from the child's bytes: a node where it does, above the child.
+        nodes_.push_back({label.substr(0, same), {*child}, {label[same]}, {}});
+        next = nodes_.size() - 1;
+        nodes_[*child].label = label.substr(same);
+        std::replace(nodes_[node].children.begin(), nodes_[node].children.end(), *child, next);
+      }
+      prefix.remove_prefix(same);
+      node = next;
+    }
+    return node;
+  }
+
+  std::vector<Prepared> formats_;
+  std::vector<Node> nodes_;
+};
 
 }  // namespace
 
 Matched MatchLogText(std::string_view text) {
-  static const std::vector<Prepared> formats = PrepareFormats();
-  const std::string_view trimmed = Trimmed(text);
-  const char first = trimmed.empty() ? '\0' : trimmed.front();
   Matched matched;
-  for (const Prepared& known : formats) {
-    // The first character alone tells most formats from the line.
-    if (!known.prefix.empty() && known.prefix.front() != first) continue;
-    if (trimmed.substr(0, known.prefix.size()) != known.prefix) continue;
-    Matched found;
-    if (MatchFrom(known.format, trimmed, &found)) {
-      found.text = known.text;
-      return found;
-    }
-  }
+  MatchLogText(text, &matched);
   return matched;
+}
+
+void MatchLogText(std::string_view text, Matched* matched) {
+  static const Formats formats;
+  formats.Match(Trimmed(text), matched);
 }
 
 }  // namespace langmon_report

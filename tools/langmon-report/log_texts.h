@@ -162,6 +162,8 @@ struct Matched {
 
 // Recognises one logged text (without its level prefix). Blanks around it are not compared.
 Matched MatchLogText(std::string_view text);
+// The same, into `matched`, whose room is used again.
+void MatchLogText(std::string_view text, Matched* matched);
 
 // Whether `text` is `format` with its conversions filled in; the values go to `out`.
 bool MatchFormat(std::string_view format, std::string_view text, Matched* out);

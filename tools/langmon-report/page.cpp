@@ -111,7 +111,11 @@ constexpr char kErrorGuard[] =
     "root.setAttribute('data-script-errors', String(Number(root.getAttribute("
     "'data-script-errors') || 0) + 1)); };";
 
-std::string Time(const When& when) { return "<time>" + Html(when.text) + "</time>"; }
+void Time(std::string& out, const When& when) {
+  out += "<time>";
+  AppendHtml(out, when.text);
+  out += "</time>";
+}
 
 // Past the page's limits a list's last entry stands for the latest of many; a line that showed an
 // earlier one shows nothing now (the serials differ).
@@ -144,158 +148,188 @@ const InkPoint* InkOf(const Report& report, const Check& check) {
 }
 
 // A line for what the page leaves out at this place.
-std::string UnlistedItem(const std::string& what) {
-  return "<li class=\"event unlisted dim\">&hellip; " + what + " &hellip;</li>\n";
+void UnlistedItem(std::string& out, std::string_view what) {
+  Append(out, "<li class=\"event unlisted dim\">&hellip; ", what, " &hellip;</li>\n");
 }
 
 // The answer, and that of the earlier rounds where the last one differs.
-std::string AnswerWords(const Question& question) {
-  if (question.notice || question.answer.empty()) return "";
-  std::string text = " &rarr; ";
-  if (!question.before.empty()) text += Html(question.before) + ", the last time ";
-  return text + "<b>" + Html(question.answer) + "</b>";
+void AnswerWords(std::string& out, const Question& question) {
+  if (question.notice || question.answer.empty()) return;
+  out += " &rarr; ";
+  if (!question.before.empty()) {
+    AppendHtml(out, question.before);
+    out += ", the last time ";
+  }
+  out += "<b>";
+  AppendHtml(out, question.answer);
+  out += "</b>";
 }
 
 // A span of time: "16:08:55:626 &ndash; 17:08:55:630 (1 h 0 min)".
-std::string Span(const When& from, const When& to) {
-  if (to.ms == from.ms) return Html(from.text);
-  return Html(from.text) + " &ndash; " + Html(to.text) + " (" + Duration(to.ms - from.ms) + ")";
+void Span(std::string& out, const When& from, const When& to) {
+  AppendHtml(out, from.text);
+  if (to.ms == from.ms) return;
+  out += " &ndash; ";
+  AppendHtml(out, to.text);
+  Append(out, " (", Duration(to.ms - from.ms), ")");
 }
 
-std::string WaitLine(const Job& job, const Wait& wait, bool simulated) {
-  std::string text = "waited <b>" + Duration(wait.to.ms - wait.from.ms) + "</b> for " +
-                     Html(wait.what) + " &middot; " + Span(wait.from, wait.to);
+void WaitLine(std::string& out, const Job& job, const Wait& wait, bool simulated) {
+  Append(out, "waited <b>", Duration(wait.to.ms - wait.from.ms), "</b> for ");
+  AppendHtml(out, wait.what);
+  out += " &middot; ";
+  Span(out, wait.from, wait.to);
   if (wait.rounds > 0) {
-    text += " &middot; " + Plural(wait.rounds, wait.question == 470 ? "question" : "status check",
-                                  wait.question == 470 ? "questions" : "status checks");
+    Append(out, " &middot; ",
+           Plural(wait.rounds, wait.question == 470 ? "question" : "status check",
+                  wait.question == 470 ? "questions" : "status checks"));
   }
   if (wait.question != 0) {
     const Question* asked = AskedIn(job, wait);
-    text += " &middot; ";
+    out += " &middot; ";
     if (asked != nullptr) {
       const Question& question = *asked;
-      text +=
-          "box " + std::to_string(wait.question) + " (" + Html(QuestionTopic(wait.question)) + ") ";
-      text += question.atLeast ? "at least once" : Plural(question.times, "time", "times");
-      text += AnswerWords(question);
+      Append(out, "box ", std::to_string(wait.question), " (");
+      AppendHtml(out, QuestionTopic(wait.question));
+      out += ") ";
+      if (question.atLeast) {
+        out += "at least once";
+      } else {
+        out += Plural(question.times, "time", "times");
+      }
+      AnswerWords(out, question);
       // Quiet mode leaves the same lines as a person pressing OK, but not at this pace.
       const int64_t each = (wait.to.ms - wait.from.ms) / static_cast<int64_t>(question.times);
       if (!simulated && !question.logged && question.times > 2 && each < kQuickestAnswerMs) {
-        text += " <span class=\"dim\">(a round every " + Duration(each) +
-                ": faster than anyone answers a box, so most likely quiet mode)</span>";
+        Append(out, " <span class=\"dim\">(a round every ", Duration(each),
+               ": faster than anyone answers a box, so most likely quiet mode)</span>");
       }
-      if (!question.note.empty())
-        text += " <span class=\"dim\">(" + Html(question.note) + ")</span>";
+      if (!question.note.empty()) {
+        out += " <span class=\"dim\">(";
+        AppendHtml(out, question.note);
+        out += ")</span>";
+      }
     } else if (wait.asked) {
-      text += "box " + std::to_string(wait.question) + " (not listed: past the page's limit)";
+      Append(out, "box ", std::to_string(wait.question), " (not listed: past the page's limit)");
     } else if (simulated) {
-      text +=
-          "no box " + std::to_string(wait.question) + " was shown (quiet mode, or nobody to ask)";
+      Append(out, "no box ", std::to_string(wait.question),
+             " was shown (quiet mode, or nobody to ask)");
     } else {
-      text += "box " + std::to_string(wait.question) + " each round";
+      Append(out, "box ", std::to_string(wait.question), " each round");
     }
   }
   if (wait.statusFailures > 0) {
-    text += " &middot; " + Plural(wait.statusFailures, "status read failed", "status reads failed");
+    Append(out, " &middot; ",
+           Plural(wait.statusFailures, "status read failed", "status reads failed"));
   }
-  text += " &middot; <span class=\"ended\">" +
-          Html(wait.over ? wait.ended : "the log shows no end of the wait") + "</span>";
-  return text;
+  out += " &middot; <span class=\"ended\">";
+  AppendHtml(out, wait.over ? std::string_view(wait.ended) : "the log shows no end of the wait");
+  out += "</span>";
 }
 
-std::string QuestionLine(const Question& question) {
-  std::string text = std::string(question.notice ? "notice " : "question ") +
-                     std::to_string(question.id) + " (" + Html(QuestionTopic(question.id)) + ")";
-  const std::string words = QuestionText(question.id);
+void QuestionLine(std::string& out, const Question& question) {
+  Append(out, question.notice ? "notice " : "question ", std::to_string(question.id), " (");
+  AppendHtml(out, QuestionTopic(question.id));
+  out += ")";
+  const std::string_view words = QuestionText(question.id);
   if (!words.empty()) {
-    std::string shortened = words.substr(0, words.find('\n'));
-    if (shortened.size() > 110) shortened = shortened.substr(0, 107) + "...";
-    text += " <q>" + Html(shortened) + "</q>";
+    // Its first line; "..." after the first 107 bytes of a longer one.
+    const std::string_view shortened = words.substr(0, words.find('\n'));
+    out += " <q>";
+    AppendHtml(out, shortened.size() > 110 ? shortened.substr(0, 107) : shortened);
+    Append(out, shortened.size() > 110 ? "..." : "", "</q>");
   }
-  if (question.atLeast) text += " <span class=\"count\">(at least once)</span>";
+  if (question.atLeast) out += " <span class=\"count\">(at least once)</span>";
   if (question.times > 1) {
-    text += " <span class=\"count\">&times;" + Thousands(question.times) + "</span>";
+    Append(out, " <span class=\"count\">&times;", Thousands(question.times), "</span>");
   }
-  text += AnswerWords(question);
-  if (!question.shown) text += " <span class=\"dim\">(nothing was shown)</span>";
-  if (!question.note.empty())
-    text += " <span class=\"dim\">&mdash; " + Html(question.note) + "</span>";
-  return text;
+  AnswerWords(out, question);
+  if (!question.shown) out += " <span class=\"dim\">(nothing was shown)</span>";
+  if (!question.note.empty()) {
+    out += " <span class=\"dim\">&mdash; ";
+    AppendHtml(out, question.note);
+    out += "</span>";
+  }
 }
 
-std::string InkLine(const InkPoint& point) {
-  std::string text = "ink check: " + Millions(point.spits) + " spits";
-  if (point.limit != 0) text += " of a " + Millions(point.limit) + " limit";
-  text += std::string(" (") + FamilyWords(point.family) + (point.familyFromLimit ? "?" : "") +
-          "); warn level " + std::to_string(point.levelBefore);
+void InkLine(std::string& out, const InkPoint& point) {
+  Append(out, "ink check: ", Millions(point.spits), " spits");
+  if (point.limit != 0) Append(out, " of a ", Millions(point.limit), " limit");
+  Append(out, " (", FamilyWords(point.family), point.familyFromLimit ? "?" : "", "); warn level ",
+         std::to_string(point.levelBefore));
   if (point.levelAfter && *point.levelAfter != point.levelBefore) {
-    text += " &rarr; <b>" + std::to_string(*point.levelAfter) + "</b> (" +
-            Html(WarnLevelWords(*point.levelAfter)) + ")";
+    Append(out, " &rarr; <b>", std::to_string(*point.levelAfter), "</b> (");
+    AppendHtml(out, WarnLevelWords(*point.levelAfter));
+    out += ")";
   }
-  return text;
 }
 
-std::string EventItem(const Report& report, const Job& job, const Event& event) {
-  std::string classes = std::string("event kind-") + EventKindName(event.kind);
-  if (event.inferred) classes += " inferred";
-  std::string attributes;
-  std::string text;
-  std::string tag = EventKindName(event.kind);
+void EventItem(std::string& out, const Report& report, const Job& job, const Event& event) {
+  const Question* question = event.kind == EventKind::Question ? QuestionOf(job, event) : nullptr;
+  const Wait* wait = event.kind == EventKind::Wait ? WaitOf(job, event) : nullptr;
+  Append(out, "<li class=\"event kind-", EventKindName(event.kind),
+         event.inferred ? " inferred" : "", "\"");
+  if (question != nullptr) {
+    Append(out, " data-question=\"", std::to_string(question->id), "\" data-answer=\"");
+    AppendHtml(out, question->answer);
+    out += "\"";
+  }
+  if (wait != nullptr) {
+    Append(out, " data-wait-ms=\"", std::to_string(wait->to.ms - wait->from.ms),
+           "\" data-rounds=\"", std::to_string(wait->rounds), "\"");
+    if (const Question* asked = AskedIn(job, *wait)) {
+      Append(out, " data-question=\"", std::to_string(wait->question), "\" data-times=\"",
+             std::to_string(asked->times), "\"");
+    }
+  }
+  out += ">";
+  Time(out, event.when);
+  Append(out, "<span class=\"tag\">",
+         question != nullptr && question->notice ? "notice" : EventKindName(event.kind),
+         "</span> ");
   switch (event.kind) {
-    case EventKind::Question: {
-      const Question* question = QuestionOf(job, event);
-      if (question == nullptr) {
-        text = "a box, not listed: past the page's limit on boxes";
-        break;
+    case EventKind::Question:
+      if (question != nullptr) {
+        QuestionLine(out, *question);
+      } else {
+        out += "a box, not listed: past the page's limit on boxes";
       }
-      attributes = " data-question=\"" + std::to_string(question->id) + "\" data-answer=\"" +
-                   Html(question->answer) + "\"";
-      text = QuestionLine(*question);
-      if (question->notice) tag = "notice";
       break;
-    }
-    case EventKind::Ink: {
-      const InkPoint* point = InkOf(report, event.index, event.serial);
-      text = point != nullptr ? InkLine(*point)
-                              : "ink check, not listed: past the page's limit on ink checks";
+    case EventKind::Ink:
+      if (const InkPoint* point = InkOf(report, event.index, event.serial)) {
+        InkLine(out, *point);
+      } else {
+        out += "ink check, not listed: past the page's limit on ink checks";
+      }
       break;
-    }
-    case EventKind::Wait: {
-      const Wait* wait = WaitOf(job, event);
+    case EventKind::Wait:
       if (wait == nullptr) {
-        text = "a wait, not listed: past the page's limit on waits";
+        out += "a wait, not listed: past the page's limit on waits";
         break;
       }
       if (wait->beyond > 1) {
-        text = Plural(wait->beyond - 1, "earlier wait", "earlier waits") +
-               " of this job not listed (past the page's limit); the latest: ";
+        Append(out, Plural(wait->beyond - 1, "earlier wait", "earlier waits"),
+               " of this job not listed (past the page's limit); the latest: ");
       }
-      attributes = " data-wait-ms=\"" + std::to_string(wait->to.ms - wait->from.ms) +
-                   "\" data-rounds=\"" + std::to_string(wait->rounds) + "\"";
-      if (const Question* asked = AskedIn(job, *wait)) {
-        attributes += " data-question=\"" + std::to_string(wait->question) + "\" data-times=\"" +
-                      std::to_string(asked->times) + "\"";
-      }
-      text += WaitLine(job, *wait, report.simulated);
+      WaitLine(out, job, *wait, report.simulated);
       break;
-    }
     default:
-      text = Html(event.text);
+      AppendHtml(out, event.text);
       break;
   }
-  if (event.count > 1)
-    text += " <span class=\"count\">&times;" + Thousands(event.count) + "</span>";
-  if (event.inferred && event.kind != EventKind::Question) {
-    text += " <span class=\"why\">(not in the log: implied by the lines around it)</span>";
+  if (event.count > 1) {
+    Append(out, " <span class=\"count\">&times;", Thousands(event.count), "</span>");
   }
-  return "<li class=\"" + classes + "\"" + attributes + ">" + Time(event.when) +
-         "<span class=\"tag\">" + tag + "</span> " + text + "</li>\n";
+  if (event.inferred && event.kind != EventKind::Question) {
+    out += " <span class=\"why\">(not in the log: implied by the lines around it)</span>";
+  }
+  out += "</li>\n";
 }
 
-std::string LinesLeftOut(uint64_t count, const Limits& limits, const char* of) {
-  return UnlistedItem(Plural(count, "more line", "more lines") + " of this " + of +
-                      " not listed: the page lists at most " + Thousands(limits.events) +
-                      " lines of all jobs");
+void LinesLeftOut(std::string& out, uint64_t count, const Limits& limits, const char* of) {
+  UnlistedItem(out, Plural(count, "more line", "more lines") + " of this " + of +
+                        " not listed: the page lists at most " + Thousands(limits.events) +
+                        " lines of all jobs");
 }
 
 const char* ResultWords(CheckResult result) {
@@ -310,25 +344,35 @@ const char* ResultWords(CheckResult result) {
   return "end not in the log";
 }
 
-std::string CheckItem(const Report& report, const Job& job, const Check& check) {
-  const char* result = ResultWords(check.result);
-  std::string summary = Time(check.when) + "<span class=\"tag\">check " +
-                        std::to_string(check.number) + "</span> <span class=\"result\">" + result +
-                        "</span>";
+void CheckItem(std::string& out, const Report& report, const Job& job, const Check& check) {
+  if (check.beyond > 1) {
+    UnlistedItem(out, Plural(check.beyond - 1, "more pre-job check", "more pre-job checks") +
+                          " of this job not listed: the page lists at most " +
+                          Thousands(report.limits.checks) + " checks of all jobs, and the latest");
+  }
+  Append(out, "<li class=\"check ",
+         check.result == CheckResult::Passed   ? "passed"
+         : check.result == CheckResult::Failed ? "failed"
+                                               : "running",
+         "\" data-check=\"", std::to_string(check.number), "\"><details",
+         check.eventful ? " open" : "", "><summary>");
+  Time(out, check.when);
+  Append(out, "<span class=\"tag\">check ", std::to_string(check.number),
+         "</span> <span class=\"result\">", ResultWords(check.result), "</span>");
   if (const InkPoint* ink = InkOf(report, check)) {
     const InkPoint& point = *ink;
-    summary += " &middot; ink " + Millions(point.spits);
-    if (point.limit != 0) summary += " of " + Millions(point.limit);
+    Append(out, " &middot; ink ", Millions(point.spits));
+    if (point.limit != 0) Append(out, " of ", Millions(point.limit));
     if (point.levelAfter && *point.levelAfter != point.levelBefore) {
-      summary += ", warn level " + std::to_string(point.levelBefore) + " &rarr; " +
-                 std::to_string(*point.levelAfter);
+      Append(out, ", warn level ", std::to_string(point.levelBefore), " &rarr; ",
+             std::to_string(*point.levelAfter));
     }
   }
-  std::string ids;
-  const auto addId = [&ids](const Question& question) {
-    ids += ' ';
-    ids += std::to_string(question.id);
-    if (question.times > 1) ids += "&times;" + Thousands(question.times);
+  bool anyBox = false;
+  const auto addId = [&out, &anyBox](const Question& question) {
+    Append(out, anyBox ? " " : " &middot; boxes ", std::to_string(question.id));
+    anyBox = true;
+    if (question.times > 1) Append(out, "&times;", Thousands(question.times));
   };
   for (const Event& event : check.events) {
     if (const Question* question =
@@ -338,90 +382,87 @@ std::string CheckItem(const Report& report, const Job& job, const Check& check) 
     const Wait* wait = event.kind == EventKind::Wait ? WaitOf(job, event) : nullptr;
     if (const Question* asked = wait != nullptr ? AskedIn(job, *wait) : nullptr) addId(*asked);
   }
-  if (!ids.empty()) summary += " &middot; boxes" + ids;
-  std::string item = "<li class=\"check " +
-                     std::string(check.result == CheckResult::Passed   ? "passed"
-                                 : check.result == CheckResult::Failed ? "failed"
-                                                                       : "running") +
-                     "\" data-check=\"" + std::to_string(check.number) + "\"><details" +
-                     (check.eventful ? " open" : "") + "><summary>" + summary +
-                     "</summary>\n<ol class=\"events\">\n";
-  for (const Event& event : check.events) item += EventItem(report, job, event);
-  if (check.eventsLeftOut > 0) item += LinesLeftOut(check.eventsLeftOut, report.limits, "check");
+  out += "</summary>\n<ol class=\"events\">\n";
+  for (const Event& event : check.events) EventItem(out, report, job, event);
+  if (check.eventsLeftOut > 0) LinesLeftOut(out, check.eventsLeftOut, report.limits, "check");
   if (check.events.empty() && check.eventsLeftOut == 0) {
-    item += "<li class=\"event dim\">nothing but a status read</li>\n";
+    out += "<li class=\"event dim\">nothing but a status read</li>\n";
   }
-  item += "</ol></details></li>\n";
-  if (check.beyond <= 1) return item;
-  return UnlistedItem(Plural(check.beyond - 1, "more pre-job check", "more pre-job checks") +
-                      " of this job not listed: the page lists at most " +
-                      Thousands(report.limits.checks) + " checks of all jobs, and the latest") +
-         item;
+  out += "</ol></details></li>\n";
 }
 
-std::string FoldedChecks(const Report& report, const Job& job, size_t from, size_t to) {
+void FoldedChecks(std::string& out, const Report& report, const Job& job, size_t from, size_t to) {
   const Check& first = job.checks[from];
   const Check& last = job.checks[to];
-  std::string summary = Time(first.when) + "<span class=\"tag\">checks " +
-                        std::to_string(first.number) + "&ndash;" + std::to_string(last.number) +
-                        "</span> " + Thousands(to - from + 1) +
-                        " checks passed with nothing to report";
+  Append(out, "<li class=\"folded\" data-checks=\"", std::to_string(to - from + 1),
+         "\"><details><summary>");
+  Time(out, first.when);
+  Append(out, "<span class=\"tag\">checks ", std::to_string(first.number), "&ndash;",
+         std::to_string(last.number), "</span> ", Thousands(to - from + 1),
+         " checks passed with nothing to report");
   const InkPoint* firstInk = InkOf(report, first);
   const InkPoint* lastInk = InkOf(report, last);
   if (firstInk != nullptr && lastInk != nullptr) {
-    summary += " &middot; ink " + Millions(firstInk->spits) + " &rarr; " + Millions(lastInk->spits);
+    Append(out, " &middot; ink ", Millions(firstInk->spits), " &rarr; ", Millions(lastInk->spits));
   }
-  std::string item = "<li class=\"folded\" data-checks=\"" + std::to_string(to - from + 1) +
-                     "\"><details><summary>" + summary + "</summary>\n<ol class=\"events\">\n";
+  out += "</summary>\n<ol class=\"events\">\n";
   // The first and the last few: the page grows with what happened, not with a job's length.
   for (size_t i = from; i <= to; ++i) {
     if (i == from + kFoldShown && to - from + 1 > 2 * kFoldShown) {
-      item += "<li class=\"event dim\">&hellip; " +
-              Plural(to - from + 1 - 2 * kFoldShown, "more check like these",
-                     "more checks like these") +
-              " &hellip;</li>\n";
+      Append(
+          out, "<li class=\"event dim\">&hellip; ",
+          Plural(to - from + 1 - 2 * kFoldShown, "more check like these", "more checks like these"),
+          " &hellip;</li>\n");
       i = to - kFoldShown;
       continue;
     }
-    item += CheckItem(report, job, job.checks[i]);
+    CheckItem(out, report, job, job.checks[i]);
   }
-  return item + "</ol></details></li>\n";
+  out += "</ol></details></li>\n";
 }
 
-std::string JobArticle(const Report& report, const Job& job) {
-  const std::string outcome = OutcomeName(job.outcome);
-  std::string html = "<article class=\"job\" id=\"job-" + std::to_string(job.number) +
-                     "\" data-job=\"" + std::to_string(job.number) + "\" data-outcome=\"" +
-                     outcome + "\" data-questions=\"" + QuestionIds(job) + "\">\n<h3>Job " +
-                     std::to_string(job.number);
-  if (!job.name.empty())
-    html += " <span class=\"name\">&ldquo;" + Html(job.name) + "&rdquo;</span>";
-  html += " <span class=\"badge " + outcome + "\">" + OutcomeWords(job.outcome) + "</span></h3>\n";
+void JobArticle(std::string& out, const Report& report, const Job& job) {
+  const char* outcome = OutcomeName(job.outcome);
+  const std::string number = std::to_string(job.number);
+  Append(out, "<article class=\"job\" id=\"job-", number, "\" data-job=\"", number,
+         "\" data-outcome=\"", outcome, "\" data-questions=\"", QuestionIds(job), "\">\n<h3>Job ",
+         number);
+  if (!job.name.empty()) {
+    out += " <span class=\"name\">&ldquo;";
+    AppendHtml(out, job.name);
+    out += "&rdquo;</span>";
+  }
+  Append(out, " <span class=\"badge ", outcome, "\">", OutcomeWords(job.outcome), "</span></h3>\n");
 
   uint64_t boxes = job.unlisted.boxes;
   for (const Question& question : job.questions) boxes += question.times;
-  std::string meta = Html(job.start.text);
-  if (job.end.ms != job.start.ms) meta += " &ndash; " + Html(job.end.text);
-  meta += " (" + Duration(job.end.ms - job.start.ms) + ") &middot; " +
-          Plural(job.checks.size() + job.unlisted.checks, "pre-job check", "pre-job checks") +
-          " &middot; " + Plural(boxes, "box", "boxes");
-  if (job.start.line != 0)
-    meta +=
-        " &middot; log lines " + Thousands(job.start.line) + "&ndash;" + Thousands(job.end.line);
-  if (!job.outcomeNote.empty()) meta += " &middot; " + Html(job.outcomeNote);
-  if (!job.overlaps.empty()) {
-    meta += " &middot; open at the same time as job";
-    for (unsigned other : job.overlaps) {
-      meta += ' ';
-      meta += std::to_string(other);
-    }
+  out += "<p class=\"meta\">";
+  AppendHtml(out, job.start.text);
+  if (job.end.ms != job.start.ms) {
+    out += " &ndash; ";
+    AppendHtml(out, job.end.text);
   }
-  html += "<p class=\"meta\">" + meta + "</p>\n<ol class=\"events\">\n";
+  Append(out, " (", Duration(job.end.ms - job.start.ms), ") &middot; ",
+         Plural(job.checks.size() + job.unlisted.checks, "pre-job check", "pre-job checks"),
+         " &middot; ", Plural(boxes, "box", "boxes"));
+  if (job.start.line != 0) {
+    Append(out, " &middot; log lines ", Thousands(job.start.line), "&ndash;",
+           Thousands(job.end.line));
+  }
+  if (!job.outcomeNote.empty()) {
+    out += " &middot; ";
+    AppendHtml(out, job.outcomeNote);
+  }
+  if (!job.overlaps.empty()) {
+    out += " &middot; open at the same time as job";
+    for (unsigned other : job.overlaps) Append(out, " ", std::to_string(other));
+  }
+  out += "</p>\n<ol class=\"events\">\n";
 
   for (size_t i = 0; i < job.events.size(); ++i) {
     const Event& event = job.events[i];
     if (event.kind != EventKind::Check) {
-      html += EventItem(report, job, event);
+      EventItem(out, report, job, event);
       continue;
     }
     // A run of plain checks is one line.
@@ -431,22 +472,22 @@ std::string JobArticle(const Report& report, const Job& job) {
       ++j;
     }
     if (j - i + 1 >= kFoldFrom) {
-      html += FoldedChecks(report, job, event.index, job.events[j].index);
+      FoldedChecks(out, report, job, event.index, job.events[j].index);
       i = j;
     } else {
-      html += CheckItem(report, job, job.checks[event.index]);
+      CheckItem(out, report, job, job.checks[event.index]);
     }
   }
-  if (job.eventsLeftOut > 0) html += LinesLeftOut(job.eventsLeftOut, report.limits, "job");
+  if (job.eventsLeftOut > 0) LinesLeftOut(out, job.eventsLeftOut, report.limits, "job");
   if (job.unlisted.boxes > 0) {
-    html += UnlistedItem(Plural(job.unlisted.boxes, "box", "boxes") +
-                         " of this job not listed: the page lists at most " +
-                         Thousands(report.limits.boxes) + " boxes of all jobs, and the latest");
+    UnlistedItem(out, Plural(job.unlisted.boxes, "box", "boxes") +
+                          " of this job not listed: the page lists at most " +
+                          Thousands(report.limits.boxes) + " boxes of all jobs, and the latest");
   }
-  return html + "</ol>\n</article>\n";
+  out += "</ol>\n</article>\n";
 }
 
-std::string SummaryTable(const Report& report) {
+void SummaryTable(std::string& out, const Report& report) {
   const Counts all = CountAll(report);
   std::map<Outcome, uint64_t> outcomes = all.outcomes;
   std::vector<std::pair<const Job*, const Wait*>> waits;
@@ -457,9 +498,12 @@ std::string SummaryTable(const Report& report) {
   for (const Tally& tally : report.errors)
     (tally.printer ? printerErrors : failures) += tally.count;
 
-  std::string rows;
-  const auto row = [&rows](const std::string& name, const std::string& value) {
-    rows += "<tr><th>" + name + "</th><td>" + value + "</td></tr>\n";
+  Append(out, "<table class=\"summary\" data-jobs=\"", std::to_string(all.jobs),
+         "\" data-printed=\"", std::to_string(outcomes[Outcome::Printed]), "\" data-deleted=\"",
+         std::to_string(outcomes[Outcome::Deleted]), "\" data-questions=\"",
+         std::to_string(all.boxes), "\">\n");
+  const auto row = [&out](std::string_view name, std::string_view value) {
+    Append(out, "<tr><th>", name, "</th><td>", value, "</td></tr>\n");
   };
   std::string jobs = "<b>" + Thousands(all.jobs) + "</b>";
   std::string split;
@@ -518,97 +562,124 @@ std::string SummaryTable(const Report& report) {
   }
   row("Monitor starts",
       Thousands(report.sessions) + (report.startsMidway ? " (and one before the log begins)" : ""));
-
-  return "<table class=\"summary\" data-jobs=\"" + std::to_string(all.jobs) + "\" data-printed=\"" +
-         std::to_string(outcomes[Outcome::Printed]) + "\" data-deleted=\"" +
-         std::to_string(outcomes[Outcome::Deleted]) + "\" data-questions=\"" +
-         std::to_string(all.boxes) + "\">\n" + rows + "</table>\n";
+  out += "</table>\n";
 }
 
-std::string QuestionsTable(const Report& report) {
-  std::string rows;
+void QuestionsTable(std::string& out, const Report& report) {
+  const size_t start = out.size();
+  out +=
+      "<p class=\"dim\">A box asked again in a row, as in each round of a wait, is one row "
+      "with the number of times.</p>\n<table class=\"questions\">\n<tr><th>Job</th><th>Time</th>"
+      "<th>Box</th><th>Text</th><th>Times</th><th>Answer</th></tr>\n";
+  bool any = false;
   for (const Job& job : report.jobs) {
+    const std::string number = std::to_string(job.number);
     for (const Question& question : job.questions) {
-      const std::string text = QuestionText(question.id);
+      any = true;
+      const std::string id = std::to_string(question.id);
       if (question.beyond > 1) {
-        rows += "<tr class=\"unlisted\"><td class=\"num\">" + std::to_string(job.number) +
-                "</td><td colspan=\"5\" class=\"dim\">&hellip; " +
-                Plural(question.beyond - 1, "more box", "more boxes") +
-                " of this job not listed: the page lists at most " +
-                Thousands(report.limits.boxes) + " boxes of all jobs, and the latest</td></tr>\n";
+        Append(out, "<tr class=\"unlisted\"><td class=\"num\">", number,
+               "</td><td colspan=\"5\" class=\"dim\">&hellip; ",
+               Plural(question.beyond - 1, "more box", "more boxes"),
+               " of this job not listed: the page lists at most ", Thousands(report.limits.boxes),
+               " boxes of all jobs, and the latest</td></tr>\n");
       }
-      rows += "<tr data-job=\"" + std::to_string(job.number) + "\" data-question=\"" +
-              std::to_string(question.id) + "\" data-times=\"" + std::to_string(question.times) +
-              "\"><td class=\"num\"><a href=\"#job-" + std::to_string(job.number) + "\">" +
-              std::to_string(job.number) + "</a></td><td class=\"time\">" +
-              Span(question.when, question.last) + "</td><td class=\"num\">" +
-              std::to_string(question.id) + "</td><td>" +
-              Html(text.empty() ? QuestionTopic(question.id) : text) + "</td><td class=\"num\">" +
-              Thousands(question.times) + "</td><td>" +
-              (question.notice
-                   ? std::string("<span class=\"dim\">OK only</span>")
-                   : (question.before.empty() ? "" : Html(question.before) + ", the last time ") +
-                         Html(question.answer)) +
-              (question.atLeast ? " <span class=\"dim\">(at least once)</span>" : "") +
-              (question.shown ? "" : " <span class=\"dim\">(not shown: no text)</span>") +
-              "</td></tr>\n";
+      Append(out, "<tr data-job=\"", number, "\" data-question=\"", id, "\" data-times=\"",
+             std::to_string(question.times), "\"><td class=\"num\"><a href=\"#job-", number, "\">",
+             number, "</a></td><td class=\"time\">");
+      Span(out, question.when, question.last);
+      Append(out, "</td><td class=\"num\">", id, "</td><td>");
+      const std::string_view text = QuestionText(question.id);
+      if (text.empty()) {
+        AppendHtml(out, QuestionTopic(question.id));
+      } else {
+        AppendHtml(out, text);
+      }
+      Append(out, "</td><td class=\"num\">", Thousands(question.times), "</td><td>");
+      if (question.notice) {
+        out += "<span class=\"dim\">OK only</span>";
+      } else {
+        if (!question.before.empty()) {
+          AppendHtml(out, question.before);
+          out += ", the last time ";
+        }
+        AppendHtml(out, question.answer);
+      }
+      if (question.atLeast) out += " <span class=\"dim\">(at least once)</span>";
+      if (!question.shown) out += " <span class=\"dim\">(not shown: no text)</span>";
+      out += "</td></tr>\n";
     }
   }
-  if (rows.empty()) return "<p class=\"empty\">No box was shown.</p>\n";
-  return "<p class=\"dim\">A box asked again in a row, as in each round of a wait, is one row "
-         "with the number of times.</p>\n<table class=\"questions\">\n<tr><th>Job</th><th>Time</th>"
-         "<th>Box</th><th>Text</th><th>Times</th><th>Answer</th></tr>\n" +
-         rows + "</table>\n";
+  if (!any) {
+    out.resize(start);
+    out += "<p class=\"empty\">No box was shown.</p>\n";
+    return;
+  }
+  out += "</table>\n";
 }
 
-std::string ErrorsTable(const Report& report, bool printer) {
-  std::string rows;
+void ErrorsTable(std::string& out, const Report& report, bool printer) {
+  const size_t start = out.size();
+  Append(out, "<table class=\"errors", printer ? " printer" : " other",
+         "\">\n<tr><th>What</th><th>Times</th><th>Lines</th><th>First</th><th>Last</th>"
+         "<th>Lasted</th><th>Jobs</th></tr>\n");
+  bool any = false;
   for (const Tally& tally : report.errors) {
     if (tally.printer != printer) continue;
-    std::string jobs;
-    for (unsigned job : tally.jobs) {
-      jobs += (jobs.empty() ? "" : ", ") + std::string("<a href=\"#job-") + std::to_string(job) +
-              "\">" + std::to_string(job) + "</a>";
+    any = true;
+    Append(out, "<tr data-count=\"", std::to_string(tally.count), "\" data-lasted-ms=\"",
+           std::to_string(tally.lastedMs), "\"><td>");
+    AppendHtml(out, tally.what);
+    if (tally.others) {
+      Append(out, " <span class=\"dim\">(past the page's limit of ",
+             Thousands(report.limits.errorKinds), " kinds, together)</span>");
     }
-    if (tally.jobsLeftOut > 0) jobs += " and " + Thousands(tally.jobsLeftOut) + " more";
-    const std::string what =
-        tally.others ? Html(tally.what) + " <span class=\"dim\">(past the page's limit of " +
-                           Thousands(report.limits.errorKinds) + " kinds, together)</span>"
-                     : Html(tally.what);
-    rows += "<tr data-count=\"" + std::to_string(tally.count) + "\" data-lasted-ms=\"" +
-            std::to_string(tally.lastedMs) + "\"><td>" + what + "</td><td class=\"num\">" +
-            Thousands(tally.count) + "</td><td class=\"num\">" + Thousands(tally.reports) +
-            "</td><td class=\"time\">" + Html(tally.first.text) + "</td><td class=\"time\">" +
-            Html(tally.last.text) + "</td><td class=\"num\">" + Duration(tally.lastedMs) +
-            "</td><td>" + (jobs.empty() ? "&mdash;" : jobs) + "</td></tr>\n";
+    Append(out, "</td><td class=\"num\">", Thousands(tally.count), "</td><td class=\"num\">",
+           Thousands(tally.reports), "</td><td class=\"time\">");
+    AppendHtml(out, tally.first.text);
+    out += "</td><td class=\"time\">";
+    AppendHtml(out, tally.last.text);
+    Append(out, "</td><td class=\"num\">", Duration(tally.lastedMs), "</td><td>");
+    if (tally.jobs.empty() && tally.jobsLeftOut == 0) out += "&mdash;";
+    bool first = true;
+    for (unsigned job : tally.jobs) {
+      const std::string number = std::to_string(job);
+      Append(out, first ? "" : ", ", "<a href=\"#job-", number, "\">", number, "</a>");
+      first = false;
+    }
+    if (tally.jobsLeftOut > 0) Append(out, " and ", Thousands(tally.jobsLeftOut), " more");
+    out += "</td></tr>\n";
   }
-  if (rows.empty()) {
-    return printer ? "<p class=\"empty\">The log shows no printer error.</p>\n"
+  if (!any) {
+    out.resize(start);
+    out += printer ? "<p class=\"empty\">The log shows no printer error.</p>\n"
                    : "<p class=\"empty\">None.</p>\n";
+    return;
   }
-  return std::string("<table class=\"errors") + (printer ? " printer" : " other") +
-         "\">\n<tr><th>What</th><th>Times</th><th>Lines</th><th>First</th><th>Last</th>"
-         "<th>Lasted</th><th>Jobs</th></tr>\n" +
-         rows + "</table>\n";
+  out += "</table>\n";
 }
 
-std::string UnknownSection(const Report& report) {
+void UnknownSection(std::string& out, const Report& report) {
   if (report.unknownCount == 0) {
-    return "<p class=\"empty\">Every line of the log was recognised.</p>\n";
+    out += "<p class=\"empty\">Every line of the log was recognised.</p>\n";
+    return;
   }
-  std::string html = "<p>" + Plural(report.unknownCount, "line was", "lines were") +
-                     " not recognised and left out of the story above";
+  Append(out, "<p>", Plural(report.unknownCount, "line was", "lines were"),
+         " not recognised and left out of the story above");
   if (report.unknown.size() < report.unknownCount) {
-    html += " (" + Thousands(report.unknown.size()) + " different ones listed)";
+    Append(out, " (", Thousands(report.unknown.size()), " different ones listed)");
   }
-  html += ".</p>\n<table class=\"unknown\">\n<tr><th>Line</th><th>Text</th><th>Times</th></tr>\n";
+  out += ".</p>\n<table class=\"unknown\">\n<tr><th>Line</th><th>Text</th><th>Times</th></tr>\n";
   for (const UnknownLine& line : report.unknown) {
-    std::string text = line.text.size() > 300 ? line.text.substr(0, 300) + "..." : line.text;
-    html += "<tr><td class=\"num\">" + Thousands(line.firstLine) + "</td><td><code>" + Html(text) +
-            "</code>" + (line.badFormat ? " <span class=\"dim\">(not a log record)</span>" : "") +
-            "</td><td class=\"num\">" + Thousands(line.count) + "</td></tr>\n";
+    Append(out, "<tr><td class=\"num\">", Thousands(line.firstLine), "</td><td><code>");
+    // The first 300 bytes of a longer one, and "...".
+    const std::string_view text = line.text;
+    AppendHtml(out, text.substr(0, 300));
+    Append(out, text.size() > 300 ? "..." : "", "</code>",
+           line.badFormat ? " <span class=\"dim\">(not a log record)</span>" : "",
+           "</td><td class=\"num\">", Thousands(line.count), "</td></tr>\n");
   }
-  return html + "</table>\n";
+  out += "</table>\n";
 }
 
 // What the page leaves out of a log longer than it lists one by one, and its limits.
@@ -659,33 +730,55 @@ std::string QuestionIds(const Job& job) {
 std::string RenderPage(const Report& report) {
   const std::string heading = report.simulated ? "What the language monitor did in a simulated run"
                                                : "What the language monitor did";
-  std::string page =
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>" +
-      Html(heading + ": " + report.source) + "</title>\n<script>" + kErrorGuard +
-      "</script>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<header>\n<h1>" + heading +
-      "</h1>\n<p class=\"source\">" + Html(report.source) + " &middot; times are " +
-      Html(report.clock) + "</p>\n";
-  if (!report.title.empty()) page += "<p><b>" + Html(report.title) + "</b></p>\n";
-  if (!report.description.empty())
-    page += "<p class=\"dim\">" + Html(report.description) + "</p>\n";
+  std::string page;
+  // Room for the style sheet, the script and a few dozen jobs: most pages never grow.
+  page.reserve(sizeof(kStyle) + sizeof(kScript) + (32 << 10));
+  Append(page,
+         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<title>");
+  AppendHtml(page, heading + ": " + report.source);
+  Append(page, "</title>\n<script>", kErrorGuard, "</script>\n<style>", kStyle,
+         "</style>\n</head>\n<body>\n<header>\n<h1>", heading, "</h1>\n<p class=\"source\">");
+  AppendHtml(page, report.source);
+  page += " &middot; times are ";
+  AppendHtml(page, report.clock);
+  page += "</p>\n";
+  if (!report.title.empty()) {
+    page += "<p><b>";
+    AppendHtml(page, report.title);
+    page += "</b></p>\n";
+  }
+  if (!report.description.empty()) {
+    page += "<p class=\"dim\">";
+    AppendHtml(page, report.description);
+    page += "</p>\n";
+  }
   page +=
       "<nav><a href=\"#summary\">Summary</a><a href=\"#ink\">Ink</a><a href=\"#jobs\">Jobs</a>"
       "<a href=\"#questions\">Boxes</a><a href=\"#errors\">Printer errors</a>";
   if (!report.settings.empty()) page += "<a href=\"#settings\">Settings files</a>";
   page += "<a href=\"#unknown\">Lines not recognised</a></nav>\n</header>\n";
 
-  page += "<section id=\"summary\">\n<h2>Summary</h2>\n" + SummaryTable(report);
+  page += "<section id=\"summary\">\n<h2>Summary</h2>\n";
+  SummaryTable(page, report);
   const std::string limits = LimitsNote(report);
   if (!report.notes.empty() || !limits.empty()) {
-    page += "<h3>How the log was read</h3>\n<ul class=\"notes\">\n" + limits;
-    for (const std::string& note : report.notes) page += "<li>" + Html(note) + "</li>\n";
+    Append(page, "<h3>How the log was read</h3>\n<ul class=\"notes\">\n", limits);
+    for (const std::string& note : report.notes) {
+      page += "<li>";
+      AppendHtml(page, note);
+      page += "</li>\n";
+    }
     page += "</ul>\n";
   }
   if (!report.cannotShow.empty()) {
     page += "<h3>What the log cannot show</h3>\n<ul class=\"notes cannot-show\">\n";
-    for (const std::string& note : report.cannotShow) page += "<li>" + Html(note) + "</li>\n";
+    for (const std::string& note : report.cannotShow) {
+      page += "<li>";
+      AppendHtml(page, note);
+      page += "</li>\n";
+    }
     page += "</ul>\n";
   }
   page += "</section>\n";
@@ -693,8 +786,9 @@ std::string RenderPage(const Report& report) {
   page +=
       "<section id=\"ink\">\n<h2>Ink</h2>\n<p class=\"dim\">Each ink check logs one spit "
       "count: for a colour cartridge the highest of its yellow, magenta and cyan counters, "
-      "for a black one its black counter. Hover over a point for its check.</p>\n" +
-      InkChart(report) + "</section>\n";
+      "for a black one its black counter. Hover over a point for its check.</p>\n";
+  InkChart(page, report);
+  page += "</section>\n";
 
   page += "<section id=\"jobs\">\n<h2>Jobs</h2>\n";
   if (report.jobs.empty()) {
@@ -720,27 +814,41 @@ std::string RenderPage(const Report& report) {
       page += "<p class=\"session dim\">&mdash; the monitor started again &mdash;</p>\n";
       session = job.session;
     }
-    page += JobArticle(report, job);
+    JobArticle(page, report, job);
   }
   page += "</section>\n";
 
-  page += "<section id=\"questions\">\n<h2>Boxes</h2>\n" + QuestionsTable(report) +
-          "</section>\n<section id=\"errors\">\n<h2>Printer errors</h2>\n" +
-          ErrorsTable(report, true) + "<h3>Other failures</h3>\n" + ErrorsTable(report, false) +
-          "</section>\n";
+  page += "<section id=\"questions\">\n<h2>Boxes</h2>\n";
+  QuestionsTable(page, report);
+  page += "</section>\n<section id=\"errors\">\n<h2>Printer errors</h2>\n";
+  ErrorsTable(page, report, true);
+  page += "<h3>Other failures</h3>\n";
+  ErrorsTable(page, report, false);
+  page += "</section>\n";
 
   if (!report.settings.empty()) {
     page += "<section id=\"settings\">\n<h2>Settings files at the end</h2>\n";
     for (const SettingsFileText& file : report.settings) {
-      page += "<h3>" + Html(file.label) + "</h3>\n<p class=\"dim\">" + Html(file.path) + "</p>\n" +
-              (file.exists ? "<pre>" + Html(file.text) + "</pre>\n"
-                           : std::string("<p class=\"empty\">(no such file)</p>\n"));
+      page += "<h3>";
+      AppendHtml(page, file.label);
+      page += "</h3>\n<p class=\"dim\">";
+      AppendHtml(page, file.path);
+      page += "</p>\n";
+      if (file.exists) {
+        page += "<pre>";
+        AppendHtml(page, file.text);
+        page += "</pre>\n";
+      } else {
+        page += "<p class=\"empty\">(no such file)</p>\n";
+      }
     }
     page += "</section>\n";
   }
-  page += "<section id=\"unknown\">\n<h2>Lines not recognised</h2>\n" + UnknownSection(report) +
-          "</section>\n<footer>Made by langmon-report from " + Html(report.source) +
-          ".</footer>\n<script>" + kScript + "</script>\n</body>\n</html>\n";
+  page += "<section id=\"unknown\">\n<h2>Lines not recognised</h2>\n";
+  UnknownSection(page, report);
+  page += "</section>\n<footer>Made by langmon-report from ";
+  AppendHtml(page, report.source);
+  Append(page, ".</footer>\n<script>", kScript, "</script>\n</body>\n</html>\n");
   return page;
 }
 

@@ -36,11 +36,11 @@ constexpr Topic kTopics[] = {
 
 }  // namespace
 
-std::string QuestionText(unsigned id) {
+std::string_view QuestionText(unsigned id) {
   for (const Box& box : kTexts) {
     if (box.id == id) return box.text;
   }
-  return "";
+  return {};
 }
 
 std::string QuestionTopic(unsigned id) {

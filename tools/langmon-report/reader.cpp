@@ -8,6 +8,15 @@ namespace {
 
 constexpr size_t kStartKept = 512;  // bytes of a file's start kept to tell what it is
 
+// Sorted as std::stable_sort sorts, without the buffer it takes, where the list is in order
+// already: the log's lines mostly come in the order of their times.
+template <class T, class Less>
+void SortStably(std::vector<T>& list, Less less) {
+  if (!std::is_sorted(list.begin(), list.end(), less)) {
+    std::stable_sort(list.begin(), list.end(), less);
+  }
+}
+
 }  // namespace
 
 Reader::Reader(bool knowsBoxes, Limits limits) : knowsBoxes_(knowsBoxes), limits_(limits) {}
@@ -15,11 +24,15 @@ Reader::Reader(bool knowsBoxes, Limits limits) : knowsBoxes_(knowsBoxes), limits
 // ---- Lines --------------------------------------------------------------------------------
 
 void Reader::Feed(const Record& record) {
-  const When when{record.ms, record.when, record.line};
+  when_.ms = record.ms;
+  when_.text.assign(record.when);
+  when_.line = record.line;
+  const When& when = when_;
   if (report_.records == 0) report_.first = when;
   report_.last = when;
   ++report_.records;
-  const Matched matched = MatchLogText(record.text);
+  MatchLogText(record.text, &matched_);
+  const Matched& matched = matched_;
   if (matched.text == Text::Unknown) {
     Unknown(record.text, record.line, false);
     return;
@@ -154,9 +167,9 @@ Report Reader::Finish(const std::string& source, const std::string& clock) {
       if (event.kind == EventKind::Check) event.when = record.checks[event.index].when;
     }
     const auto byTime = [](const Event& a, const Event& b) { return a.when.ms < b.when.ms; };
-    std::stable_sort(record.events.begin(), record.events.end(), byTime);
+    SortStably(record.events, byTime);
     for (Check& check : record.checks) {
-      std::stable_sort(check.events.begin(), check.events.end(), byTime);
+      SortStably(check.events, byTime);
       for (const Event& event : check.events) {
         const bool plainInk =
             event.kind == EventKind::Ink && event.index < report_.ink.size() &&
@@ -167,8 +180,7 @@ Report Reader::Finish(const std::string& source, const std::string& clock) {
     }
   }
   // Past the limit on jobs the latest stand in the places beyond it, in any order.
-  std::stable_sort(report_.jobs.begin(), report_.jobs.end(),
-                   [](const Job& a, const Job& b) { return a.number < b.number; });
+  SortStably(report_.jobs, [](const Job& a, const Job& b) { return a.number < b.number; });
   if (report_.startsMidway) {
     report_.notes.insert(report_.notes.begin(),
                          "The log begins after the monitor started: the file starts over when it "

@@ -13,6 +13,7 @@
 // reader_waits.cpp.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -130,9 +131,9 @@ class Reader {
   Check& BeginCheck(size_t job, const When& when);
   void EndCheck(size_t job, const When& when, CheckResult result);
   EventList EventsOf(size_t job);
-  Event& AddEvent(size_t job, const When& when, EventKind kind, const std::string& text,
+  Event& AddEvent(size_t job, const When& when, EventKind kind, std::string_view text,
                   bool inferred = false);
-  void Fold(size_t job, const When& when, EventKind kind, const std::string& text);
+  void Fold(size_t job, const When& when, EventKind kind, std::string_view text);
   bool LatestEventIs(size_t job, size_t question);
   size_t AddQuestion(size_t job, const When& when, unsigned id, const std::string& answer,
                      bool inferred = true, bool event = true);
@@ -140,14 +141,26 @@ class Reader {
   size_t NewWait(size_t job);
   size_t NewInkPoint();
   void CountBox(const Question& question, Counts* into) const;
-  void Tally(const std::string& what, bool printer, const When& when,
+  void Tally(std::string_view what, bool printer, const When& when,
              std::optional<size_t> job = std::nullopt);
-  void Note(const std::string& text);
+  // A note on how the log was read, made by `make`: past the limit on notes it is only
+  // counted, and not made at all.
+  template <class Make>
+  void Note(const Make& make) {
+    if (report_.notes.size() >= limits_.notes) {
+      ++report_.notesLeftOut;
+      return;
+    }
+    report_.notes.push_back(make());
+  }
   void CannotShow(const std::string& text);
   void Unknown(const std::string& text, size_t line, bool badFormat);
 
   bool knowsBoxes_;
   Limits limits_;
+  // The line being read and what it says, kept so that their strings' room is used again.
+  When when_;
+  Matched matched_;
   Report report_;
   std::vector<JobState> states_;
   std::vector<size_t> open_;        // open jobs, oldest first
@@ -166,7 +179,7 @@ class Reader {
   uint64_t inkSeen_ = 0;
   std::optional<size_t> lastTally_;
   std::unordered_multimap<size_t, size_t> unknownIndex_;  // a line's hash: into Report::unknown
-  std::map<std::string, size_t> tallyIndex_;
+  std::map<std::string, size_t, std::less<>> tallyIndex_;
   std::optional<size_t> otherTally_[2];  // kinds past the limit: other failures, printer errors
 };
 

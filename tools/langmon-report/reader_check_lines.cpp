@@ -14,9 +14,11 @@ void Reader::CheckLine(const Record& record, const When& when, const Matched& ma
   if (!states_[job].inCheck) {
     const Check& check = BeginCheck(job, when);
     if (text != Text::CheckBegin) {
-      Note("Check " + std::to_string(check.number) + " of job " +
-           std::to_string(report_.jobs[job].number) +
-           " began before the lines that show it (line " + std::to_string(record.line) + ").");
+      Note([&] {
+        return "Check " + std::to_string(check.number) + " of job " +
+               std::to_string(report_.jobs[job].number) +
+               " began before the lines that show it (line " + std::to_string(record.line) + ").";
+      });
     }
   }
   const FailureText failure = Failure(text);

@@ -10,9 +10,11 @@ bool Reader::MonitorLine(const Record& record, const When& when, const Matched& 
     case Text::InitCalled:
       ++report_.sessions;
       if (!open_.empty()) {
-        Note("The monitor started again (line " + std::to_string(record.line) +
-             ") while a job was still open: another spooler process writes to the same log, or "
-             "the spooler was restarted. Lines after it are given to the latest job.");
+        Note([&] {
+          return "The monitor started again (line " + std::to_string(record.line) +
+                 ") while a job was still open: another spooler process writes to the same log, "
+                 "or the spooler was restarted. Lines after it are given to the latest job.";
+        });
       }
       return true;
     case Text::OpenPortCalled:

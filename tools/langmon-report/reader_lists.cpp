@@ -5,6 +5,7 @@
 // counted. So the reader's memory and the page stay bounded however long the log is.
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "tools/langmon-report/questions.h"
 #include "tools/langmon-report/reader.h"
@@ -149,9 +150,11 @@ void Reader::Open(size_t job, const When& when) {
   open_.push_back(job);
   if (open_.size() <= limits_.openJobs) return;
   const size_t oldest = open_.front();
-  Note("Job " + std::to_string(report_.jobs[oldest].number) + " was still open when " +
-       std::to_string(limits_.openJobs) + " later jobs had started (line " +
-       std::to_string(when.line) + "): it is taken as ended there, its end not in the log.");
+  Note([&] {
+    return "Job " + std::to_string(report_.jobs[oldest].number) + " was still open when " +
+           std::to_string(limits_.openJobs) + " later jobs had started (line " +
+           std::to_string(when.line) + "): it is taken as ended there, its end not in the log.";
+  });
   Close(oldest, when);
 }
 
@@ -187,7 +190,7 @@ Check& Reader::BeginCheck(size_t job, const When& when) {
     event.when = when;
     event.kind = EventKind::Check;
     event.index = record.checks.size() - 1;
-    record.events.push_back(event);
+    record.events.push_back(std::move(event));
   }
   // A check starts afresh; the job's own counts carry on.
   JobState fresh;
@@ -225,7 +228,7 @@ Reader::EventList Reader::EventsOf(size_t job) {
   return {record.events, record.eventsLeftOut};
 }
 
-Event& Reader::AddEvent(size_t job, const When& when, EventKind kind, const std::string& text,
+Event& Reader::AddEvent(size_t job, const When& when, EventKind kind, std::string_view text,
                         bool inferred) {
   report_.jobs[job].end = when;
   const EventList list = EventsOf(job);
@@ -246,7 +249,7 @@ Event& Reader::AddEvent(size_t job, const When& when, EventKind kind, const std:
 
 // The same event again right after itself (a status wait logs the same failure many times)
 // makes one event with a count. Past the limit on lines nothing is known to come right after.
-void Reader::Fold(size_t job, const When& when, EventKind kind, const std::string& text) {
+void Reader::Fold(size_t job, const When& when, EventKind kind, std::string_view text) {
   const EventList list = EventsOf(job);
   if (list.leftOut == 0 && !list.events.empty() && list.events.back().kind == kind &&
       list.events.back().text == text) {
@@ -330,7 +333,7 @@ size_t Reader::NewInkPoint() {
 
 // ---- Tallies, notes and unknown lines --------------------------------------------------------
 
-void Reader::Tally(const std::string& what, bool printer, const When& when,
+void Reader::Tally(std::string_view what, bool printer, const When& when,
                    std::optional<size_t> job) {
   auto found = tallyIndex_.find(what);
   size_t index;
@@ -341,7 +344,7 @@ void Reader::Tally(const std::string& what, bool printer, const When& when,
     tally.what = what;
     tally.printer = printer;
     tally.first = when;
-    report_.errors.push_back(tally);
+    report_.errors.push_back(std::move(tally));
     index = tallyIndex_.emplace(what, report_.errors.size() - 1).first->second;
   } else {
     // Kinds past the limit are counted together.
@@ -352,7 +355,7 @@ void Reader::Tally(const std::string& what, bool printer, const When& when,
       tally.printer = printer;
       tally.first = when;
       tally.others = true;
-      report_.errors.push_back(tally);
+      report_.errors.push_back(std::move(tally));
       others = report_.errors.size() - 1;
     }
     index = *others;
@@ -385,14 +388,6 @@ void Reader::Tally(const std::string& what, bool printer, const When& when,
     ++tally.jobsLeftOut;
     tally.lastLeftOutJob = number;
   }
-}
-
-void Reader::Note(const std::string& text) {
-  if (report_.notes.size() >= limits_.notes) {
-    ++report_.notesLeftOut;
-    return;
-  }
-  report_.notes.push_back(text);
 }
 
 void Reader::CannotShow(const std::string& text) {

@@ -337,15 +337,36 @@ TEST(LogTextTest, StampsTextsAndNumbersAreTakenAsTheMonitorWritesThem) {
                          "job came from session 0)")
                 .text,
             Text::BoxNobody);
+  // A text that starts with its number, and texts whose first character starts no text.
+  matched = MatchLogText("  12 questions went unanswered: giving up\n");
+  EXPECT_EQ(matched.text, Text::Unanswered);
+  EXPECT_EQ(matched.numbers, std::vector<long long>{12});
+  EXPECT_EQ(MatchLogText("\xE9\xE9 questions went unanswered: giving up").text, Text::Unknown);
+  EXPECT_EQ(MatchLogText("").text, Text::Unknown);
+  EXPECT_EQ(MatchLogText("**** PJLMonClosePort Calle").text, Text::Unknown);
 
   // A log kept over New Year: the times go on; an unknown level word is still a record.
   const LogFile file = ReadLogBytes(
       "12/31 23:59:59:990  VMT_LM_10[INFORM] **** PJLMonClosePort Called\n"
       "01/01 00:00:00:010  VMT_LM_10[UNKNOWN] something\r\n");
   ASSERT_EQ(file.records.size(), 2u);
+  EXPECT_EQ(file.records[0].text, "**** PJLMonClosePort Called");
+  EXPECT_EQ(file.records[1].when, "01/01 00:00:00:010");
   EXPECT_EQ(file.records[1].ms - file.records[0].ms, 20);
   EXPECT_EQ(file.records[1].level, 0);
   EXPECT_EQ(file.records[1].text, "something");
+  // The level word is all that comes before the first "] ", and the text may hold another.
+  const LogFile levels = ReadLogBytes(
+      "03/02 09:05:03:007  VMT_LM_10[** ERROR **] a] b\n"
+      "03/02 09:05:03:008  VMT_LM_10[INFORMAL] c\n"
+      "03/02 09:05:03:009  VMT_LM_10[INFORM]d\n"
+      "03/02 09:05:03:010  VMT_LM_10[*** FATAL ***] \n");
+  ASSERT_EQ(levels.records.size(), 2u);
+  EXPECT_EQ(levels.records[0].level, 5);
+  EXPECT_EQ(levels.records[0].text, "a] b");
+  EXPECT_EQ(levels.records[1].level, 6);
+  EXPECT_EQ(levels.records[1].text, "");
+  EXPECT_EQ(levels.bad.size(), 2u);
 }
 
 TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
@@ -383,8 +404,35 @@ TEST(LogTextTest, TextFromTheLogCannotBreakOutOfThePage) {
       {"\xF5\x80", replacement + replacement},                   // no such lead byte
       {"\xF0\x9F\x98", replacement},                             // cut short at the end
       {"\xC2\x85\x7F\t\n", replacement + replacement + "\t\n"},  // C1 control, DEL
+      // Plain text and markup next to each other, at either end.
+      {"<a b='c'>&\"d\"", "&lt;a b=&#39;c&#39;&gt;&amp;&quot;d&quot;"},
+      {"x\x01\x1Fy z\t", "x" + replacement + replacement + "y z\t"},
+      {"\xC3\xA9<\xC3\xA9", "\xC3\xA9&lt;\xC3\xA9"},
+      {"", ""},
   };
   for (const auto& [text, shown] : texts) EXPECT_EQ(Html(text), shown) << Html(text);
+}
+
+TEST(LogTextTest, NumbersAndTimesAreWrittenAsPeopleReadThem) {
+  EXPECT_EQ(Thousands(0), "0");
+  EXPECT_EQ(Thousands(1234567), "1,234,567");
+  EXPECT_EQ(Plural(1, "job", "jobs"), "1 job");
+  EXPECT_EQ(Plural(1000, "job", "jobs"), "1,000 jobs");
+  // One decimal, rounded as printf rounds: a half between two goes to the even one.
+  EXPECT_EQ(Millions(469760000), "469.8 M");
+  EXPECT_EQ(Millions(2250000), "2.2 M");
+  EXPECT_EQ(Millions(2350000), "2.4 M");
+  EXPECT_EQ(Millions(0), "0.0 M");
+  EXPECT_EQ(Fixed(959.95, 1), "960.0");
+  EXPECT_EQ(Fixed(-0.04, 1), "-0.0");
+  EXPECT_EQ(Duration(-5), "0.000 s");
+  EXPECT_EQ(Duration(213), "0.213 s");
+  EXPECT_EQ(Duration(59999), "59.999 s");
+  EXPECT_EQ(Duration(60000), "1 min 0 s");
+  EXPECT_EQ(Duration(3599999), "59 min 59 s");
+  EXPECT_EQ(Duration(3600000), "1 h 0 min");
+  EXPECT_EQ(Duration(11100000), "3 h 5 min");
+  EXPECT_EQ(Duration(187200000), "2 d 4 h");
 }
 
 TEST(LogTextTest, OnlyTheSameEventRightAfterItselfFoldsIntoIt) {
