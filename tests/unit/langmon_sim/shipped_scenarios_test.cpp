@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,15 @@ std::vector<std::string> ShippedScenarios() {
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+// A scenario file's stem as a test's name: its letters and digits only.
+std::string ScenarioTestName(const std::string& file) {
+  std::string name;
+  for (const char c : std::filesystem::path(file).stem().string()) {
+    if (std::isalnum(static_cast<unsigned char>(c))) name.push_back(c);
+  }
+  return name;
 }
 
 std::string Mismatches(const RunReport& report) {
@@ -68,20 +78,25 @@ TEST(ShippedScenariosTest, TheExamplesCoverTheMonitorsMainSituations) {
   EXPECT_TRUE(failedStart);
 }
 
-TEST(ShippedScenariosTest, EachExampleStatesItsOutcomeAndEndsAsItSays) {
-  for (const std::string& file : ShippedScenarios()) {
-    SCOPED_TRACE(file);
-    const Scenario scenario = LoadScenarioFile(file);
-    EXPECT_FALSE(scenario.title.empty());
-    EXPECT_NE(scenario.description.find("Expected:"), std::string::npos);
-    for (const JobPlan& job : scenario.jobs) {
-      EXPECT_TRUE(job.expect.outcome.has_value()) << job.name << " states no outcome";
-    }
-    const RunReport report = RunInProcess(scenario);
-    EXPECT_TRUE(report.Ok()) << Mismatches(report);
-    EXPECT_EQ(report.jobs.size(), scenario.jobs.size());
+// One test a scenario, so that they run side by side.
+class EachShippedScenarioTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EachShippedScenarioTest, StatesItsOutcomeAndEndsAsItSays) {
+  const Scenario scenario = LoadScenarioFile(GetParam());
+  EXPECT_FALSE(scenario.title.empty());
+  EXPECT_NE(scenario.description.find("Expected:"), std::string::npos);
+  for (const JobPlan& job : scenario.jobs) {
+    EXPECT_TRUE(job.expect.outcome.has_value()) << job.name << " states no outcome";
   }
+  const RunReport report = RunInProcess(scenario);
+  EXPECT_TRUE(report.Ok()) << Mismatches(report);
+  EXPECT_EQ(report.jobs.size(), scenario.jobs.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Shipped, EachShippedScenarioTest, ::testing::ValuesIn(ShippedScenarios()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           return ScenarioTestName(info.param);
+                         });
 
 TEST(ShippedScenariosTest, BuiltInScenarioPrintsWarnsChangesAndAligns) {
   const Scenario scenario = BuiltInScenario();
