@@ -71,6 +71,14 @@ FailureText Failure(Text text) {
     case Text::AppDataNotFolderName:
     case Text::AppDataDeviceName:
       return {"a settings file was not used: the printer's name is no plain folder name", false};
+    case Text::AppDataNotOpened:
+      return {"a settings file was held by another program: the values last read were used", false};
+    case Text::SettingKept:
+      return {"a setting was refused by another program: kept, and written at the next use", false};
+    case Text::SettingLost:
+      return {"a setting was refused, and no room was left to keep it: lost", false};
+    case Text::SettingNotWritten:
+      return {"a setting could not be written to its settings file", false};
     case Text::BoxNoText:
     case Text::BoxNoString:
       return {"a box could not be shown: its text is missing", false};

@@ -89,6 +89,15 @@ enum class Text {
   AppDataNotDiskFile,
   AppDataNotFolderName,
   AppDataDeviceName,
+  AppDataNotOpened,
+  // Settings another program held: a write kept for later or lost, a read answered from memory.
+  SettingKept,
+  SettingLost,
+  SettingNotWritten,
+  SettingWrittenLate,
+  SettingStillToWrite,
+  SettingLastValue,
+  SettingNeverRead,
   // Message boxes.
   BoxNotShown,
   BoxNoText,

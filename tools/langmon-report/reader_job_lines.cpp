@@ -209,7 +209,8 @@ bool Reader::StatusLine(const When& when, const Matched& matched) {
   return true;
 }
 
-// A settings file the monitor would not use: these may come outside a check, at a job's start.
+// A settings file the monitor would not use, or a setting another program held: these may come
+// outside a check, at a job's start.
 bool Reader::SettingsLine(const When& when, const Matched& matched) {
   switch (matched.text) {
     case Text::AppDataNoMemory:
@@ -220,7 +221,17 @@ bool Reader::SettingsLine(const When& when, const Matched& matched) {
     case Text::AppDataNotDiskFile:
     case Text::AppDataNotFolderName:
     case Text::AppDataDeviceName:
+    case Text::AppDataNotOpened:
+    case Text::SettingKept:
+    case Text::SettingLost:
+    case Text::SettingNotWritten:
       FailureOutsideCheck(when, matched.text);
+      return true;
+    // What became of a setting refused earlier: said by the failure lines already.
+    case Text::SettingWrittenLate:
+    case Text::SettingStillToWrite:
+    case Text::SettingLastValue:
+    case Text::SettingNeverRead:
       return true;
     default:
       return false;

@@ -62,6 +62,15 @@ bool Reader::PartOfWait(size_t job, Text text) const {
     case Text::BoxNoString:
     case Text::BoxNoText:
     case Text::BoxNoTitle:
+    // A wait's box reads its settings, which another program may hold.
+    case Text::AppDataNotOpened:
+    case Text::SettingKept:
+    case Text::SettingLost:
+    case Text::SettingNotWritten:
+    case Text::SettingWrittenLate:
+    case Text::SettingStillToWrite:
+    case Text::SettingLastValue:
+    case Text::SettingNeverRead:
       return true;
     case Text::CheckNoStatus:
       return state.waitKind == WaitKind::Status;

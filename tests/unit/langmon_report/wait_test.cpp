@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "tests/unit/langmon_report/heap_peak.h"
 #include "tests/unit/langmon_report/log_lines.h"
@@ -79,6 +80,55 @@ TEST(WaitTest, AnHourOfQuietModeOutOfStockIsOneRowOnBothPages) {
   EXPECT_EQ(fromLog->jobs[0].questions[0].answer, "OK, or no answer");
   EXPECT_TRUE(recorder.report()->jobs[0].questions.empty());
   EXPECT_NE(RenderPage(*recorder.report()).find("no box 436 was shown"), std::string::npos);
+}
+
+TEST(WaitTest, SettingsAnotherProgramHeldAreFailuresWithinTheWaitNotItsEnd) {
+  std::string log;
+  LogLines lines([&log](const std::string& line) { log += line; });
+  const std::string file = "C:\\ProgramData\\VMT\\Drivers\\Label A.ini";
+  lines.StartJob(true).BeginCheck();
+  for (int round = 0; round < 3; ++round) {
+    lines.Inform(" ** PrepareForNextPrint: Printer Error Found 1 ").Warning("-->OUT OF STOCK!!");
+    lines.Error("OemPtrGetDriverAppDataPath(): " + file + " cannot be opened (0x20), not used now");
+    lines.Inform("ReadHeldSetting(): PromptTimeout of " + file +
+                 " cannot be read, 30 as last read or written is used");
+    lines.After(1000);
+  }
+  lines.PlainInkAndPass(1000000);
+  lines.Error("WriteHeldSetting(): PrintCounter of " + file +
+              " not written (0x20), kept for the next use");
+  lines.EndJob().StartJob(false).BeginCheck();
+  lines.Inform("ReadHeldSetting(): PrintCounter of " + file + " is still to be written, 3 is used");
+  lines.Inform("WriteHeldSetting(): PrintCounter of " + file +
+               " written, kept since 3 was refused");
+  lines.Error("WriteHeldSetting(): CyanSpits of " + file +
+              " not written (0x20), and no room to keep it: lost");
+  lines.Error("WriteHeldSetting(): BlackWarnLevel of " + file + " not written (0x5)");
+  lines.Inform("ReadHeldSetting(): WarnLevel of " + file +
+               " cannot be read and was never read, 0 is used");
+  lines.PlainInkAndPass(1000000).EndJob();
+
+  std::string error;
+  const std::optional<Report> report = ReadLog(log, "held.dbg", &error);
+  ASSERT_TRUE(report) << error;
+  EXPECT_EQ(report->unknownCount, 0u);
+  ASSERT_EQ(report->jobs.size(), 2u);
+  ASSERT_EQ(report->jobs[0].waits.size(), 1u);
+  EXPECT_EQ(report->jobs[0].waits[0].rounds, 3u);
+  EXPECT_EQ(report->jobs[0].waits[0].ended, "the printer no longer reported it: the check went on");
+  std::map<std::string, uint64_t> reports;
+  for (const Tally& tally : report->errors) {
+    if (!tally.printer) reports[tally.what] = tally.reports;
+  }
+  EXPECT_EQ(reports, (std::map<std::string, uint64_t>{
+                         {"a settings file was held by another program: the values last read "
+                          "were used",
+                          3},
+                         {"a setting was refused by another program: kept, and written at the "
+                          "next use",
+                          1},
+                         {"a setting was refused, and no room was left to keep it: lost", 1},
+                         {"a setting could not be written to its settings file", 1}}));
 }
 
 // The monitor's log of a run, with every line after the first containing `from` an hour later.
