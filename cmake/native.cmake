@@ -39,6 +39,33 @@ endif()
 
 include(GoogleTest)
 
+# The test programs share one precompiled header: GoogleTest, GoogleMock and the standard headers
+# that the tests include make up most of a test file's compile time. It is built once, by a small
+# target of its own compiled as the tests are, and reused by every test program; each program is
+# then compiled as a few unity sources (its files in batches), which parse those headers once.
+option(LANGMON_TEST_PCH "share a precompiled header among the test programs" ON)
+# In an optimised build the tests themselves are built without optimisation: they are built for
+# their checks, and the code they check is built as it ships.
+set(LANGMON_TEST_COMPILE_OPTIONS ${LANGMON_WARNINGS} $<$<CONFIG:Release>:-O0>)
+if(LANGMON_TEST_PCH)
+  add_library(langmon_test_pch OBJECT ${CMAKE_SOURCE_DIR}/tests/support/precompiled.cpp)
+  target_compile_options(langmon_test_pch PRIVATE ${LANGMON_TEST_COMPILE_OPTIONS})
+  target_include_directories(langmon_test_pch PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(langmon_test_pch PRIVATE GTest::gtest GTest::gmock)
+  target_precompile_headers(langmon_test_pch PRIVATE ${CMAKE_SOURCE_DIR}/tests/support/precompiled.h)
+endif()
+function(langmon_use_test_pch target)
+  if(LANGMON_TEST_PCH)
+    target_precompile_headers(${target} REUSE_FROM langmon_test_pch)
+  endif()
+endfunction()
+
+# ThreadSanitizer has something to say only where a test starts threads of its own: nothing in
+# the monitor, the stand-ins or the simulated printer starts one. LANGMON_THREADED_TESTS_ONLY (the
+# native-tsan preset) builds only the test programs whose sources do; the other builds run every
+# test.
+option(LANGMON_THREADED_TESTS_ONLY "only the test programs that start threads of their own" OFF)
+
 # One test program per folder below tests/unit and for tests/scenario; each links the monitor,
 # the stand-ins and the simulated printer.
 function(langmon_add_test_program name)
@@ -46,10 +73,24 @@ function(langmon_add_test_program name)
   if(NOT sources)
     return()
   endif()
+  if(LANGMON_THREADED_TESTS_ONLY)
+    set(starts_threads FALSE)
+    foreach(source ${sources})
+      file(STRINGS ${source} lines REGEX "std::(j?thread|async)[^a-z_]")
+      if(lines)
+        set(starts_threads TRUE)
+      endif()
+    endforeach()
+    if(NOT starts_threads)
+      return()
+    endif()
+  endif()
   add_executable(${name} ${sources})
-  target_compile_options(${name} PRIVATE ${LANGMON_WARNINGS})
+  target_compile_options(${name} PRIVATE ${LANGMON_TEST_COMPILE_OPTIONS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE langmon_monitor GTest::gtest GTest::gmock GTest::gtest_main)
+  langmon_use_test_pch(${name})
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ON)
   if(TARGET langmon_sim)
     target_link_libraries(${name} PRIVATE langmon_sim)
   endif()

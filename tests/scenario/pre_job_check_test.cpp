@@ -8,9 +8,6 @@ namespace {
 
 using sim::Command;
 
-// Spit counts as a colour cartridge reports them; the default limit is 515 million.
-constexpr DWORD kMillion = 1000000;
-
 // The cartridge-empty command as the printer expects it on the wire.
 const std::vector<BYTE> kCartEmptyBytes = {0x1B, 0x2A, 0x6D, 0x04, 0x04};
 

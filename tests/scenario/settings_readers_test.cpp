@@ -8,9 +8,6 @@
 namespace langmon_test {
 namespace {
 
-constexpr DWORD kMillion = 1000000;
-constexpr int kIdsInkLow = 469;
-
 class SettingsReaderTest : public ScenarioTest {
  protected:
   static HANDLE HoldOpen(const std::filesystem::path& path, DWORD access, DWORD share) {

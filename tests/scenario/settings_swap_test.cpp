@@ -10,8 +10,6 @@
 namespace langmon_test {
 namespace {
 
-constexpr DWORD kMillion = 1000000;
-constexpr int kIdsInkLow = 469;
 const std::string kOtherFile = "[settings]\r\nPrintCounter=100\r\nSecret=1\r\n";
 
 class SettingsSwapTest : public ScenarioTest {

@@ -17,6 +17,10 @@ namespace langmon_test {
 
 constexpr char16_t kPortName[] = u"USB001";
 constexpr char16_t kPrinterName[] = u"Label A";
+// Spit counts and limits are in units of a million.
+constexpr DWORD kMillion = 1000000;
+// The low-ink question.
+constexpr int kIdsInkLow = 469;
 
 // How each box of the monitor looks to the user: buttons, icon and modality, and the caption of
 // the one notice that has its own. Every other box is captioned with the job's printer name.

@@ -18,6 +18,7 @@ target_include_directories(platform_conformance PRIVATE ${CMAKE_SOURCE_DIR}
 target_compile_options(platform_conformance PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${LANGMON_WARNINGS}>)
 target_link_options(platform_conformance PRIVATE -static)
 target_link_libraries(platform_conformance PRIVATE gtest gtest_main kernel32 user32 advapi32)
+langmon_quick_test_build(platform_conformance)
 
 # Wine's own DLLs only: no stand-in spoolss.dll here.
 add_test(NAME conformance COMMAND platform_conformance)

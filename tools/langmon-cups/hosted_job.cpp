@@ -28,8 +28,6 @@ namespace langmon_cups {
 
 namespace {
 
-constexpr char16_t kRegistryRoot[] =
-    u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\Label Monitor";
 // The driver the stand-in spooler reports for the queue: the monitor looks for the alignment
 // print files beside it, in the queue's folder.
 constexpr char kDriverFile[] = "LABELDRV.DLL";

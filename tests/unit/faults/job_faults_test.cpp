@@ -41,7 +41,6 @@ const char* FaultName(Fault fault) {
 // Test names and failure messages show the kind by name.
 void PrintTo(Fault fault, std::ostream* out) { *out << FaultName(fault); }
 
-constexpr DWORD kMillion = 1000000;
 // Far longer than any run takes on the virtual clock: a run past it is hung.
 constexpr DWORD kLongestRunMs = 4 * 60 * 60 * 1000;
 

@@ -68,20 +68,25 @@ TEST(ShippedScenariosTest, TheExamplesCoverTheMonitorsMainSituations) {
   EXPECT_TRUE(failedStart);
 }
 
-TEST(ShippedScenariosTest, EachExampleStatesItsOutcomeAndEndsAsItSays) {
-  for (const std::string& file : ShippedScenarios()) {
-    SCOPED_TRACE(file);
-    const Scenario scenario = LoadScenarioFile(file);
-    EXPECT_FALSE(scenario.title.empty());
-    EXPECT_NE(scenario.description.find("Expected:"), std::string::npos);
-    for (const JobPlan& job : scenario.jobs) {
-      EXPECT_TRUE(job.expect.outcome.has_value()) << job.name << " states no outcome";
-    }
-    const RunReport report = RunInProcess(scenario);
-    EXPECT_TRUE(report.Ok()) << Mismatches(report);
-    EXPECT_EQ(report.jobs.size(), scenario.jobs.size());
+// One test a scenario, so that they run side by side.
+class EachShippedScenarioTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EachShippedScenarioTest, StatesItsOutcomeAndEndsAsItSays) {
+  const Scenario scenario = LoadScenarioFile(GetParam());
+  EXPECT_FALSE(scenario.title.empty());
+  EXPECT_NE(scenario.description.find("Expected:"), std::string::npos);
+  for (const JobPlan& job : scenario.jobs) {
+    EXPECT_TRUE(job.expect.outcome.has_value()) << job.name << " states no outcome";
   }
+  const RunReport report = RunInProcess(scenario);
+  EXPECT_TRUE(report.Ok()) << Mismatches(report);
+  EXPECT_EQ(report.jobs.size(), scenario.jobs.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(Shipped, EachShippedScenarioTest, ::testing::ValuesIn(ShippedScenarios()),
+                         [](const auto& info) {
+                           return std::filesystem::path(info.param).stem().string();
+                         });
 
 TEST(ShippedScenariosTest, BuiltInScenarioPrintsWarnsChangesAndAligns) {
   const Scenario scenario = BuiltInScenario();

@@ -23,6 +23,9 @@
 
 using WideString = std::basic_string<WCHAR>;
 
+constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // An ASCII text as a wide string.
 inline WideString Wide(const std::string& ascii) { return WideString(ascii.begin(), ascii.end()); }
 

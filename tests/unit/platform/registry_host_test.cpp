@@ -8,7 +8,6 @@ namespace {
 
 using RegistryHostTest = PlatformTest;
 
-constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;
 const char16_t kRoot[] = u"System\\CurrentControlSet\\Control\\Print\\Monitors\\Velmora";
 
 TEST_F(RegistryHostTest, KeysAreSeenByTheHostAndCounted) {

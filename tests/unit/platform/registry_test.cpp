@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr REGSAM kReadWrite = KEY_READ | KEY_WRITE;
-
 class RegistryTest : public PlatformTest {
  protected:
   // The monitor's key, below the test's own.

@@ -13,7 +13,6 @@ using NtStatusToErrorFunction = decltype(&RtlNtStatusToDosError);
 
 constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr NTSTATUS kSharingViolation = static_cast<NTSTATUS>(0xC0000043);
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 class RelativeCreateTest : public PlatformTest {
  protected:

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 class SharingByAccessTest : public PlatformTest {
  protected:
   void SetUp() override {
