@@ -116,4 +116,21 @@ sim::JobResult WineJobTest::Print(unsigned labels, size_t bytesPerLabel, DWORD j
   return spooler_->Print(job);
 }
 
+void OwnersQuestionJobTest::AnswerQuestionsWith(StandInPromptHook answer) {
+  setHook_ = reinterpret_cast<StandInSetPromptHookFn>(
+      reinterpret_cast<void*>(GetProcAddress(Spooler().module, "StandInSetPromptHook")));
+  if (!Spooler().offersSessionPrompts || setHook_ == nullptr) {
+    setHook_ = nullptr;
+    GTEST_SKIP() << "the stand-in spoolss shows no questions in the job owner's session";
+  }
+  setHook_(answer);
+}
+
+void OwnersQuestionJobTest::TearDown() {
+  if (setHook_ != nullptr) {
+    setHook_(nullptr);
+  }
+  WineJobTest::TearDown();
+}
+
 }  // namespace wine_jobs

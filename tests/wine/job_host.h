@@ -52,4 +52,18 @@ class WineJobTest : public testing::Test {
   std::vector<BYTE> lastJobData_;
 };
 
+// A job whose questions the stand-in spoolss puts in the job owner's session, where `answer`
+// takes them: the worst moment of a pre-job check, between its first reads and its last writes.
+// Skipped where the stand-in shows no such questions.
+class OwnersQuestionJobTest : public WineJobTest {
+ protected:
+  int ShowUi() const override { return 1; }
+  // Last in SetUp: the test is skipped where no hook can be set.
+  void AnswerQuestionsWith(StandInPromptHook answer);
+  void TearDown() override;
+
+ private:
+  StandInSetPromptHookFn setHook_ = nullptr;
+};
+
 }  // namespace wine_jobs

@@ -28,32 +28,22 @@ DWORD WINAPI OpenReaderAndAnswerNo(LPCWSTR /*text*/) {
   return IDNO;
 }
 
-class ReaderAtTheQuestion : public WineJobTest {
+class ReaderAtTheQuestion : public OwnersQuestionJobTest {
  protected:
-  int ShowUi() const override { return 1; }
-
   void SetUp() override {
     WineJobTest::SetUp();
-    setHook_ = reinterpret_cast<StandInSetPromptHookFn>(
-        reinterpret_cast<void*>(GetProcAddress(Spooler().module, "StandInSetPromptHook")));
-    if (!Spooler().offersSessionPrompts || setHook_ == nullptr) {
-      GTEST_SKIP() << "the stand-in spoolss shows no questions in the job owner's session";
-    }
     reader = Reader{PrinterIni()};
-    setHook_(OpenReaderAndAnswerNo);
+    AnswerQuestionsWith(OpenReaderAndAnswerNo);
   }
 
   void TearDown() override {
-    if (setHook_ != nullptr) {
-      setHook_(nullptr);
-    }
     CloseReader();
     // The monitor keeps what it could not write for the file's next use: a test that stopped
     // early leaves that use to a job of its own, not to the next test.
     if (HasFailure() && spooler_ != nullptr) {
       Print(1, 600, 99);
     }
-    WineJobTest::TearDown();
+    OwnersQuestionJobTest::TearDown();
   }
 
   static void CloseReader() {
@@ -62,8 +52,6 @@ class ReaderAtTheQuestion : public WineJobTest {
       reader.handle = INVALID_HANDLE_VALUE;
     }
   }
-
-  StandInSetPromptHookFn setHook_ = nullptr;
 };
 
 TEST_F(ReaderAtTheQuestion, AReaderSharingOnlyReadingLosesNoCount) {

@@ -49,32 +49,20 @@ DWORD WINAPI SwapAndAnswerNo(LPCWSTR /*text*/) {
   return IDNO;
 }
 
-class OwnersQuestion : public WineJobTest {
+class OwnersQuestion : public OwnersQuestionJobTest {
  protected:
-  int ShowUi() const override { return 1; }
-
   void SetUp() override {
     WineJobTest::SetUp();
-    setHook_ = reinterpret_cast<StandInSetPromptHookFn>(
-        reinterpret_cast<void*>(GetProcAddress(Spooler().module, "StandInSetPromptHook")));
-    if (!Spooler().offersSessionPrompts || setHook_ == nullptr) {
-      GTEST_SKIP() << "the stand-in spoolss shows no questions in the job owner's session";
-    }
     swap = Swap{PrinterIni(), TempFolderW() + L"langmon-other.ini",
                 SettingsFolder() + L"\\planted.ini"};
     std::ofstream(swap.other.c_str(), std::ios::binary | std::ios::trunc) << kOther;
-    setHook_(SwapAndAnswerNo);
+    AnswerQuestionsWith(SwapAndAnswerNo);
   }
 
   void TearDown() override {
-    if (setHook_ != nullptr) {
-      setHook_(nullptr);
-    }
     DeleteFileW(swap.other.c_str());
-    WineJobTest::TearDown();
+    OwnersQuestionJobTest::TearDown();
   }
-
-  StandInSetPromptHookFn setHook_ = nullptr;
 };
 
 TEST_F(OwnersQuestion, SettingsFileCannotBeSwappedForAHardLinkWhileItIsOpen) {
