@@ -253,7 +253,7 @@ TEST(PrinterStateLines, OneWarningPerChangeOfState) {
   for (int i = 0; i < 60; ++i) state.Asked(436);  // a stock-out wait asks again and again
   state.CheckPassed();
   state.Asked(470);
-  state.JobEnded(true);
+  state.JobEnded(true, false);
   const std::string text = lines.Take();
   EXPECT_EQ(Count(text, "WARNING: "), 2u) << text;
   EXPECT_EQ(Count(text, "STATE: +media-empty-error"), 1u) << text;
@@ -261,6 +261,13 @@ TEST(PrinterStateLines, OneWarningPerChangeOfState) {
   EXPECT_EQ(Count(text, "STATE: -marker-supply-empty-error"), 1u) << text;
   EXPECT_EQ(Count(text, "WARNING: Out of labels. Load label stock; printing goes on by itself."),
             1u);
+  EXPECT_TRUE(state.Shown().empty());
+  // The condition that stopped a job stays shown until a later job starts.
+  state.JobStarted();
+  state.Asked(440);
+  state.JobEnded(false, true);
+  EXPECT_EQ(state.Shown(), (std::set<std::string>{"other-error"}));
+  state.JobStarted();
   EXPECT_TRUE(state.Shown().empty());
 }
 
@@ -272,7 +279,7 @@ TEST(PrinterStateLines, LowInkStandsWhileALevelIsUnderItsMark) {
   state.JobStarted();
   EXPECT_EQ(state.Shown(), (std::set<std::string>{"marker-supply-low-warning"}));
   state.Inks({{"Yellow", true, 9}, {"Magenta", true, 61}});
-  state.JobEnded(false);
+  state.JobEnded(false, false);
   state.JobStarted();
   state.Inks({{"Yellow", true, 9}, {"Magenta", true, 61}});
   EXPECT_EQ(state.Shown(), (std::set<std::string>{"marker-supply-low-warning"}));
@@ -285,7 +292,7 @@ TEST(PrinterStateLines, LowInkStandsWhileALevelIsUnderItsMark) {
   EXPECT_EQ(state.Shown(), (std::set<std::string>{"velmora-cartridge-invalid-error"}));
   // A printer that does not answer stands past the job's end, until it answers.
   state.Offline("gone");
-  state.JobEnded(false);
+  state.JobEnded(false, false);
   state.JobStarted();
   EXPECT_EQ(state.Shown(), (std::set<std::string>{"offline-report"}));
   state.PrinterAnswered();

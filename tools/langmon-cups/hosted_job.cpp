@@ -121,6 +121,7 @@ class Job {
   unsigned readsReported_ = 0;
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> finished_{false};
+  bool stoppedByCheck_ = false;
   bool offline_ = false;  // the printer did not answer or dropped the connection
   bool inBidi_ = false;
 };
@@ -233,7 +234,7 @@ bool Job::Offer(const uint8_t* data, size_t size, bool more, size_t* taken, int*
   } else if (offline_) {
     *exitStatus = CUPS_BACKEND_RETRY;
   } else if (error == ERROR_PRINT_CANCELLED) {
-    SendLine("INFO: The printer's check stopped the job.");
+    stoppedByCheck_ = true;
     *exitStatus = CUPS_BACKEND_CANCEL;
   } else {
     *exitStatus = CUPS_BACKEND_FAILED;
@@ -353,7 +354,7 @@ int Job::Run() {
   }
   const bool childEnded = channels.Ended();
   finished_ = true;
-  state_.JobEnded(cancelled_);
+  state_.JobEnded(cancelled_, stoppedByCheck_);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::steady_clock::now() - started)
                            .count();

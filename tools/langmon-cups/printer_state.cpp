@@ -224,15 +224,20 @@ void PrinterState::Offline(const std::string& message) {
   SendLine("WARNING: " + message);
 }
 
-void PrinterState::JobEnded(bool cancelled) {
+void PrinterState::JobEnded(bool cancelled, bool stoppedByCheck) {
   const bool offline = !offlineMessage_.empty();
-  questionReason_.clear();
-  questionMessage_.clear();
+  if (cancelled || !stoppedByCheck) {
+    questionReason_.clear();
+    questionMessage_.clear();
+  }
   // A printer that does not answer stays shown until a job finds it answering again.
   if (cancelled) offlineMessage_.clear();
   Update();
   if (cancelled) {
     SendLine("INFO: Job cancelled.");
+  } else if (!questionMessage_.empty()) {
+    // Said again after the child's own last lines, so that it is what the printer shows.
+    SendLine("INFO: " + questionMessage_);
   } else if (offline) {
     SendLine("INFO: " + offlineMessage_);
   }

@@ -57,9 +57,9 @@ class PrinterState {
   // The printer does not answer or dropped the connection: shown with `message`.
   void Offline(const std::string& message);
   // The job's end: the conditions of questions are over (a cancelled job's too, and then the
-  // connection's); the cartridge's, the low-ink warning and a printer that does not answer
-  // stand as last seen.
-  void JobEnded(bool cancelled);
+  // connection's), but the one that stopped the job, which no later status has ended; the
+  // cartridge's, the low-ink warning and a printer that does not answer stand as last seen.
+  void JobEnded(bool cancelled, bool stoppedByCheck);
 
   const std::set<std::string>& Shown() const { return shown_; }
 
