@@ -449,6 +449,38 @@ TEST_F(CupsTest, ACancelWhileDataFlowsToASlowChildStopsTheData) {
   EXPECT_FALSE(Has(cups_->ErrorLog(), "did not end; stopped")) << cups_->ErrorLog();
 }
 
+// A queue deleted and made anew under its name is another printer: its counters start anew,
+// and the earlier queue's settings are put aside with a word in the error log.
+TEST_F(CupsTest, ANewQueueOfTheSameNameDoesNotInheritTheCounters) {
+  StartAll();
+  if (IsSkipped()) return;
+  const std::vector<uint8_t> data = sim::MakeJobData(2, 300);
+  int id = Print(data);
+  ASSERT_TRUE(WaitForJobState(id, "completed", seconds(30))) << cups_->ErrorLog();
+  ASSERT_TRUE(Has(ReadFile(QueueFolder() + "/Label_A.ini"), "PrintCounter=2"));
+  // The same queue keeps counting.
+  id = Print(data);
+  ASSERT_TRUE(WaitForJobState(id, "completed", seconds(30))) << cups_->ErrorLog();
+  ASSERT_TRUE(Has(ReadFile(QueueFolder() + "/Label_A.ini"), "PrintCounter=4"));
+
+  ASSERT_EQ(cups_->Run("lpadmin -x Label_A").status, 0);
+  AddQueue();
+  id = Print(data);
+  ASSERT_TRUE(WaitForJobState(id, "completed", seconds(30))) << cups_->ErrorLog();
+  EXPECT_TRUE(Has(ReadFile(QueueFolder() + "/Label_A.ini"), "PrintCounter=2"));
+  const std::string log = cups_->ErrorLog();
+  EXPECT_EQ(Count(log, "W [", "The queue Label_A was made anew: its counters start anew;"), 1u)
+      << log;
+  unsigned aside = 0;
+  for (const std::string& name : Entries(QueueFolder() + "/..")) {
+    if (name.rfind("Label_A.replaced-", 0) == 0) {
+      ++aside;
+      EXPECT_TRUE(Has(ReadFile(QueueFolder() + "/../" + name + "/Label_A.ini"), "PrintCounter=4"));
+    }
+  }
+  EXPECT_EQ(aside, 1u);
+}
+
 TEST_F(CupsTest, ADeviceWithoutABackChannelIsRefusedWithItsReason) {
   StartAll();
   if (IsSkipped()) return;

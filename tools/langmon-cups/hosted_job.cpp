@@ -22,6 +22,7 @@
 #include "tools/langmon-cups/job_writer.h"
 #include "tools/langmon-cups/port_monitor.h"
 #include "tools/langmon-cups/printer_state.h"
+#include "tools/langmon-cups/queue_identity.h"
 #include "tools/langmon-cups/settings_folder.h"
 #include "tools/langmon-cups/side_channel.h"
 #include "tools/langmon-cups/status_lines.h"
@@ -130,6 +131,14 @@ bool Job::SetUpHost(std::string* why) {
   const std::string& queue = request_.arguments.printer;
   queueFolder_ = QueueFolder(request_.stateFolder, queue);
   if (!MakeQueueFolder(queueFolder_, why)) return false;
+  const std::string uuid = AskQueueUuid(queue);
+  const std::string aside = ClaimQueueFolder(queueFolder_, uuid);
+  if (!aside.empty()) {
+    SendLine("WARNING: The queue " + queue + " was made anew: its counters start anew; the " +
+             "settings of the queue that had its name before are kept in " + aside + ".");
+  } else if (uuid.empty()) {
+    SendLine("DEBUG: langmon: cupsd did not tell the queue's printer-uuid");
+  }
 
   host::Reset();
   host::UseRealClock();
