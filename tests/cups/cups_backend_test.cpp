@@ -234,16 +234,50 @@ TEST_F(CupsTest, APrinterThatNeverAnswersGivesTheJobBackWithinTheMonitorsLimit) 
       WaitFor([&] { return JobState(id) != "processing" && JobState(id) != ""; }, seconds(170)))
       << cups_->ErrorLog();
   EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(160));
+  // Given back for later ("retry job later"), not stopped: the queue goes on.
   EXPECT_TRUE(Has(cups_->ErrorLog(), "Backend returned status 6")) << cups_->ErrorLog();
-  const std::string printer = PrinterLong();
-  EXPECT_TRUE(Has(printer, "offline-report")) << printer;
+  EXPECT_EQ(JobState(id), "pending-held");
+  EXPECT_FALSE(Has(PrinterLong(), "disabled"));
+  // The reason was shown while the job was the printer's (cupsd takes it back with the job),
+  // and the job keeps the message.
   const std::string log = cups_->ErrorLog();
+  EXPECT_TRUE(Has(log, "STATE: +offline-report")) << log;
+  const std::string job = cups_
+                              ->Run("ipptool -tv ipp://" + cups_->Server() + "/jobs/" +
+                                    std::to_string(id) + " get-job-attributes.test")
+                              .output;
+  EXPECT_TRUE(Has(job,
+                  "job-printer-state-message (textWithoutLanguage) = The printer does not "
+                  "answer."))
+      << job;
   EXPECT_EQ(Count(log, "W [", "The printer does not answer. Check that it is on and connected;"),
             1u)
       << log;
   // Details are for the debug log: no error lines of the monitor's.
   EXPECT_EQ(Count(log, "E [", "VMT_LM"), 0u) << log;
   EXPECT_LT(front_->Received().size(), data.size());
+}
+
+// The printer drops the connection while the check waits for stock: with no status record for
+// the monitor's own limit (two minutes) the job is given back to CUPS to try later.
+TEST_F(CupsTest, APrinterThatDropsTheConnectionDuringAWaitGivesTheJobBack) {
+  StartAll();
+  if (IsSkipped()) return;
+  ChangeStatus([](sim::Status& s) { s.errorFlags = 0x01; });
+  const int id = Print(sim::MakeJobData(1, 400));
+  ASSERT_TRUE(WaitFor([&] { return Has(PrinterLong(), "media-empty-error"); }, seconds(30)))
+      << cups_->ErrorLog();
+  const auto dropped = std::chrono::steady_clock::now();
+  front_->Stop();
+  ASSERT_TRUE(
+      WaitFor([&] { return JobState(id) != "processing" && JobState(id) != ""; }, seconds(170)))
+      << cups_->ErrorLog();
+  EXPECT_LT(std::chrono::steady_clock::now() - dropped, seconds(160));
+  EXPECT_EQ(JobState(id), "pending-held");
+  const std::string log = cups_->ErrorLog();
+  EXPECT_TRUE(Has(log, "Backend returned status 6")) << log;
+  EXPECT_EQ(Count(log, "W [", "The printer closed the connection."), 1u) << log;
+  EXPECT_FALSE(Has(PrinterLong(), "media-empty-error"));
 }
 
 // Job sizes around the pipe's and the read's sizes, none of which may be lost or kept waiting

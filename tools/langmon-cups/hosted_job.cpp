@@ -44,6 +44,9 @@ constexpr auto kCancelGrace = std::chrono::seconds(5);
 // signal reaches us too: that long is given to tell the two apart.
 constexpr auto kCancelOrDrop = std::chrono::milliseconds(300);
 constexpr size_t kReadChunk = 65536;
+// A printer that sends no status record for this long while the check waits on it (the
+// monitor's own limit for a first record) has gone: the job is given back to CUPS.
+constexpr auto kSilentLimit = std::chrono::seconds(120);
 constexpr char kDroppedMessage[] =
     "The printer closed the connection. Check that it is on and connected; the job is tried "
     "again later.";
@@ -105,6 +108,7 @@ class Job {
   int Answer(const host::MessageBoxRecord& box);
   void ReportPrinter();
   bool PrinterGone();
+  bool GoneNotCancelled();
   bool SendCopies(int* exitStatus);
   bool Offer(const uint8_t* data, size_t size, bool more, size_t* taken, int* exitStatus);
 
@@ -122,6 +126,7 @@ class Job {
   unsigned readsReported_ = 0;
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> finished_{false};
+  std::chrono::steady_clock::time_point lastStatus_ = std::chrono::steady_clock::now();
   bool stoppedByCheck_ = false;
   bool offline_ = false;  // the printer did not answer or dropped the connection
   bool inBidi_ = false;
@@ -162,6 +167,16 @@ bool Job::SetUpHost(std::string* why) {
 // (or the child was ended by the job's cancel, which the watcher tells).
 bool Job::PrinterGone() { return channels_ != nullptr && channels_->Ended() && !finished_; }
 
+// The child going may be the cancel's doing: its signal reaches us too.
+bool Job::GoneNotCancelled() {
+  if (!PrinterGone()) return false;
+  const auto until = std::chrono::steady_clock::now() + kCancelOrDrop;
+  while (!cancelled_ && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !cancelled_;
+}
+
 // Nobody to ask: quiet mode's answer, 0, and the question becomes the printer's state. A job
 // being cancelled presses Cancel where the box has it. A printer that gave no status within the
 // monitor's own limit (its first status read waits two minutes) is not waited for again: the
@@ -177,6 +192,19 @@ int Job::Answer(const host::MessageBoxRecord& box) {
     }
     return HasCancelButton(box.type) ? IDCANCEL : 0;
   }
+  if (!cancelled_ &&
+      (GoneNotCancelled() || std::chrono::steady_clock::now() - lastStatus_ > kSilentLimit)) {
+    // A wait on a printer that is gone (the connection closed, or silent past the limit).
+    offline_ = true;
+    state_.Offline(kDroppedMessage);
+    port_.cancelled = true;
+    backChannel_.Cancel();
+    if (HasCancelButton(box.type)) return IDCANCEL;
+    // A wait without a Cancel (the empty cartridge's) only the printer ends: the job ends here.
+    state_.JobEnded(false, false);
+    SendLine("DEBUG: langmon: the printer is gone during a wait that only it can end; stopped");
+    _exit(CUPS_BACKEND_RETRY);
+  }
   state_.Asked(box.textId);
   if (cancelled_ && HasCancelButton(box.type)) return IDCANCEL;
   return 0;
@@ -186,6 +214,7 @@ void Job::ReportPrinter() {
   if (inBidi_ || hPort_ == nullptr || port_.counts.statusReads == readsReported_) return;
   inBidi_ = true;
   readsReported_ = port_.counts.statusReads;
+  lastStatus_ = std::chrono::steady_clock::now();
   state_.PrinterAnswered();
   state_.CartridgeSeen(CartridgeOf(port_.lastRecord));
   state_.Inks(AskInkLevels(*monitor_, hPort_));
@@ -227,16 +256,9 @@ bool Job::Offer(const uint8_t* data, size_t size, bool more, size_t* taken, int*
   *taken = offered.taken;
   if (offered.end == WriteEnd::Done) return true;
   const DWORD error = GetLastError();
-  if (!cancelled_ && !offline_ && channels_->Ended()) {
-    // The child going may be the cancel's doing: its signal reaches us too.
-    const auto until = std::chrono::steady_clock::now() + kCancelOrDrop;
-    while (!cancelled_ && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (!cancelled_) {
-      offline_ = true;
-      state_.Offline(kDroppedMessage);
-    }
+  if (!cancelled_ && !offline_ && GoneNotCancelled()) {
+    offline_ = true;
+    state_.Offline(kDroppedMessage);
   }
   if (cancelled_) {
     *exitStatus = CUPS_BACKEND_OK;
