@@ -515,6 +515,36 @@ TEST_F(CupsTest, ANewQueueOfTheSameNameDoesNotInheritTheCounters) {
   EXPECT_EQ(aside, 1u);
 }
 
+// A child that does not end once it has the whole job (a printer that never closes the
+// connection) is ended within its bound, and the error log says so.
+TEST_F(CupsTest, AChildThatOutlivesTheJobIsEndedAndReported) {
+  StartAll();
+  if (IsSkipped()) return;
+  const std::string usb = cups_->Folder() + "/bin/backend/usb";
+  std::ofstream(usb) << "#!/bin/bash\n"
+                        "trap '' TERM\n"
+                        "exec 5<>/dev/tcp/127.0.0.1/"
+                     << front_->Port()
+                     << "\n"
+                        "cat <&5 >&3 &\n"
+                        "cat >&5\n"
+                        "kill $!\n"
+                        "exec sleep 3600\n";
+  std::filesystem::permissions(usb, std::filesystem::perms(0755));
+  ASSERT_EQ(cups_->Run("lpadmin -p Label_A -v langmon:usb://Test/Hangs").status, 0);
+  const std::vector<uint8_t> data = sim::MakeJobData(1, 400);
+  const auto start = std::chrono::steady_clock::now();
+  const int id = Print(data);
+  ASSERT_TRUE(WaitForJobState(id, "completed", seconds(60))) << cups_->ErrorLog();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(45));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, seconds(30));
+  EXPECT_EQ(front_->Received(), data);
+  EXPECT_EQ(Count(cups_->ErrorLog(), "E [", "The usb backend had not ended 30 s after the job"), 1u)
+      << cups_->ErrorLog();
+  EXPECT_TRUE(WaitFor([&] { return ProcessesOf(cups_->Folder() + "/bin/").empty(); }, seconds(5)));
+  EXPECT_TRUE(WaitFor([&] { return !front_->Connected(); }, seconds(5)));
+}
+
 TEST_F(CupsTest, ADeviceWithoutABackChannelIsRefusedWithItsReason) {
   StartAll();
   if (IsSkipped()) return;

@@ -138,10 +138,12 @@ int main(int argc, char* argv[]) {
   int status = WaitForJob(job, inner.pid, &cancelled);
   bool outlived = false;
   const int childStatus = ReapInner(&inner, cancelled ? 0 : kChildLastMs, &outlived);
-  if (outlived) {
-    SendLine("ERROR: The " + request.device.scheme +
-             " backend did not end when the job had; it was stopped.");
-    if (status == CUPS_BACKEND_OK && !cancelled) status = CUPS_BACKEND_FAILED;
+  if (outlived && !cancelled) {
+    // It had the whole job (else the job's status says what went wrong): the job is not
+    // failed for a child that waited on the printer too long.
+    SendLine("ERROR: The " + request.device.scheme + " backend had not ended " +
+             std::to_string(kInnerEndMs / 1000) + " s after the job's last byte; it was stopped.");
+    return status;
   }
   if (cancelled) return CUPS_BACKEND_OK;
   if (status == CUPS_BACKEND_OK && !outlived && childStatus != 0) {
