@@ -132,6 +132,36 @@ TEST_F(CupsTest, LowInkIsAWarningAndTheJobPrints) {
   EXPECT_EQ(Count(cups_->ErrorLog(), "W [", "Ink is low."), 1u);
 }
 
+// The cartridge as the printer reports it: none, one it cannot use, a good one again; each
+// reason stands while its condition does.
+TEST_F(CupsTest, AMissingOrInvalidCartridgeIsShownWhileItLasts) {
+  StartAll();
+  if (IsSkipped()) return;
+  const std::vector<uint8_t> data = sim::MakeJobData(1, 300);
+  struct Step {
+    BYTE cartStatus;
+    const char* shown;
+    const char* notShown;
+  };
+  for (const Step& step : {Step{0x20, "marker-supply-missing-error", "cartridge-invalid"},
+                           Step{0x10, "velmora-cartridge-invalid-error", "supply-missing"},
+                           Step{0x00, "none", "cartridge"}}) {
+    ChangeStatus([&](sim::Status& s) { s.cartStatus = step.cartStatus; });
+    const int id = Print(data);
+    ASSERT_TRUE(WaitFor([&] { return JobState(id) != "processing" && JobState(id) != "pending"; },
+                        seconds(30)))
+        << cups_->ErrorLog();
+    const std::string printer = PrinterLong();
+    EXPECT_TRUE(Has(printer, std::string("Alerts: ") + step.shown)) << printer;
+    EXPECT_FALSE(Has(printer, step.notShown)) << printer;
+  }
+  const std::string log = cups_->ErrorLog();
+  EXPECT_EQ(Count(log, "W [", "No ink cartridge is installed. Install one."), 1u) << log;
+  EXPECT_EQ(Count(log, "W [", "The installed cartridge cannot be used in this printer."), 1u);
+  // With no cartridge in, its inks are not reported as having a level.
+  EXPECT_TRUE(Has(log, "marker-levels=-1,-1,-1")) << log;
+}
+
 TEST_F(CupsTest, StockOutWaitsWithItsReasonUntilTheStockIsLoaded) {
   StartAll();
   if (IsSkipped()) return;
