@@ -3,7 +3,11 @@
 // printer's state lines.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "tools/langmon-cups/back_channel.h"
@@ -11,6 +15,8 @@
 #include "tools/langmon-cups/device_uri.h"
 #include "tools/langmon-cups/job_writer.h"
 #include "tools/langmon-cups/printer_state.h"
+#include "tools/langmon-cups/privileges.h"
+#include "tools/langmon-cups/settings_folder.h"
 #include "tools/langmon-cups/side_channel.h"
 
 namespace langmon_cups {
@@ -133,13 +139,34 @@ TEST(SideChannel, FrameIsCommandStatusBigEndianLengthAndData) {
   EXPECT_FALSE(DecodeSideFrame(bytes.data(), bytes.size() - 1, &frame));
 }
 
-TEST(FirstWrite, IsTheDriversFirstCommandAlone) {
-  const std::vector<uint8_t> job = {0x1B, '@', 'L', '1', '\r', '\n', 0x1B, '*', 0x12, 0x1C};
-  EXPECT_EQ(FirstWriteLength(job.data(), job.size()), 6u);
-  // A job without a second command goes out as a spooler's buffer would.
-  const std::vector<uint8_t> plain(10000, 'a');
-  EXPECT_EQ(FirstWriteLength(plain.data(), plain.size()), 4096u);
-  EXPECT_EQ(FirstWriteLength(plain.data(), 10), 10u);
+// A stand-in for the monitor's write entry: like the monitor it cuts a write before an escape
+// byte too near its end to be judged, and takes a write that begins with one whole.
+BOOL WINAPI CuttingWrite(HANDLE, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten) {
+  DWORD take = cbBuf;
+  for (DWORD i = cbBuf > 40 ? cbBuf - 40 : 1; i < cbBuf; ++i) {
+    if (pBuffer[i] == 0x1B) {
+      take = i;
+      break;
+    }
+  }
+  *pcbWritten = take;
+  return TRUE;
+}
+
+TEST(JobWriter, AHeaderCutAtTheEndOfAReadIsOfferedWithWhatFollows) {
+  MONITOR2 monitor = {};
+  monitor.pfnWritePort = CuttingWrite;
+  std::vector<uint8_t> data(100, 'a');
+  data.push_back(0x1B);
+  data.insert(data.end(), 20, 'h');
+  // More follows: the cut rest is left for the next offer, which begins with it.
+  Offered offered = OfferJobData(monitor, nullptr, data.data(), data.size(), true, nullptr);
+  EXPECT_EQ(offered.end, WriteEnd::Done);
+  EXPECT_EQ(offered.taken, 100u);
+  // The job's last bytes go, rest and all.
+  offered = OfferJobData(monitor, nullptr, data.data(), data.size(), false, nullptr);
+  EXPECT_EQ(offered.end, WriteEnd::Done);
+  EXPECT_EQ(offered.taken, data.size());
 }
 
 TEST(InnerBackendLines, ItsOwnMarkersAndPagesStayHere) {
@@ -150,15 +177,16 @@ TEST(InnerBackendLines, ItsOwnMarkersAndPagesStayHere) {
   EXPECT_FALSE(PassesThrough("PAGE: 1 1\n"));
 }
 
-TEST(PrinterStateLines, MarkersListEachInkOfTheCartridge) {
+TEST(PrinterStateLines, MarkersListEachInkOfTheCartridgeWithItsMarks) {
   EXPECT_EQ(MarkerLine({{"Yellow", true, 81}, {"Magenta", true, 61}, {"Cyan", true, 100}}),
-            "ATTR: marker-colors=#FFFF00,#FF00FF,#00FFFF marker-levels=81,61,100 "
+            "ATTR: marker-colors=#FFFF00,#FF00FF,#00FFFF marker-high-levels=100,100,100 "
+            "marker-levels=81,61,100 marker-low-levels=10,10,10 "
             "marker-names=Yellow,Magenta,Cyan marker-types=ink-cartridge,ink-cartridge,"
             "ink-cartridge");
   // An ink whose cartridge is not in, or whose level is unknown, is unknown.
   EXPECT_EQ(MarkerLine({{"Black", false, 40}}),
-            "ATTR: marker-colors=#000000 marker-levels=-1 marker-names=Black "
-            "marker-types=ink-cartridge");
+            "ATTR: marker-colors=#000000 marker-high-levels=100 marker-levels=-1 "
+            "marker-low-levels=10 marker-names=Black marker-types=ink-cartridge");
   EXPECT_EQ(MarkerLine({}), "");
 }
 
@@ -166,25 +194,149 @@ TEST(PrinterStateLines, QuestionsStandForTheirReasons) {
   EXPECT_EQ(ReasonOfQuestion(436), "media-empty-error");
   EXPECT_EQ(ReasonOfQuestion(469), "marker-supply-low-warning");
   EXPECT_EQ(ReasonOfQuestion(470), "marker-supply-empty-error");
+  EXPECT_EQ(ReasonOfQuestion(450), "marker-supply-missing-error");
+  EXPECT_EQ(ReasonOfQuestion(445), "velmora-cartridge-invalid-error");
+  EXPECT_EQ(ReasonOfQuestion(454), "offline-report");
   EXPECT_EQ(ReasonOfQuestion(440), "other-error");
-  EXPECT_EQ(ReasonOfQuestion(454), "other-error");
   EXPECT_EQ(ReasonOfQuestion(468), "other-error");
   EXPECT_EQ(ReasonOfQuestion(443), "");  // a notice: the state message only
   EXPECT_EQ(ReasonOfQuestion(400), "");
+  EXPECT_EQ(MessageOfQuestion(436), "Out of labels. Load label stock; printing goes on by itself.");
+  // Every condition is told in words of its own, without the Windows dialog's buttons.
+  for (const unsigned id : {436u, 440u, 445u, 450u, 454u, 455u, 464u, 468u, 469u, 470u}) {
+    const std::string message = MessageOfQuestion(id);
+    EXPECT_FALSE(message.empty()) << id;
+    EXPECT_EQ(message.find("OK"), std::string::npos) << message;
+    EXPECT_EQ(message.find('?'), std::string::npos) << message;
+  }
 }
 
-TEST(PrinterStateLines, ReasonsLeftByAnEarlierJobAreOursToTakeBack) {
+// What the backend writes to cupsd, caught from its standard error.
+class CupsLines {
+ public:
+  CupsLines() {
+    EXPECT_EQ(pipe(fds_), 0);
+    saved_ = dup(2);
+    dup2(fds_[1], 2);
+  }
+  ~CupsLines() { Take(); }
+  std::string Take() {
+    if (saved_ >= 0) {
+      dup2(saved_, 2);
+      close(saved_);
+      close(fds_[1]);
+      saved_ = -1;
+      char buffer[65536];
+      ssize_t got;
+      while ((got = read(fds_[0], buffer, sizeof(buffer))) > 0) text_.append(buffer, got);
+      close(fds_[0]);
+    }
+    return text_;
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+  int saved_ = -1;
+  std::string text_;
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(PrinterStateLines, OneWarningPerChangeOfState) {
+  CupsLines lines;
+  PrinterState state("");
+  state.JobStarted();
+  for (int i = 0; i < 60; ++i) state.Asked(436);  // a stock-out wait asks again and again
+  state.CheckPassed();
+  state.Asked(470);
+  state.JobEnded(true, false);
+  const std::string text = lines.Take();
+  EXPECT_EQ(Count(text, "WARNING: "), 2u) << text;
+  EXPECT_EQ(Count(text, "STATE: +media-empty-error"), 1u) << text;
+  EXPECT_EQ(Count(text, "STATE: -media-empty-error"), 1u) << text;
+  EXPECT_EQ(Count(text, "STATE: -marker-supply-empty-error"), 1u) << text;
+  EXPECT_EQ(Count(text, "WARNING: Out of labels. Load label stock; printing goes on by itself."),
+            1u);
+  EXPECT_TRUE(state.Shown().empty());
+  // The condition that stopped a job stays shown until a later job starts.
+  state.JobStarted();
+  state.Asked(440);
+  state.JobEnded(false, true);
+  EXPECT_EQ(state.Shown(), (std::set<std::string>{"other-error"}));
+  state.JobStarted();
+  EXPECT_TRUE(state.Shown().empty());
+}
+
+TEST(PrinterStateLines, LowInkStandsWhileALevelIsUnderItsMark) {
+  CupsLines lines;
   PrinterState state("none,media-empty-error,marker-supply-low-warning,cups-waiting-for-job");
   EXPECT_EQ(state.Shown(),
             (std::set<std::string>{"marker-supply-low-warning", "media-empty-error"}));
-  state.CheckPassed();
+  state.JobStarted();
   EXPECT_EQ(state.Shown(), (std::set<std::string>{"marker-supply-low-warning"}));
-  state.Asked(436, "stock");
-  state.Asked(470, "empty");
-  EXPECT_EQ(state.Shown(),
-            (std::set<std::string>{"marker-supply-low-warning", "marker-supply-empty-error"}));
-  state.ClearAll();
+  state.Inks({{"Yellow", true, 9}, {"Magenta", true, 61}});
+  state.JobEnded(false, false);
+  state.JobStarted();
+  state.Inks({{"Yellow", true, 9}, {"Magenta", true, 61}});
+  EXPECT_EQ(state.Shown(), (std::set<std::string>{"marker-supply-low-warning"}));
+  // A new cartridge: the warning goes.
+  state.Inks({{"Yellow", true, 100}, {"Magenta", true, 100}});
   EXPECT_TRUE(state.Shown().empty());
+  state.CartridgeSeen(Cartridge::Missing);
+  EXPECT_EQ(state.Shown(), (std::set<std::string>{"marker-supply-missing-error"}));
+  state.CartridgeSeen(Cartridge::Invalid);
+  EXPECT_EQ(state.Shown(), (std::set<std::string>{"velmora-cartridge-invalid-error"}));
+  // A printer that does not answer stands past the job's end, until it answers.
+  state.Offline("gone");
+  state.JobEnded(false, false);
+  state.JobStarted();
+  EXPECT_EQ(state.Shown(), (std::set<std::string>{"offline-report"}));
+  state.PrinterAnswered();
+  EXPECT_TRUE(state.Shown().empty());
+  const std::string text = lines.Take();
+  EXPECT_EQ(Count(text, "WARNING: Ink is low."), 0u) << text;  // it stood from an earlier job
+}
+
+TEST(QueueNames, NameOneFolderBelowTheStateFolder) {
+  EXPECT_TRUE(ValidQueueName("Label_A"));
+  for (const char* bad : {"", ".", "..", "a/b", "/usr/lib/cups/backend/langmon"}) {
+    EXPECT_FALSE(ValidQueueName(bad)) << bad;
+  }
+}
+
+// Root makes the state folder by its path: only below a parent nobody else can write, never
+// through a link, and hands it to the job's account.
+TEST(StateFolder, RootMakesItForTheJobsAccountOnlyWhereNobodyElseWrites) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  namespace fs = std::filesystem;
+  const fs::path base = fs::absolute("state-folder-test");
+  fs::remove_all(base);
+  fs::create_directories(base / "shared");
+  fs::permissions(base, fs::perms(0755));
+  fs::permissions(base / "shared", fs::perms(01777));
+  RunAs account;
+  std::string why;
+  ASSERT_TRUE(UnprivilegedAccount(&account, &why)) << why;
+
+  EXPECT_FALSE(PrepareStateFolder((base / "shared" / "state").string(), account, &why));
+  EXPECT_NE(why.find("writable by root alone"), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(base / "shared" / "state"));
+
+  fs::create_directory_symlink(base / "shared", base / "linked");
+  EXPECT_FALSE(PrepareStateFolder((base / "linked").string(), account, &why));
+  EXPECT_EQ(fs::status(base / "shared").permissions(), fs::perms(01777));
+
+  ASSERT_TRUE(PrepareStateFolder((base / "state").string(), account, &why)) << why;
+  struct stat info {};
+  ASSERT_EQ(lstat((base / "state").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, account.uid);
+  EXPECT_EQ(info.st_gid, account.gid);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  fs::remove_all(base);
 }
 
 }  // namespace

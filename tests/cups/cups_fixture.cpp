@@ -62,7 +62,10 @@ void CupsTest::StartAll(bool printerAnswers) {
   options.sendsStatus = printerAnswers;
   front_ = std::make_unique<sim::SocketFront>(printer_, options);
   ASSERT_TRUE(front_->Start(&why)) << why;
+  AddQueue();
+}
 
+void CupsTest::AddQueue() {
   std::string add = ReadmeLine("lpadmin ");
   ASSERT_NE(add.find(kReadmeDevice), std::string::npos) << "README's lpadmin line: " << add;
   add.replace(add.find(kReadmeDevice), sizeof(kReadmeDevice) - 1,

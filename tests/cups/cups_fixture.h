@@ -23,6 +23,8 @@ class CupsTest : public ::testing::Test {
 
   // Starts cupsd and the printer and adds the queue; skips the test where cupsd cannot run.
   void StartAll(bool printerAnswers = true);
+  // Adds the queue with the README's own lpadmin line.
+  void AddQueue();
   // Submits data as a raw job; returns its id.
   int Print(const std::vector<uint8_t>& data, const std::string& options = "");
   std::string JobState(int id);

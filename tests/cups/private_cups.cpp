@@ -23,6 +23,7 @@ namespace {
 
 constexpr char kCupsd[] = "/usr/sbin/cupsd";
 constexpr char kCupsPrograms[] = "/usr/lib/cups";
+constexpr const char* kCopiedPrograms[] = {"daemon/cups-exec", "backend/socket"};
 
 int FreeLoopbackPort() {
   const int probe = socket(AF_INET, SOCK_STREAM, 0);
@@ -68,21 +69,26 @@ bool PrivateCups::Start(std::string* why) {
   std::error_code error;
   fs::remove_all(folder_, error);
   for (const char* sub :
-       {"conf", "spool/tmp", "cache", "state", "log", "bin/backend", "langmon-state"}) {
+       {"conf", "spool/tmp", "cache", "state", "log", "bin/backend", "bin/daemon", "bin/filter"}) {
     fs::create_directories(folder_ + "/" + sub);
   }
-  // cupsd wants the programs of its ServerBin: links to Debian's, and ours as installed (a
-  // file's mode and owner decide how cupsd runs it).
-  for (const auto& entry : fs::directory_iterator(kCupsPrograms)) {
-    if (entry.path().filename() != "backend") {
-      fs::create_symlink(entry.path(), folder_ + "/bin/" + entry.path().filename().string());
+  // A program folder of its own, with copies of only what these tests run: cupsd's helper that
+  // starts every filter and backend, the socket backend, and ours as installed (a file's mode
+  // and owner decide how cupsd runs it). Copied into folders made anew, so nothing is written
+  // through a link into the machine's CUPS, whatever it has installed.
+  for (const char* program : kCopiedPrograms) {
+    fs::copy_file(std::string(kCupsPrograms) + "/" + program, folder_ + "/bin/" + program,
+                  fs::copy_options::none, error);
+    if (error) {
+      *why = std::string(kCupsPrograms) + "/" + program + ": " + error.message();
+      return false;
     }
   }
-  for (const auto& entry : fs::directory_iterator(std::string(kCupsPrograms) + "/backend")) {
-    fs::create_symlink(entry.path(), folder_ + "/bin/backend/" + entry.path().filename().string());
+  fs::copy_file(backend_, folder_ + "/bin/backend/langmon", fs::copy_options::none, error);
+  if (error) {
+    *why = backend_ + ": " + error.message();
+    return false;
   }
-  const std::string installed = folder_ + "/bin/backend/langmon";
-  fs::copy_file(backend_, installed, fs::copy_options::overwrite_existing);
   // Raw queues need the raw types of the server's own ServerRoot.
   for (const char* types : {"raw.types", "raw.convs"}) {
     fs::copy_file(std::string("/etc/cups/") + types, folder_ + "/conf/" + types, error);

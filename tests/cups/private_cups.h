@@ -1,7 +1,7 @@
 // A private cupsd for the tests: its own configuration, state, spool, cache and log folders
-// below one folder of the build, listening on a loopback port only, with a program folder that
-// links Debian's backends and filters and holds the backend under test; stopped by its process
-// id when the test ends.
+// below one folder of the build, listening on a loopback port only, with a program folder of its
+// own holding copies of the few programs it runs and the backend under test; stopped by its
+// process id when the test ends.
 #pragma once
 
 #include <sys/types.h>
@@ -31,7 +31,9 @@ class PrivateCups {
   CommandResult Run(const std::string& command) const;
   std::string Server() const;
   const std::string& Folder() const { return folder_; }
+  // The backend's state folder: made by the backend itself, below the test's folder.
   std::string StateFolder() const { return folder_ + "/langmon-state"; }
+  std::string TempDir() const { return folder_ + "/spool/tmp"; }
   std::string ErrorLog() const;
 
  private:

@@ -20,8 +20,16 @@ struct JobRequest {
   std::string stateFolder;
 };
 
-// Runs the job to its end and returns the backend's exit status (CUPS_BACKEND_*). SIGTERM must
-// be blocked in the calling thread before the call: the job waits for it on a thread of its own.
-int RunHostedJob(const JobRequest& request);
+// How long the inner backend may take to end once it has the whole job (it sends what it holds
+// and waits for the printer to close), and once the job is cancelled.
+constexpr unsigned kInnerEndMs = 30000;
+constexpr unsigned kInnerEndCancelledMs = 1000;
+
+// Runs the job over the started inner backend, whose descriptors it takes, to its end and
+// returns the backend's exit status (CUPS_BACKEND_*). The child is not reaped here: its parent
+// does that. SIGTERM must be blocked in the calling thread before the call: the job waits for it
+// on a thread of its own. Where the child's channels did not close in time the process ends
+// without returning.
+int RunHostedJob(const JobRequest& request, InnerProcess* inner);
 
 }  // namespace langmon_cups

@@ -10,16 +10,22 @@
 
 namespace langmon_cups {
 
-// A driver sends its first command (the printer reset that opens a job) in a write of its own,
-// and the monitor never scans a job's first write: the first write is that command alone, up to
-// the next escape byte, so that the first label's header is checked like every later one.
-size_t FirstWriteLength(const uint8_t* data, size_t size);
-
 enum class WriteEnd { Done, Refused, NoProgress };
 
-// Offers `size` bytes through pfnWritePort; `first` marks the job's first bytes. `afterWrite`
-// runs after every call with its result.
-WriteEnd OfferJobData(const MONITOR2& monitor, HANDLE hPort, const uint8_t* data, size_t size,
-                      bool first, const std::function<void(BOOL)>& afterWrite);
+struct Offered {
+  WriteEnd end = WriteEnd::Done;
+  size_t taken = 0;  // bytes the monitor took
+};
+
+// A rest the monitor leaves shorter than this, while more of the job is still to be read, is
+// kept for the next offer: the monitor cuts a write before a job header it cannot see whole,
+// and a header offered alone in a short write would not be scanned.
+constexpr size_t kCarriedRest = 4096;
+
+// Offers `size` bytes through pfnWritePort. With `more` (the job goes on after these bytes) a
+// short rest is left untaken (see kCarriedRest) for the caller to offer with what follows.
+// `afterWrite` runs after every call with its result.
+Offered OfferJobData(const MONITOR2& monitor, HANDLE hPort, const uint8_t* data, size_t size,
+                     bool more, const std::function<void(BOOL)>& afterWrite);
 
 }  // namespace langmon_cups

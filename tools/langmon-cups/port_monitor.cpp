@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "records/status_record.h"
+
 namespace langmon_cups {
 
 namespace {
@@ -43,6 +45,11 @@ BOOL WINAPI WritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWrit
   if (port == nullptr || pcbWritten == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
+  }
+  if (port->swallowNextWrite) {
+    port->swallowNextWrite = false;
+    *pcbWritten = cbBuf;
+    return TRUE;
   }
   using Clock = std::chrono::steady_clock;
   const DWORD timeout =
@@ -88,6 +95,7 @@ BOOL WINAPI ReadPort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuffer, LPDWORD pcbRe
       port->backChannel->Read(pBuffer, cbBuffer, total, port->timeouts.ReadIntervalTimeout));
   if (*pcbRead > 0) {
     ++port->counts.statusReads;
+    if (*pcbRead == sizeof(StatusRecord)) port->lastRecord.assign(pBuffer, pBuffer + *pcbRead);
   } else if (port->channels->Ended()) {
     SetLastError(ERROR_READ_FAULT);
     return FALSE;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "platform/win32.h"
 #include "tools/langmon-cups/back_channel.h"
@@ -24,8 +25,13 @@ struct Port {
   BackChannel* backChannel = nullptr;
   ChildChannels* channels = nullptr;
   std::atomic<bool> cancelled{false};
+  // The next write is taken whole and goes nowhere: it stands for the first write of a job,
+  // which the monitor never scans, so that the job's own first bytes are scanned like the rest.
+  bool swallowNextWrite = false;
   COMMTIMEOUTS timeouts{};
   PortCounts counts;
+  // The newest whole status record a read delivered (size 0: none yet).
+  std::vector<uint8_t> lastRecord;
 };
 
 // Everything the monitor's port entries reach until the port is closed.

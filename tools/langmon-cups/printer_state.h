@@ -1,6 +1,9 @@
-// The printer's state for every CUPS client, from what the monitor's questions would have asked:
-// STATE: reasons, the question's own text as the printer's state message, and ATTR: marker
-// lines with the ink levels.
+// The printer's state for every CUPS client, from what the monitor's questions would have asked
+// and from the status the printer sends: STATE: reasons from the IPP registry, a message for a
+// person at a print server, and ATTR: marker lines with the ink levels and their marks.
+//
+// The error log gets one WARNING line when a condition begins (which is also the printer's state
+// message), an INFO line when the last one ends; the monitor's own lines go to DEBUG.
 #pragma once
 
 #include <set>
@@ -12,6 +15,9 @@ namespace langmon_cups {
 // The state reason a question stands for; empty when it stands for none (a notice, a step of
 // an alignment).
 std::string ReasonOfQuestion(unsigned textId);
+// What a person at the print server reads while that question's condition holds: what is wrong
+// and what ends the wait. Empty for a notice.
+std::string MessageOfQuestion(unsigned textId);
 
 // One ink, as the monitor's bidi answer reports it.
 struct Ink {
@@ -20,8 +26,15 @@ struct Ink {
   int level = -1;  // per cent of the limit left, -1 unknown
 };
 
-// "ATTR: marker-colors=... marker-levels=... marker-names=... marker-types=..."; empty for none.
+// The level at or under which the monitor warns that ink is low.
+constexpr int kLowInkMark = 10;
+
+// "ATTR: marker-colors=... marker-high-levels=... marker-levels=... marker-low-levels=...
+// marker-names=... marker-types=..."; empty for none.
 std::string MarkerLine(const std::vector<Ink>& inks);
+
+// The cartridge as the newest status record shows it.
+enum class Cartridge { Unknown, Installed, Missing, Invalid };
 
 class PrinterState {
  public:
@@ -29,30 +42,35 @@ class PrinterState {
   // them were left by an earlier job.
   explicit PrinterState(const std::string& reasonsAtStart);
 
-  // A question of the check, by string ID and text: its reason is shown, the reasons of
-  // questions before it in this job are taken back, and its text becomes the state message.
-  void Asked(unsigned textId, const std::string& text);
-  // A notice that is not a question (the progress of an alignment): the state message only.
-  void Notice(const std::string& text);
-  // The check let the job go on: its error reasons are taken back; a low-ink warning stays.
+  // The start of a job: what an earlier job left is taken back, but the low-ink warning, which
+  // stands until the levels say otherwise, and a printer that did not answer, which stands
+  // until it answers.
+  void JobStarted();
+  // A status record came: the printer answers.
+  void PrinterAnswered();
+  // A question of the check, by string ID: its condition is shown until the check goes on.
+  void Asked(unsigned textId);
+  // The check let the job go on: the condition of its question has ended.
   void CheckPassed();
-  // Every reason of ours is taken back (the start of a job, before its check).
-  void ClearAll();
   void Inks(const std::vector<Ink>& inks);
-  // Shows the open question's text again (another line has just replaced the state message).
-  void RepeatMessage();
-  // At the job's end, after the inner backend's own messages: the text of the question that
-  // stopped the job, or of the low-ink warning that still stands.
-  void FinalMessage();
+  void CartridgeSeen(Cartridge cartridge);
+  // The printer does not answer or dropped the connection: shown with `message`.
+  void Offline(const std::string& message);
+  // The job's end: the conditions of questions are over (a cancelled job's too, and then the
+  // connection's), but the one that stopped the job, which no later status has ended; the
+  // cartridge's, the low-ink warning and a printer that does not answer stand as last seen.
+  void JobEnded(bool cancelled, bool stoppedByCheck);
 
   const std::set<std::string>& Shown() const { return shown_; }
 
  private:
-  void Show(const std::set<std::string>& wanted);
+  void Update();
 
   std::set<std::string> shown_;
-  std::string message_;  // the open question's text; empty once the check went on
-  std::string warning_;  // the low-ink question's text while its reason is shown
+  std::string questionReason_, questionMessage_;
+  std::string cartridgeReason_;
+  std::string offlineMessage_;
+  bool lowInk_ = false;
   std::string lastMarkers_;
 };
 

@@ -11,6 +11,10 @@ std::string StateFolder() {
   return folder != nullptr && *folder != 0 ? folder : LANGMON_CUPS_STATE_DIR;
 }
 
+bool ValidQueueName(const std::string& queue) {
+  return !queue.empty() && queue != "." && queue != ".." && queue.find('/') == std::string::npos;
+}
+
 std::string QueueFolder(const std::string& stateFolder, const std::string& queue) {
   return (std::filesystem::path(stateFolder) / "VMT" / "Drivers" / queue).string();
 }
