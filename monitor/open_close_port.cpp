@@ -140,7 +140,7 @@ BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
         LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Return\n");
         SetLastError(dwError);
       } else {
-        *pHandle = pIniPort;
+        *pHandle = pIniPort->hSpoolerHandle;
         pIniPort->PortMonitor = pEntries->Table;
         pIniPort->pfnPortSendRecvBidi = pEntries->pfnSendRecvBidi;
         KeepPrinterName(pIniPort, pszPrinterName);

@@ -767,7 +767,7 @@ TEST_F(TwoPrintersTest, QuietJobStartingDuringAChangeLeavesItsInstructionsShown)
 // The notice of a failed start follows that start's own setting, even when another printer's
 // job starts between the setting's read and the notice.
 TEST_F(TwoPrintersTest, FailedStartOfTheQuietPrinterGivesNoNotice) {
-  static_cast<IniPort*>(Port(true))->PortMonitor.pfnStartDocPort = RefuseStartAfterHook;
+  PortOfHandle(Port(true))->PortMonitor.pfnStartDocPort = RefuseStartAfterHook;
   gWhileStarting = [this] { EXPECT_TRUE(Start(false, 1)); };
   EXPECT_FALSE(Start(true, 2));
   EXPECT_TRUE(Boxes().empty());

@@ -548,7 +548,7 @@ class CloseDuringCallTest : public ConcurrencyTest, public ::testing::WithParamI
  protected:
   // Read through the handle: the record lives on while the call under way holds it.
   static void WaitUntilClosing(HANDLE port) {
-    while (!PortClosing(static_cast<IniPort*>(port))) {
+    while (PortOfHandle(port) != nullptr) {
       std::this_thread::yield();
     }
   }
