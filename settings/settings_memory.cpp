@@ -298,7 +298,9 @@ BOOL KeepSetting(LPCWSTR pszFile, LPCWSTR pszKey, LPCWSTR pszValue) {
 
 void NoteSettingsFile(LPCWSTR pszFile, const BY_HANDLE_FILE_INFORMATION* pInfo) {
   EnterMonitorLock();
-  FileMemory* pFile = FindFile(pszFile, false);
+  // A file that is there is remembered from its first use, so that values kept for it later
+  // belong to it alone.
+  FileMemory* pFile = FindFile(pszFile, pInfo != nullptr);
   if (pFile != nullptr && pFile->identity.fKnown &&
       (pInfo == nullptr || !SameFile(pFile->identity, *pInfo))) {
     // What was known or kept belongs to a file that is no more; this one starts from itself.

@@ -286,6 +286,25 @@ TEST_F(JobControlTest, FailedStartWarnsOnceUntilAStartSucceeds) {
   ExpectJobsReleased();
 }
 
+// A start on another port fails while the first failure's notice is still up: one notice.
+TEST_F(JobControlTest, TwoStartsFailingAtOnceWarnOnce) {
+  TheFakePort().startSucceeds = false;
+  IniPort* other = OpenPort(u"USB002");
+  ASSERT_NE(other, nullptr);
+  int boxes = 0;
+  host::SetAnswerer([&](const host::MessageBoxRecord&) {
+    if (++boxes == 1) {
+      EXPECT_FALSE(Start(other, 2));
+    }
+    return IDOK;
+  });
+  EXPECT_FALSE(Start(port_, 1));
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(host::MessageBoxes().size(), 1u);
+  EXPECT_TRUE(Logged(Error("**** LANGMON: DO NOT WARN\n")));
+  EXPECT_TRUE(PJLMonClosePort(other->hSpoolerHandle));
+}
+
 TEST_F(JobControlTest, QuietModeStillCountsAsWarned) {
   WriteModelSettings("SHOW_UI=0\r\n");
   TheFakePort().startSucceeds = false;

@@ -79,6 +79,47 @@ TEST_F(SettingsMemoryTest, ARefusedWriteWaitsOnceThenWaitsForTheNextUse) {
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
+// A printer deleted while a refused value is kept for it, and made again under the same name:
+// the new printer starts from its own file, and the log says the kept value was dropped. Deleted
+// and not yet made again, the same.
+TEST_F(SettingsMemoryTest, APrinterMadeAgainStartsFromItsOwnFile) {
+  for (const bool madeAgain : {true, false}) {
+    SCOPED_TRACE(madeAgain ? "made again" : "gone");
+    ForgetSettingsMemory();
+    WriteSettingsFile("Label A", "Label A.ini", "PrintCounter=5\r\n");
+    HANDLE reader = OpenReader(FILE_SHARE_READ);
+    HeldSettings held;
+    ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+    EXPECT_FALSE(WriteHeldSetting(&held, WSTR("WarnLevelColor"), WSTR("3")));
+    ReleaseSettings(&held);
+    CloseHandle(reader);
+
+    // The new file is made before the old one goes, so that it cannot take the old one's place.
+    const std::filesystem::path fresh = AppDataFolder() / "fresh.ini";
+    std::ofstream(fresh, std::ios::binary) << "[settings]\r\nPrintCounter=1\r\n";
+    std::filesystem::remove_all(SettingsFolder("Label A"));
+    if (madeAgain) {
+      std::filesystem::create_directories(SettingsFolder("Label A"));
+      std::filesystem::rename(fresh, SettingsFolder("Label A") / "Label A.ini");
+    }
+    ClearLog();
+    ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+    EXPECT_EQ(ReadHeldSetting(&held, WSTR("WarnLevelColor"), 1), 1u);
+    ReleaseSettings(&held);
+    EXPECT_TRUE(Logged(Inform("SettingsMemory(): values of " + WindowsPath("Label A.ini") +
+                              " dropped, 1 still to be written: the file is " +
+                              (madeAgain ? "made anew\n" : "gone\n"))));
+    if (!madeAgain) {
+      std::filesystem::create_directories(SettingsFolder("Label A"));
+      std::filesystem::rename(fresh, SettingsFolder("Label A") / "Label A.ini");
+      ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+      ReleaseSettings(&held);
+    }
+    EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"), (Entries{{"PrintCounter", "1"}}));
+  }
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
 // Bounded, and nothing of a printer in use goes. With the table full, a file keeping nothing
 // goes first, then a file that no longer exists (dropped), then the file used longest ago with
 // values still to be written (pushed out, lost, and said so); a printer with an open port keeps
