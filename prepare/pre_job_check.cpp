@@ -104,7 +104,7 @@ void ReadModelSettings(CheckState& check) {
   check.nBypassAlignWarning = static_cast<INT>(
       ReadHeldSetting(&modelIni, kKeyBypassAlignWarning, kDefaultBypassAlignWarning));
   LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8x\n",
-             static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(modelIni.pszPath)));
+             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(modelIni.pszPath)));
   ReleaseSettings(&modelIni);
 }
 
