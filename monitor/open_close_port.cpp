@@ -126,6 +126,11 @@ BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
       LeaveMonitorLock();
     } else {
       IniPort* pIniPort = CreatePortRecord(pszPortName);
+      // Kept while the lock is held: the settings memory reads it under the lock from the
+      // moment the record is listed.
+      if (pIniPort != nullptr) {
+        KeepPrinterName(pIniPort, pszPrinterName);
+      }
       LeaveMonitorLock();
       if (pIniPort == nullptr) {
         LogOpenPortFailed(pszPortName);
@@ -143,7 +148,6 @@ BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
         *pHandle = pIniPort->hSpoolerHandle;
         pIniPort->PortMonitor = pEntries->Table;
         pIniPort->pfnPortSendRecvBidi = pEntries->pfnSendRecvBidi;
-        KeepPrinterName(pIniPort, pszPrinterName);
         bResult = TRUE;
         COMMTIMEOUTS timeouts = kPortTimeouts;
         if (pIniPort->PortMonitor.pfnSetPortTimeOuts != nullptr &&
