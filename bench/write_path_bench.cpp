@@ -297,7 +297,7 @@ void PrepareStatusRecords() {
 // with one pause between them on the virtual clock.
 void BM_StatusRecordChecks(benchmark::State& state) {
   PrepareStatusRecords();
-  auto* pIniPort = static_cast<IniPort*>(port);
+  auto* pIniPort = PortOfHandle(port);
   StatusRecord record;
   for (auto _ : state) {
     if (!GetRoboStatusUSB(pIniPort, &record, 60000, TRUE)) {
@@ -312,7 +312,7 @@ void BM_StatusRecordChecks(benchmark::State& state) {
 // The same reads and pause without the checks, to tell what the checks themselves cost.
 void BM_StatusReadsAndPauseOnly(benchmark::State& state) {
   PrepareStatusRecords();
-  auto* pIniPort = static_cast<IniPort*>(port);
+  auto* pIniPort = PortOfHandle(port);
   StatusRecord record;
   for (auto _ : state) {
     for (int read = 0; read < 2; ++read) {

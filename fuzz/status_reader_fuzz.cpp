@@ -83,7 +83,7 @@ IniPort* OpenFuzzPort() {
   HANDLE handle = nullptr;
   std::u16string name = u"USB001";
   FUZZ_CHECK(PJLMonOpenPortEx(name.data(), nullptr, &handle, &table));
-  return static_cast<IniPort*>(handle);
+  return PortOfHandle(handle);
 }
 
 // What a successful read of the reader left: the last read, delivered as a whole valid record.

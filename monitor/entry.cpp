@@ -68,7 +68,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID /*lpRes
   switch (dwReason) {
     case DLL_PROCESS_ATTACH:
       InitializeCriticalSection(&SpoolerSection);
-      ForgetClosedPorts();
       DisableThreadLibraryCalls(hModule);
       hInst = hModule;
       break;

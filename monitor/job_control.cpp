@@ -33,11 +33,11 @@ bool SkipsHeaderScan(const IniPort* pIniPort, const DOC_INFO_1W* pDocInfo) {
 // job starts again. The flag is set even when quiet mode swallows the box. The box follows the
 // quiet mode this start read, fShowPrompts.
 void WarnOnFailedStart(const IniJob* pIniJob, BOOL fShowPrompts, LPCWSTR pszPrinterName) {
-  if (!fWarnedOnFailedStart.load()) {
+  // Tested and set in one step: of starts failing at once on several ports, one tells the user.
+  if (!fWarnedOnFailedStart.exchange(TRUE)) {
     OemPtrMessageBoxForStart(pIniJob, fShowPrompts, MAKEINTRESOURCEW(IDS_NO_COMMUNICATION),
                              pszPrinterName, kFailedStartBoxType);
     LogMessage(LOG_ERROR, "**** LANGMON: WARN and set fWarnedOnFailedStart\n");
-    fWarnedOnFailedStart = TRUE;
   } else {
     LogMessage(LOG_ERROR, "**** LANGMON: DO NOT WARN\n");
   }
@@ -113,10 +113,12 @@ BOOL StartJob(IniPort* pIniPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level
   // Without a record of our own the job is not held up: it starts at the port monitor like any
   // other, but nothing is listed, so the write path sends its data without the check.
   IniJob* pIniJob = CreateJobRecord(pszPrinterName, JobId);
-  // Without a printer to ask, prompts are shown, as when its settings cannot be found. The job
-  // keeps what its own printer says: other jobs starting meanwhile change only fShowUI.
-  const BOOL fShowPrompts = LoadQuietModeSetting(pIniJob != nullptr ? pIniJob->hPrinter : nullptr);
+  // The job keeps what its own printer says: other jobs starting meanwhile change only fShowUI.
+  // Without a printer to ask there is nothing to read, and the quiet mode of every other printer
+  // stays as the latest start left it.
+  BOOL fShowPrompts = fShowUI.load();
   if (pIniJob != nullptr) {
+    fShowPrompts = LoadQuietModeSetting(pIniJob->hPrinter);
     pIniJob->prompts = fShowPrompts ? JobPrompts::Shown : JobPrompts::Quiet;
   }
 
@@ -135,6 +137,8 @@ BOOL StartJob(IniPort* pIniPort, LPWSTR pszPrinterName, DWORD JobId, DWORD Level
   }
 
   fWarnedOnFailedStart = FALSE;
+  // A new job: a header of it is checked again.
+  ClearPortStatus(pIniPort, PORT_CHECK_FAILED);
 
   if (SkipsHeaderScan(pIniPort, reinterpret_cast<const DOC_INFO_1W*>(pDocInfo))) {
     SetPortStatus(pIniPort, PORT_NO_HEADER_SCAN);

@@ -126,6 +126,11 @@ BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
       LeaveMonitorLock();
     } else {
       IniPort* pIniPort = CreatePortRecord(pszPortName);
+      // Kept while the lock is held: the settings memory reads it under the lock from the
+      // moment the record is listed.
+      if (pIniPort != nullptr) {
+        KeepPrinterName(pIniPort, pszPrinterName);
+      }
       LeaveMonitorLock();
       if (pIniPort == nullptr) {
         LogOpenPortFailed(pszPortName);
@@ -140,10 +145,9 @@ BOOL OpenPortRecord(LPWSTR pszPortName, LPWSTR pszPrinterName, PHANDLE pHandle,
         LogMessage(LOG_INFORM, "**** PJLMonOpenPortEx Return\n");
         SetLastError(dwError);
       } else {
-        *pHandle = pIniPort;
+        *pHandle = pIniPort->hSpoolerHandle;
         pIniPort->PortMonitor = pEntries->Table;
         pIniPort->pfnPortSendRecvBidi = pEntries->pfnSendRecvBidi;
-        KeepPrinterName(pIniPort, pszPrinterName);
         bResult = TRUE;
         COMMTIMEOUTS timeouts = kPortTimeouts;
         if (pIniPort->PortMonitor.pfnSetPortTimeOuts != nullptr &&

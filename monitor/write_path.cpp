@@ -59,12 +59,21 @@ BOOL WriteJobData(IniPort* pIniPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWri
 
   if (scan.fHeaderAtStart) {
     IniJob* pIniJob = pIniPort->pIniJob;
+    if (PortStatusHas(pIniPort, PORT_CHECK_FAILED)) {
+      // The check refused this job and its jobs are deleted, but the spooler may offer the
+      // header again (its delete may have failed): it never goes out unchecked.
+      LogMessage(LOG_INFORM, "Header found -- the check failed on this port, not sent\n");
+      LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Returning\n");
+      SetLastError(ERROR_PRINT_CANCELLED);
+      return FALSE;
+    }
     if (pIniJob == nullptr) {
       // The job started without a printer of its own to ask; there is nobody to check with.
       LogMessage(LOG_WARNING, "Header found -- no job record, sent without the check\n");
     } else {
       LogMessage(LOG_INFORM, "Header found -- Prepare for next print\n");
       if (!PrepareForNextPrint(pIniJob, pIniPort)) {
+        SetPortStatus(pIniPort, PORT_CHECK_FAILED);
         AbortJobs(pIniPort);
         LogMessage(LOG_INFORM, "PrepareForNextPrint( ) failed!  Jobs Aborted\n");
         LogMessage(LOG_TRACE, "**** LANGMON: PJLWritePort Returning\n");

@@ -31,6 +31,8 @@ void ResetWarnLevelIfCartridgeChanged(const IniJob* pIniJob, const StatusRecord&
       WriteHeldSetting(&printerIni, kKeyWarnLevelColor, kWarnLevelReset);
     }
   }
+  LogMessage(LOG_TRACE, ">>GlobalFree ptr specific ini %p\n",
+             static_cast<void*>(printerIni.pszPath));
   ReleaseSettings(&printerIni);
 }
 

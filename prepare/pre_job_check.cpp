@@ -103,6 +103,8 @@ void ReadModelSettings(CheckState& check) {
   check.dwSpitLimit = ReadSpitLimit(&modelIni, check.status.bCartType);
   check.nBypassAlignWarning = static_cast<INT>(
       ReadHeldSetting(&modelIni, kKeyBypassAlignWarning, kDefaultBypassAlignWarning));
+  LogMessage(LOG_TRACE, ">>GlobalFree ptr %.8x\n",
+             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(modelIni.pszPath)));
   ReleaseSettings(&modelIni);
 }
 

@@ -1,41 +1,51 @@
-// The spooler's port handles: each is its port record's address. Calls on a port are counted so
-// that its close waits for them before the record goes, and the addresses of closed ports are
-// kept from new records, so that a closed handle is refused instead of reaching a later port.
-#include <cstring>
-
+// The spooler's port handles: each is a serial number of its own, found on the list of open
+// ports. Calls on a port are counted so that its close waits for them before the record goes; a
+// closed port's number is never given again, so its handle is refused instead of reaching a
+// later port, however often ports open and close and wherever their records are allocated.
 #include "records/records.h"
 
 namespace {
 
-// The addresses of the latest closed ports, oldest overwritten first; only compared, never read
-// through. Under the lock.
-const void* ClosedPortAddresses[kRememberedClosedPorts];
-DWORD cClosedPortAddresses = 0;
-DWORD iNextClosedPortAddress = 0;
+// Below this no handle is given: small numbers are what a stray integer would be.
+constexpr ULONG_PTR kFirstPortHandle = 0x10000;
 
-bool IsClosedPortAddress(const void* pBlock) {
-  for (DWORD i = 0; i < cClosedPortAddresses; ++i) {
-    if (ClosedPortAddresses[i] == pBlock) {
-      return true;
-    }
-  }
-  return false;
-}
+// The last number given; under the lock. Not reset at process attach: a handle kept from an
+// earlier load of the module must not reach a port of this one.
+ULONG_PTR gLastPortHandle = kFirstPortHandle - 1;
 
-// A port on the list of open ports that still takes calls. The caller holds the lock.
-IniPort* FindOpenPort(HANDLE handle) {
+HANDLE AsHandle(ULONG_PTR value) { return reinterpret_cast<HANDLE>(value); }
+
+// The port with the handle, whether or not it still takes calls. The caller holds the lock.
+IniPort* FindPortByHandle(HANDLE handle) {
   if (handle == nullptr) {
     return nullptr;
   }
   for (IniPort* pIniPort = pIniFirstPort; pIniPort != nullptr; pIniPort = pIniPort->pNext) {
-    if (pIniPort == handle) {
-      return pIniPort->signature == kPortSignature && !PortClosing(pIniPort) ? pIniPort : nullptr;
+    if (pIniPort->hSpoolerHandle == handle) {
+      return pIniPort;
     }
   }
   return nullptr;
 }
 
+// A port on the list of open ports that still takes calls. The caller holds the lock.
+IniPort* FindOpenPort(HANDLE handle) {
+  IniPort* pIniPort = FindPortByHandle(handle);
+  return pIniPort != nullptr && pIniPort->signature == kPortSignature && !PortClosing(pIniPort)
+             ? pIniPort
+             : nullptr;
+}
+
 }  // namespace
+
+HANDLE NextPortHandle() {
+  // Only a 32-bit count can come round; a number still open is passed over then.
+  do {
+    gLastPortHandle =
+        gLastPortHandle >= ~static_cast<ULONG_PTR>(0) - 1 ? kFirstPortHandle : gLastPortHandle + 1;
+  } while (FindPortByHandle(AsHandle(gLastPortHandle)) != nullptr);
+  return AsHandle(gLastPortHandle);
+}
 
 IniPort* BeginPortCall(HANDLE handle) {
   EnterMonitorLock();
@@ -80,35 +90,9 @@ IniPort* BeginPortClose(HANDLE handle) {
   return pIniPort;
 }
 
-IniPort* AllocPortRecord() {
-  // A block at a closed port's address is held while the next is taken, so that the allocator
-  // cannot offer it again; the held blocks are chained through their own first bytes. Each is a
-  // different remembered address, so this ends after kRememberedClosedPorts + 1 blocks at most.
-  void* pHeld = nullptr;
-  void* pBlock = AllocZeroed(sizeof(IniPort));
-  while (pBlock != nullptr && IsClosedPortAddress(pBlock)) {
-    memcpy(pBlock, &pHeld, sizeof(pHeld));
-    pHeld = pBlock;
-    pBlock = AllocZeroed(sizeof(IniPort));
-  }
-  while (pHeld != nullptr) {
-    void* pNextHeld = nullptr;
-    memcpy(&pNextHeld, pHeld, sizeof(pNextHeld));
-    GlobalFree(pHeld);
-    pHeld = pNextHeld;
-  }
-  return static_cast<IniPort*>(pBlock);
-}
-
-void RememberClosedPort(const IniPort* pIniPort) {
-  ClosedPortAddresses[iNextClosedPortAddress] = pIniPort;
-  iNextClosedPortAddress = (iNextClosedPortAddress + 1) % kRememberedClosedPorts;
-  if (cClosedPortAddresses < kRememberedClosedPorts) {
-    ++cClosedPortAddresses;
-  }
-}
-
-void ForgetClosedPorts() {
-  cClosedPortAddresses = 0;
-  iNextClosedPortAddress = 0;
+IniPort* PortOfHandle(HANDLE handle) {
+  EnterMonitorLock();
+  IniPort* pIniPort = FindOpenPort(handle);
+  LeaveMonitorLock();
+  return pIniPort;
 }

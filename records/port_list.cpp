@@ -8,7 +8,8 @@ IniPort* CreatePortRecord(LPCWSTR pszPortName) {
     return nullptr;
   }
   HANDLE hCallsEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  IniPort* pIniPort = hCallsEnded != nullptr ? AllocPortRecord() : nullptr;
+  IniPort* pIniPort =
+      hCallsEnded != nullptr ? static_cast<IniPort*>(AllocZeroed(sizeof(IniPort))) : nullptr;
   if (pIniPort != nullptr) {
     pIniPort->pszPortName = DupWideString(pszPortName);
   }
@@ -23,6 +24,7 @@ IniPort* CreatePortRecord(LPCWSTR pszPortName) {
   pIniPort->signature = kPortSignature;
   pIniPort->hEvent = hEvent;
   pIniPort->hCallsEnded = hCallsEnded;
+  pIniPort->hSpoolerHandle = NextPortHandle();
   pIniPort->pNext = pIniFirstPort;
   pIniFirstPort = pIniPort;
   return pIniPort;
@@ -57,8 +59,6 @@ void DeletePortRecord(IniPort* pIniPort) {
   CloseHandle(pIniPort->hCallsEnded);
   FreePortJobs(pIniPort);
   GlobalFree(pIniPort->pszPortName);
-  // A handle the spooler still holds must reach no port opened after this one.
-  RememberClosedPort(pIniPort);
   GlobalFree(pIniPort);
 }
 

@@ -13,6 +13,8 @@ constexpr DWORD kPortSignature = 0x4F4A;
 constexpr DWORD PORT_IN_JOB = 0x0001;
 constexpr DWORD PORT_FIRST_WRITE = 0x0200;
 constexpr DWORD PORT_NO_HEADER_SCAN = 0x0400;
+// The pre-job check failed on the port; until a job starts again, no job header goes out on it.
+constexpr DWORD PORT_CHECK_FAILED = 0x0800;
 
 constexpr DWORD kStatusSnapshotSize = 512;
 // Room for the printer name a port was opened for, with its NUL; a longer one is not kept.
@@ -71,6 +73,8 @@ struct IniPort {
   // hCallsEnded (manual-reset) for the last of those calls to end.
   DWORD dwCalls;
   HANDLE hCallsEnded;
+  // The spooler's handle for the port: a number no other port of this process has had.
+  HANDLE hSpoolerHandle;
 };
 
 // Bit of IniPort::dwCalls: the port's close has begun, and it takes no new call.
@@ -121,10 +125,12 @@ void RememberPortStatus(IniPort* pIniPort, const StatusRecord& record);
 BOOL GetRememberedPortStatus(IniPort* pIniPort, StatusRecord* pRecord);
 
 // ---- The spooler's port handles --------------------------------------------------------------
-// A handle is the address of its port record. Every spooler call on a port runs between
-// BeginPortCall, which finds the record on the list of open ports (by address: a closed handle
-// is never read) and counts the call, and EndPortCall. A port whose close has begun takes no new
-// call. A refused handle gives NULL with the last error ERROR_INVALID_PARAMETER.
+// A handle is a serial number given when the port opens, never the record's address: a record's
+// block may come back for a later port, a number does not (a 32-bit process counts 2^32 - 0x10001
+// opens before the first comes round again, and even then no open port's number is given twice).
+// Every spooler call on a port runs between BeginPortCall, which finds the record on the list of
+// open ports by that number and counts the call, and EndPortCall. A port whose close has begun
+// takes no new call. A refused handle gives NULL with the last error ERROR_INVALID_PARAMETER.
 IniPort* BeginPortCall(HANDLE handle);
 // Takes no lock, and keeps the call's own last error.
 void EndPortCall(IniPort* pIniPort);
@@ -132,6 +138,11 @@ void EndPortCall(IniPort* pIniPort);
 // NULL, with the last error ERROR_INVALID_PARAMETER, when the handle is not an open port or
 // another close of it has begun already.
 IniPort* BeginPortClose(HANDLE handle);
+// The open port behind the handle, without counting a call, or NULL; for hosts and tests that
+// look into a port they hold open.
+IniPort* PortOfHandle(HANDLE handle);
+// The next serial number for a new port record; the caller holds the lock.
+HANDLE NextPortHandle();
 
 // Ends a call on a port when it goes out of scope: however the call is left, unwinding by its
 // host included, the port's close does not wait for it for ever.
@@ -151,16 +162,6 @@ Result CallOnOpenPort(HANDLE handle, Result refused, Call call) {
   const PortCallScope scope = {pIniPort};
   return call(pIniPort);
 }
-
-// A zero-filled block for a new port record, never at the address of one of the last
-// kRememberedClosedPorts closed ports, so that their handles reach no later port. The caller
-// holds the lock.
-constexpr DWORD kRememberedClosedPorts = 256;
-IniPort* AllocPortRecord();
-// The caller holds the lock.
-void RememberClosedPort(const IniPort* pIniPort);
-// At process attach: no port has been closed yet.
-void ForgetClosedPorts();
 
 // ---- Memory blocks of the records -----------------------------------------------------------
 LPVOID AllocZeroed(DWORD cb);

@@ -230,6 +230,16 @@ BOOL HoldPath(LPWSTR pszPath, DWORD cchAppData, HeldSettings* pHeld, bool fQuiet
   return TRUE;
 }
 
+// Tells the settings memory which file the path names now, or that it names none.
+void NoteHeldFile(const HeldSettings* pHeld) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (pHeld->hFile == INVALID_HANDLE_VALUE) {
+    NoteSettingsFile(pHeld->pszPath, nullptr);
+  } else if (GetFileInformationByHandle(pHeld->hFile, &info)) {
+    NoteSettingsFile(pHeld->pszPath, &info);
+  }
+}
+
 // ---- Making a missing file ------------------------------------------------------------------
 
 using NtCreateFileFunction = decltype(&NtCreateFile);
@@ -305,6 +315,7 @@ BOOL MakeHeldFile(HeldSettings* pHeld) {
     part = FoldersUnchanged(pHeld, &dwError);
   }
   if (part == PathPart::kHeld) {
+    NoteHeldFile(pHeld);
     return TRUE;
   }
   LetGoOfHandles(pHeld);
@@ -384,8 +395,13 @@ BOOL HoldBuiltPath(LPWSTR pszPath, DWORD cchAppData, HeldSettings* pHeld) {
     return FALSE;
   }
   pHeld->pszPath = pszPath;
-  if (pHeld->dwNotUsable == ERROR_SUCCESS && !pHeld->fFolderMissing && HasKeptSettings(pszPath)) {
-    WriteKeptSettings(pszPath, WriteKept, pHeld);
+  LogMessage(LOG_TRACE, "OemPtrGetDriverAppDataPath() returning (0x%lX)\n",
+             static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pszPath)));
+  if (pHeld->dwNotUsable == ERROR_SUCCESS) {
+    NoteHeldFile(pHeld);
+    if (!pHeld->fFolderMissing && HasKeptSettings(pszPath)) {
+      WriteKeptSettings(pszPath, WriteKept, pHeld);
+    }
   }
   return TRUE;
 }

@@ -14,10 +14,8 @@ void WriteCounter(HeldSettings* pHeld, LPCWSTR pszKey, DWORD dwValue, const char
   }
 }
 
-}  // namespace
-
-BOOL SaveOffPrintDataTo(HeldSettings* pHeld, const StatusRecord* pStatus) {
-  LogMessage(LOG_TRACE, "In SaveOffPrintData\n");
+// The three counters into a file held already; FALSE when there is none.
+BOOL SaveCounters(HeldSettings* pHeld, const StatusRecord* pStatus) {
   if (pHeld == nullptr || pHeld->pszPath == nullptr || pStatus == nullptr) {
     LogMessage(LOG_INFORM, "Failed to save off printer data\n");
     return FALSE;
@@ -28,12 +26,23 @@ BOOL SaveOffPrintDataTo(HeldSettings* pHeld, const StatusRecord* pStatus) {
   return TRUE;
 }
 
+}  // namespace
+
+BOOL SaveOffPrintDataTo(HeldSettings* pHeld, const StatusRecord* pStatus) {
+  LogMessage(LOG_TRACE, "In SaveOffPrintData\n");
+  return SaveCounters(pHeld, pStatus);
+}
+
 BOOL SaveOffPrintData(const IniJob* pIniJob, const StatusRecord* pStatus) {
+  LogMessage(LOG_TRACE, "In SaveOffPrintData\n");
   HeldSettings held;
   if (pIniJob != nullptr && pStatus != nullptr) {
     HoldPrinterSettings(pIniJob->hPrinter, pIniJob->pszPrinterName, &held);
   }
-  const BOOL fSaved = SaveOffPrintDataTo(&held, pStatus);
+  const BOOL fSaved = SaveCounters(&held, pStatus);
+  if (held.pszPath != nullptr) {
+    LogMessage(LOG_TRACE, ">>GlobalFree ptr %p\n", static_cast<void*>(held.pszPath));
+  }
   ReleaseSettings(&held);
   return fSaved;
 }

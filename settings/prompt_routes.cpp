@@ -4,6 +4,7 @@
 #include "platform/run_time_functions.h"
 #include "settings/held_settings.h"
 #include "settings/settings_keys.h"
+#include "settings/settings_memory.h"
 
 namespace {
 
@@ -18,11 +19,37 @@ bool FindSessionPrompts(SessionPrompts* pPrompts) {
          FindSpoolerFunction("SplPromptUIInUsersSession", &pPrompts->pfnPromptInUsersSession);
 }
 
+// The time-out when the printer's file cannot be used at all (its path cannot be built, or a part
+// of it is never used): the value last read or written for the printer, else a bounded wait.
+DWORD PromptTimeoutWithoutFile(const IniJob* pIniJob) {
+  WCHAR szFileName[MAX_PATH];
+  UINT uSeconds = kUnreadPromptTimeoutSeconds;
+  const bool fNamed = lstrlenW(pIniJob->pszPrinterName) + lstrlenW(kPrinterSettingsExtension) <
+                      static_cast<int>(MAX_PATH);
+  if (fNamed) {
+    lstrcpyW(szFileName, pIniJob->pszPrinterName);
+    lstrcatW(szFileName, kPrinterSettingsExtension);
+  }
+  if (fNamed &&
+      RecallSettingOfFileNamed(szFileName, kKeyPromptTimeout, kDefaultPromptTimeout, &uSeconds)) {
+    LogMessage(LOG_INFORM,
+               "ReadHeldSetting(): %ls of %ls cannot be read, %u as last read or written is "
+               "used\n",
+               kKeyPromptTimeout, szFileName, uSeconds);
+  } else {
+    LogMessage(LOG_INFORM,
+               "ReadHeldSetting(): %ls of the settings of %ls cannot be read and was never read, "
+               "%u is used\n",
+               kKeyPromptTimeout, pIniJob->pszPrinterName, uSeconds);
+  }
+  return uSeconds;
+}
+
 // The printer's own time-out for questions in its owner's session, in seconds.
 DWORD PromptTimeoutSeconds(const IniJob* pIniJob) {
   HeldSettings printerIni;
   if (!HoldPrinterSettings(pIniJob->hPrinter, pIniJob->pszPrinterName, &printerIni)) {
-    return kDefaultPromptTimeout;
+    return PromptTimeoutWithoutFile(pIniJob);
   }
   const UINT uSeconds = ReadHeldSettingUnknownAs(
       &printerIni, kKeyPromptTimeout, kDefaultPromptTimeout, kUnreadPromptTimeoutSeconds);

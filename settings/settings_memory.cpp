@@ -1,5 +1,7 @@
 #include "settings/settings_memory.h"
 
+#include "diag/log.h"
+#include "records/no_case_compare.h"
 #include "records/records.h"
 #include "settings/wide_number.h"
 
@@ -14,9 +16,18 @@ struct KeyMemory {
   DWORD dwKeptOrder;
 };
 
+// The file as a held handle showed it; unknown until a use finds the file there.
+struct FileIdentity {
+  BOOL fKnown;
+  DWORD dwVolume;
+  DWORD dwIndexHigh;
+  DWORD dwIndexLow;
+};
+
 struct FileMemory {
   WCHAR szPath[MAX_PATH];  // empty: the entry is free
   DWORD dwLastUse;
+  FileIdentity identity;
   KeyMemory keys[kSettingsMemoryKeys];
 };
 
@@ -24,25 +35,111 @@ FileMemory gFiles[kSettingsMemoryFiles];
 DWORD gUses = 0;
 DWORD gKeptOrder = 0;
 
+constexpr WCHAR kSeparator = WSTR('\\');
+
 bool Fits(LPCWSTR psz, DWORD cch) { return lstrlenW(psz) < static_cast<int>(cch); }
 
-bool HasKept(const FileMemory& file) {
+DWORD KeptCount(const FileMemory& file) {
+  DWORD cKept = 0;
   for (const KeyMemory& key : file.keys) {
     if (key.szKey[0] != 0 && key.szKept[0] != 0) {
+      ++cKept;
+    }
+  }
+  return cKept;
+}
+
+// Where the file's own name begins: behind the last separator.
+DWORD FileNameStart(LPCWSTR pszPath) {
+  DWORD start = 0;
+  for (DWORD i = 0; pszPath[i] != 0; ++i) {
+    if (pszPath[i] == kSeparator) {
+      start = i + 1;
+    }
+  }
+  return start;
+}
+
+// Whether the file lies in the folder named after the printer: its path ends "\<name>\<file>".
+bool IsFileOfPrinter(LPCWSTR pszPath, LPCWSTR pszPrinterName) {
+  if (pszPrinterName == nullptr || pszPrinterName[0] == 0) {
+    return false;
+  }
+  const DWORD cchName = static_cast<DWORD>(lstrlenW(pszPrinterName));
+  const DWORD fileStart = FileNameStart(pszPath);
+  if (fileStart < cchName + 2) {
+    return false;
+  }
+  const DWORD nameStart = fileStart - 1 - cchName;
+  return pszPath[nameStart - 1] == kSeparator &&
+         StartsWithNoCase(pszPath + nameStart, pszPrinterName, static_cast<int>(cchName));
+}
+
+// Whether a printer of the file has a port open or a job listed: its values are not pushed out.
+bool InUse(const FileMemory& file) {
+  for (const IniPort* pIniPort = pIniFirstPort; pIniPort != nullptr; pIniPort = pIniPort->pNext) {
+    if (IsFileOfPrinter(file.szPath, pIniPort->szPrinterName)) {
       return true;
+    }
+    for (const IniJob* pIniJob = pIniPort->pIniJob; pIniJob != nullptr; pIniJob = pIniJob->pNext) {
+      if (IsFileOfPrinter(file.szPath, pIniJob->pszPrinterName)) {
+        return true;
+      }
     }
   }
   return false;
 }
 
-// Whether a new file had better take candidate's entry than the one chosen so far: a free entry
-// first, else the one used longest ago of those that keep nothing unwritten.
-bool BetterPlace(const FileMemory& candidate, const FileMemory* pChosen) {
-  if (candidate.szPath[0] == 0) {
-    return pChosen == nullptr || pChosen->szPath[0] != 0;
+bool FileGone(const FileMemory& file) {
+  if (GetFileAttributesW(file.szPath) != INVALID_FILE_ATTRIBUTES) {
+    return false;
   }
-  return !HasKept(candidate) && (pChosen == nullptr || (pChosen->szPath[0] != 0 &&
-                                                        candidate.dwLastUse < pChosen->dwLastUse));
+  const DWORD dwError = GetLastError();
+  return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
+
+FileMemory* Older(FileMemory* pChosen, FileMemory& candidate) {
+  return pChosen == nullptr || candidate.dwLastUse < pChosen->dwLastUse ? &candidate : pChosen;
+}
+
+// The entry a new file takes when it has none, emptied; NULL when every entry belongs to a
+// printer in use. Lock held.
+FileMemory* MakeRoom(LPCWSTR pszFile) {
+  FileMemory* pKeepsNothing = nullptr;
+  FileMemory* pKeeps = nullptr;
+  for (FileMemory& file : gFiles) {
+    if (file.szPath[0] == 0) {
+      return &file;
+    }
+    if (InUse(file)) {
+      continue;
+    }
+    if (KeptCount(file) == 0) {
+      pKeepsNothing = Older(pKeepsNothing, file);
+    } else {
+      pKeeps = Older(pKeeps, file);
+    }
+  }
+  if (pKeepsNothing != nullptr) {
+    LogMessage(LOG_INFORM, "SettingsMemory(): values of %ls pushed out by %ls\n",
+               pKeepsNothing->szPath, pszFile);
+    return pKeepsNothing;
+  }
+  for (FileMemory& file : gFiles) {
+    if (!InUse(file) && FileGone(file)) {
+      LogMessage(LOG_INFORM,
+                 "SettingsMemory(): values of %ls dropped, %lu still to be written: the file is "
+                 "gone\n",
+                 file.szPath, KeptCount(file));
+      return &file;
+    }
+  }
+  if (pKeeps != nullptr) {
+    LogMessage(LOG_ERROR,
+               "SettingsMemory(): values of %ls pushed out by %ls, %lu still to be written lost\n",
+               pKeeps->szPath, pszFile, KeptCount(*pKeeps));
+  }
+  return pKeeps;
 }
 
 // The file's entry; with fAdd, a new one when it has none and there is room. Lock held.
@@ -50,17 +147,14 @@ FileMemory* FindFile(LPCWSTR pszFile, bool fAdd) {
   if (pszFile == nullptr || !Fits(pszFile, MAX_PATH)) {
     return nullptr;
   }
-  FileMemory* pFree = nullptr;
   for (FileMemory& file : gFiles) {
     if (file.szPath[0] != 0 && lstrcmpiW(file.szPath, pszFile) == 0) {
       file.dwLastUse = ++gUses;
       return &file;
     }
-    if (BetterPlace(file, pFree)) {
-      pFree = &file;
-    }
   }
-  if (!fAdd || pFree == nullptr) {
+  FileMemory* pFree = fAdd ? MakeRoom(pszFile) : nullptr;
+  if (pFree == nullptr) {
     return nullptr;
   }
   *pFree = FileMemory{};
@@ -69,15 +163,8 @@ FileMemory* FindFile(LPCWSTR pszFile, bool fAdd) {
   return pFree;
 }
 
-// The key's slot in the file's entry; with fAdd, a free one when it has none. Lock held.
-KeyMemory* FindKey(LPCWSTR pszFile, LPCWSTR pszKey, bool fAdd) {
-  if (pszKey == nullptr || !Fits(pszKey, kSettingsMemoryKeyChars)) {
-    return nullptr;
-  }
-  FileMemory* pFile = FindFile(pszFile, fAdd);
-  if (pFile == nullptr) {
-    return nullptr;
-  }
+// The key's slot in the file's entry; with fAdd, a free one when it has none.
+KeyMemory* FindKeyIn(FileMemory* pFile, LPCWSTR pszKey, bool fAdd) {
   KeyMemory* pFree = nullptr;
   for (KeyMemory& key : pFile->keys) {
     if (key.szKey[0] != 0 && lstrcmpiW(key.szKey, pszKey) == 0) {
@@ -95,10 +182,40 @@ KeyMemory* FindKey(LPCWSTR pszFile, LPCWSTR pszKey, bool fAdd) {
   return pFree;
 }
 
+// The key's slot of the file; with fAdd, made when there is none and there is room. Lock held.
+KeyMemory* FindKey(LPCWSTR pszFile, LPCWSTR pszKey, bool fAdd) {
+  if (pszKey == nullptr || !Fits(pszKey, kSettingsMemoryKeyChars)) {
+    return nullptr;
+  }
+  FileMemory* pFile = FindFile(pszFile, fAdd);
+  return pFile != nullptr ? FindKeyIn(pFile, pszKey, fAdd) : nullptr;
+}
+
 void Know(KeyMemory* pKey, UINT uValue, BOOL fFoundMissing) {
   pKey->fKnown = TRUE;
   pKey->fFoundMissing = fFoundMissing;
   pKey->uValue = uValue;
+}
+
+// The value a read would answer from the key's memory: a value kept first, then one known.
+bool Recall(const KeyMemory* pKey, INT nDefault, UINT* puValue) {
+  if (pKey == nullptr) {
+    return false;
+  }
+  if (pKey->szKept[0] != 0) {
+    *puValue = ParseDecimal(pKey->szKept);
+    return true;
+  }
+  if (pKey->fKnown) {
+    *puValue = pKey->fFoundMissing ? static_cast<UINT>(nDefault) : pKey->uValue;
+    return true;
+  }
+  return false;
+}
+
+bool SameFile(const FileIdentity& identity, const BY_HANDLE_FILE_INFORMATION& info) {
+  return identity.dwVolume == info.dwVolumeSerialNumber &&
+         identity.dwIndexHigh == info.nFileIndexHigh && identity.dwIndexLow == info.nFileIndexLow;
 }
 
 }  // namespace
@@ -142,6 +259,29 @@ BOOL RecallSetting(LPCWSTR pszFile, LPCWSTR pszKey, INT nDefault, UINT* puValue)
   return fKnown;
 }
 
+BOOL RecallSettingOfFileNamed(LPCWSTR pszFileName, LPCWSTR pszKey, INT nDefault, UINT* puValue) {
+  if (pszFileName == nullptr || pszKey == nullptr) {
+    return FALSE;
+  }
+  EnterMonitorLock();
+  FileMemory* pNewest = nullptr;
+  UINT uNewest = 0;
+  for (FileMemory& file : gFiles) {
+    UINT uValue = 0;
+    if (file.szPath[0] != 0 && (pNewest == nullptr || file.dwLastUse > pNewest->dwLastUse) &&
+        lstrcmpiW(file.szPath + FileNameStart(file.szPath), pszFileName) == 0 &&
+        Recall(FindKeyIn(&file, pszKey, false), nDefault, &uValue)) {
+      pNewest = &file;
+      uNewest = uValue;
+    }
+  }
+  if (pNewest != nullptr) {
+    *puValue = uNewest;
+  }
+  LeaveMonitorLock();
+  return pNewest != nullptr;
+}
+
 BOOL KeepSetting(LPCWSTR pszFile, LPCWSTR pszKey, LPCWSTR pszValue) {
   if (pszValue == nullptr || !Fits(pszValue, kSettingsMemoryValueChars)) {
     return FALSE;
@@ -154,6 +294,31 @@ BOOL KeepSetting(LPCWSTR pszFile, LPCWSTR pszKey, LPCWSTR pszValue) {
   }
   LeaveMonitorLock();
   return pKey != nullptr;
+}
+
+void NoteSettingsFile(LPCWSTR pszFile, const BY_HANDLE_FILE_INFORMATION* pInfo) {
+  EnterMonitorLock();
+  // A file that is there is remembered from its first use, so that values kept for it later
+  // belong to it alone.
+  FileMemory* pFile = FindFile(pszFile, pInfo != nullptr);
+  if (pFile != nullptr && pFile->identity.fKnown &&
+      (pInfo == nullptr || !SameFile(pFile->identity, *pInfo))) {
+    // What was known or kept belongs to a file that is no more; this one starts from itself.
+    LogMessage(LOG_INFORM,
+               "SettingsMemory(): values of %ls dropped, %lu still to be written: the file is %s\n",
+               pszFile, KeptCount(*pFile), pInfo == nullptr ? "gone" : "made anew");
+    const DWORD dwLastUse = pFile->dwLastUse;
+    *pFile = FileMemory{};
+    if (pInfo != nullptr) {
+      lstrcpyW(pFile->szPath, pszFile);
+      pFile->dwLastUse = dwLastUse;
+    }
+  }
+  if (pFile != nullptr && pFile->szPath[0] != 0 && pInfo != nullptr) {
+    pFile->identity = {TRUE, pInfo->dwVolumeSerialNumber, pInfo->nFileIndexHigh,
+                       pInfo->nFileIndexLow};
+  }
+  LeaveMonitorLock();
 }
 
 DWORD WriteKeptSettings(LPCWSTR pszFile, KeptSettingWriter pfnWrite, void* pContext) {
@@ -185,7 +350,7 @@ DWORD WriteKeptSettings(LPCWSTR pszFile, KeptSettingWriter pfnWrite, void* pCont
 BOOL HasKeptSettings(LPCWSTR pszFile) {
   EnterMonitorLock();
   const FileMemory* pFile = FindFile(pszFile, false);
-  const BOOL fKept = pFile != nullptr && HasKept(*pFile);
+  const BOOL fKept = pFile != nullptr && KeptCount(*pFile) != 0;
   LeaveMonitorLock();
   return fKept;
 }

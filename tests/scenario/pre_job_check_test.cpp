@@ -1,6 +1,8 @@
 #include <functional>
 #include <map>
 
+#include "settings/held_settings.h"
+#include "settings/quiet_mode.h"
 #include "tests/support/scenario_test.h"
 
 namespace langmon_test {
@@ -77,7 +79,13 @@ TEST_F(PreJobCheckTest, PrintCounterStopsAtItsCap) {
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), 32000);
 }
 
+// The spooler's delete fails too, and it offers the refused header again: the port stays
+// marked, so the header never goes out unchecked, until the next job starts and is checked.
 TEST_F(PreJobCheckTest, SilentPrinterAsksToRetryAndCancelDeletesTheJobs) {
+  host::Printer refusesDeletes;
+  refusesDeletes.name = kPrinterName;
+  refusesDeletes.setJobSucceeds = false;
+  host::AddPrinter(refusesDeletes);
   printer_->SetAutoStatus(false);
   host::QueueAnswers({IDOK, IDCANCEL});
   const sim::JobResult result = Print(2);
@@ -89,6 +97,23 @@ TEST_F(PreJobCheckTest, SilentPrinterAsksToRetryAndCancelDeletesTheJobs) {
   EXPECT_TRUE(Logged(Inform("PrepareForNextPrint( ) failed!  Jobs Aborted\n")));
   // Only the preamble reached the printer.
   EXPECT_EQ(printer_->JobData().size(), sim::kJobPreambleSize);
+
+  std::vector<BYTE> again(lastJobData_.begin() + sim::kJobPreambleSize, lastJobData_.end());
+  for (int offer = 0; offer < 3; ++offer) {
+    DWORD written = 0;
+    SetLastError(0);
+    EXPECT_FALSE(PJLWritePort(spooler_->PortHandle(), again.data(),
+                              static_cast<DWORD>(again.size()), &written));
+    EXPECT_EQ(GetLastError(), 63u);
+  }
+  EXPECT_EQ(printer_->JobData().size(), sim::kJobPreambleSize);
+  EXPECT_EQ(Boxes().size(), 2u) << "no check ran for the refused header";
+  EXPECT_EQ(Count(Inform("Header found -- the check failed on this port, not sent\n")), 3);
+
+  printer_->SetAutoStatus(true);
+  printer_->ClearEvents();
+  EXPECT_FALSE(Print(2, 600, 2).writeFailed);
+  EXPECT_EQ(printer_->JobData(), lastJobData_);
 }
 
 TEST_F(PreJobCheckTest, OutOfStockIsAskedUntilTheStockIsBack) {
@@ -744,6 +769,43 @@ TEST_F(TwoPrintersTest, EachJobsChecksFollowItsOwnPrintersQuietMode) {
   EXPECT_EQ(PrinterSetting(u"WarnLevelColor"), 2);
 }
 
+// A hundred other printers' files are read between two jobs of the quiet printer, whose model
+// file someone then holds sharing nothing: its port is open, so what it read is kept, and its
+// next job is as quiet as ever.
+TEST_F(TwoPrintersTest, QuietModeOutlastsAHundredOtherPrintersWhileItsFileIsHeld) {
+  ASSERT_TRUE(Start(true, 1));
+  EXPECT_TRUE(PJLMonEndDocPort(Port(true)));
+  for (int i = 0; i < 100; ++i) {
+    std::u16string name = u"Other " + std::u16string(1, static_cast<char16_t>(u'A' + i / 26)) +
+                          std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+    sim::RegisterPrinter(name, DriverFolder().string());
+    const std::filesystem::path folder =
+        AppDataFolder() / "VMT" / "Drivers" / host::NativePath(name);
+    std::filesystem::create_directories(folder);
+    WriteText(folder / "VM_lp250.ini", "[settings]\nSHOW_UI=1\n");
+    WriteText(folder / (host::NativePath(name) + ".ini"), "[settings]\nPrintCounter=4\n");
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(OpenPrinterW(name.data(), &printer, nullptr));
+    EXPECT_TRUE(LoadQuietModeSetting(printer));
+    HeldSettings held;
+    ASSERT_TRUE(HoldPrinterSettings(printer, name.c_str(), &held));
+    EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 0), 4u);
+    ReleaseSettings(&held);
+    ClosePrinter(printer);
+  }
+  const std::u16string model =
+      (AppDataFolder() / "VMT" / "Drivers" / "Label B" / "VM_lp250.ini").u16string();
+  const HANDLE holder =
+      CreateFileW(model.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Start(true, 2));
+  EXPECT_FALSE(fShowUI.load());
+  ASSERT_NE(PortOfHandle(Port(true))->pIniJob, nullptr);
+  EXPECT_EQ(PortOfHandle(Port(true))->pIniJob->prompts, JobPrompts::Quiet);
+  EXPECT_TRUE(PJLMonEndDocPort(Port(true)));
+  CloseHandle(holder);
+}
+
 // Another printer's quiet job that starts while 469 is up leaves the rest of this change asked.
 TEST_F(TwoPrintersTest, QuietJobStartingDuringAChangeLeavesItsInstructionsShown) {
   sim::Status status;
@@ -767,7 +829,7 @@ TEST_F(TwoPrintersTest, QuietJobStartingDuringAChangeLeavesItsInstructionsShown)
 // The notice of a failed start follows that start's own setting, even when another printer's
 // job starts between the setting's read and the notice.
 TEST_F(TwoPrintersTest, FailedStartOfTheQuietPrinterGivesNoNotice) {
-  static_cast<IniPort*>(Port(true))->PortMonitor.pfnStartDocPort = RefuseStartAfterHook;
+  PortOfHandle(Port(true))->PortMonitor.pfnStartDocPort = RefuseStartAfterHook;
   gWhileStarting = [this] { EXPECT_TRUE(Start(false, 1)); };
   EXPECT_FALSE(Start(true, 2));
   EXPECT_TRUE(Boxes().empty());

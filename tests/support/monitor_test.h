@@ -54,7 +54,7 @@ class MonitorTest : public ::testing::Test {
   void TearDown() override {
     // A failed test may leave ports open; close them so the next test starts from nothing.
     while (pIniFirstPort != nullptr) {
-      PJLMonClosePort(pIniFirstPort);
+      PJLMonClosePort(pIniFirstPort->hSpoolerHandle);
     }
     DllMain(host::MonitorModule(), DLL_PROCESS_DETACH, nullptr);
     std::error_code ignored;

@@ -203,6 +203,29 @@ TEST_F(PortTest, AFailedOpenLeavesNothingBehind) {
   EXPECT_TRUE(monitor_.pfnClosePort(port));
 }
 
+// A print server opens and closes a port for every job: the first port's handle, tried at each of
+// 3,000 cycles under Wine's heap, is refused every time and reaches no port monitor.
+TEST_F(PortTest, AClosedPortsHandleStaysRefusedOverThreeThousandCycles) {
+  HANDLE first = nullptr;
+  ASSERT_TRUE(Open(L"USB001", &first));
+  ASSERT_TRUE(monitor_.pfnClosePort(first));
+  int accepted = 0;
+  for (int round = 1; round < 3000; ++round) {
+    HANDLE port = nullptr;
+    ASSERT_TRUE(Open(L"USB001", &port)) << round;
+    BYTE byte = 0;
+    DWORD read = 0;
+    SetLastError(0);
+    if (port == first || monitor_.pfnReadPort(first, &byte, 1, &read) ||
+        GetLastError() != ERROR_INVALID_PARAMETER) {
+      ++accepted;
+    }
+    ASSERT_TRUE(monitor_.pfnClosePort(port)) << round;
+  }
+  EXPECT_EQ(accepted, 0);
+  EXPECT_EQ(PortMonitor().otherCalls, 0);
+}
+
 TEST_F(PortTest, RefusesAnIncompletePortMonitorAndForeignHandles) {
   HANDLE port = nullptr;
   MONITOR withoutRead = HostPortMonitorTable();

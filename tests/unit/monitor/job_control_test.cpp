@@ -37,7 +37,7 @@ class JobControlTest : public MonitorTest {
     if (!PJLMonOpenPortEx(copy.data(), nullptr, &handle, &table_)) {
       return nullptr;
     }
-    return static_cast<IniPort*>(handle);
+    return PortOfHandle(handle);
   }
 
   static BOOL Start(HANDLE port, DWORD jobId, const char16_t* docName = u"Invoice",
@@ -48,6 +48,11 @@ class JobControlTest : public MonitorTest {
     DOC_INFO_1W info = {docName != nullptr ? doc.data() : nullptr, nullptr, nullptr};
     return PJLMonStartDocPort(port, printerName != nullptr ? printer.data() : nullptr, jobId, level,
                               withDocInfo ? reinterpret_cast<LPBYTE>(&info) : nullptr);
+  }
+
+  static BOOL Start(const IniPort* port, DWORD jobId, const char16_t* docName = u"Invoice",
+                    const char16_t* printerName = u"Label A") {
+    return Start(port->hSpoolerHandle, jobId, docName, printerName);
   }
 
   // Lists one more job on the port as if the previous one had ended without being retired.
@@ -140,9 +145,9 @@ TEST_F(JobControlTest, StartRefusesBadArguments) {
   const Case cases[] = {
       {"no handle", nullptr, u"Label A", true},
       {"foreign handle", &foreign, u"Label A", true},
-      {"no document info", port_, u"Label A", false},
-      {"no printer name", port_, nullptr, true},
-      {"empty printer name", port_, u"", true},
+      {"no document info", port_->hSpoolerHandle, u"Label A", false},
+      {"no printer name", port_->hSpoolerHandle, nullptr, true},
+      {"empty printer name", port_->hSpoolerHandle, u"", true},
   };
   for (const Case& c : cases) {
     ClearLog();
@@ -160,7 +165,7 @@ TEST_F(JobControlTest, StartRefusesBadArguments) {
 }
 
 TEST_F(JobControlTest, StartRefusesLevelTwo) {
-  EXPECT_FALSE(Start(port_, 1, u"Invoice", u"Label A", 2));
+  EXPECT_FALSE(Start(port_->hSpoolerHandle, 1, u"Invoice", u"Label A", 2));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_LEVEL));
   EXPECT_EQ(LogLines(),
             (std::vector<std::string>{kCalled, Inform("**** LANGMON: Error dwLevel = 2\n")}));
@@ -181,9 +186,9 @@ TEST_F(JobControlTest, SecondStartOnABusyPortIsRefused) {
   EXPECT_TRUE(PortStatusHas(port_, PORT_IN_JOB));
 }
 
-// Without its record or its printer the job is not held up: nothing is listed, the port monitor is
-// not asked, and the port keeps what its previous job left.
-// Without a record of ours the job still starts and ends at the port monitor; it is not listed.
+// Without its record or its printer the job is not held up: it starts and ends at the port monitor
+// unlisted. With no printer to read, quiet mode stays as the latest start left it, for every
+// printer, and a failed start's notice follows that.
 TEST_F(JobControlTest, JobWithoutARecordOrPrinterStartsAtThePortMonitorUnlisted) {
   const std::vector<std::string> started = {Inform("**** PJLStartDocPortEx Return\n"),
                                             Inform("**** PJLStartDocPortEx Return TRUE\n")};
@@ -210,20 +215,27 @@ TEST_F(JobControlTest, JobWithoutARecordOrPrinterStartsAtThePortMonitorUnlisted)
     EXPECT_EQ(PortStatus(port_), 0x0201u);  // in a job, first write
     EXPECT_EQ(port_->HeaderPattern.cbHeader, 36u);
     EXPECT_TRUE(GateTaken(port_));
-    EXPECT_TRUE(fShowUI.load()) << "no printer settings to say otherwise";
+    EXPECT_FALSE(fShowUI.load()) << "quiet mode changed by a start without a printer";
 
-    ASSERT_TRUE(PJLMonEndDocPort(port_));
+    ASSERT_TRUE(PJLMonEndDocPort(port_->hSpoolerHandle));
     EXPECT_EQ(TheFakePort().calls.back(), "EndDocPort");
     EXPECT_EQ(PortStatus(port_), 0x0200u);
     EXPECT_TRUE(SetJobs().empty());
     ExpectJobsReleased();
   }
 
-  // Refused by the port monitor: a failed start like any other, the port monitor's reason kept.
+  // Refused by the port monitor: a failed start like any other, the port monitor's reason kept;
+  // quiet as the latest start left it, then not.
   TheFakePort().startSucceeds = false;
   host::SetFixedAnswer(IDOK);
   EXPECT_FALSE(Start(port_, 3, u"Invoice", u"Offline"));
+  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_FALSE(fShowUI.load());
+  fShowUI = TRUE;
+  fWarnedOnFailedStart = FALSE;
+  EXPECT_FALSE(Start(port_, 3, u"Invoice", u"Offline"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_FAULT));
+  EXPECT_TRUE(fShowUI.load());
   ASSERT_EQ(host::MessageBoxes().size(), 1u);
   EXPECT_EQ(host::MessageBoxes()[0].textId, 455u);
   EXPECT_EQ(host::MessageBoxes()[0].caption, u"Offline");
@@ -264,7 +276,7 @@ TEST_F(JobControlTest, FailedStartWarnsOnceUntilAStartSucceeds) {
   TheFakePort().startSucceeds = true;
   ASSERT_TRUE(Start(port_, 3));
   EXPECT_FALSE(fWarnedOnFailedStart.load());
-  ASSERT_TRUE(PJLMonEndDocPort(port_));
+  ASSERT_TRUE(PJLMonEndDocPort(port_->hSpoolerHandle));
 
   TheFakePort().startSucceeds = false;
   ClearLog();
@@ -272,6 +284,25 @@ TEST_F(JobControlTest, FailedStartWarnsOnceUntilAStartSucceeds) {
   EXPECT_EQ(LogLines(), warned);
   EXPECT_EQ(host::MessageBoxes().size(), 2u);
   ExpectJobsReleased();
+}
+
+// A start on another port fails while the first failure's notice is still up: one notice.
+TEST_F(JobControlTest, TwoStartsFailingAtOnceWarnOnce) {
+  TheFakePort().startSucceeds = false;
+  IniPort* other = OpenPort(u"USB002");
+  ASSERT_NE(other, nullptr);
+  int boxes = 0;
+  host::SetAnswerer([&](const host::MessageBoxRecord&) {
+    if (++boxes == 1) {
+      EXPECT_FALSE(Start(other, 2));
+    }
+    return IDOK;
+  });
+  EXPECT_FALSE(Start(port_, 1));
+  EXPECT_EQ(boxes, 1);
+  EXPECT_EQ(host::MessageBoxes().size(), 1u);
+  EXPECT_TRUE(Logged(Error("**** LANGMON: DO NOT WARN\n")));
+  EXPECT_TRUE(PJLMonClosePort(other->hSpoolerHandle));
 }
 
 TEST_F(JobControlTest, QuietModeStillCountsAsWarned) {
@@ -287,7 +318,7 @@ TEST_F(JobControlTest, EachStartReadsItsPrintersQuietMode) {
   WriteModelSettings("SHOW_UI=0\r\n");
   ASSERT_TRUE(Start(port_, 1));
   EXPECT_FALSE(fShowUI.load());
-  ASSERT_TRUE(PJLMonEndDocPort(port_));
+  ASSERT_TRUE(PJLMonEndDocPort(port_->hSpoolerHandle));
 
   WriteModelSettings("SHOW_UI=2\r\n");
   ASSERT_TRUE(Start(port_, 2));
@@ -328,9 +359,9 @@ TEST_F(JobControlTest, FilePortsAndCommandDocumentsSkipTheHeaderScan) {
     ASSERT_TRUE(Start(port, 7, c.document));
     EXPECT_EQ(PortStatusHas(port, PORT_NO_HEADER_SCAN), c.skips)
         << Narrow(portName) << " " << (c.document ? Narrow(c.document) : "(no name)");
-    ASSERT_TRUE(PJLMonEndDocPort(port));
+    ASSERT_TRUE(PJLMonEndDocPort(port->hSpoolerHandle));
     if (port != port_) {
-      PJLMonClosePort(port);
+      PJLMonClosePort(port->hSpoolerHandle);
     }
   }
 }
@@ -342,7 +373,7 @@ TEST_F(JobControlTest, EndReportsTheLastPageAndOpensTheGate) {
   TheFakePort().calls.clear();
   ClearLog();
 
-  EXPECT_TRUE(PJLMonEndDocPort(port_));
+  EXPECT_TRUE(PJLMonEndDocPort(port_->hSpoolerHandle));
   EXPECT_EQ(LogLines(), (std::vector<std::string>{Inform("**** PJLMonEndDocPort Called\n"),
                                                   Inform("**** PJLMonEndDocPort Returning\n")}));
   EXPECT_EQ(TheFakePort().calls, (std::vector<std::string>{"EndDocPort"}));
@@ -360,7 +391,7 @@ TEST_F(JobControlTest, EndRetiresEveryListedJobNewestFirst) {
   StartAnother(port_, 2);
   ASSERT_EQ(ListedJobs(port_), (std::vector<DWORD>{2, 1}));
 
-  EXPECT_TRUE(PJLMonEndDocPort(port_));
+  EXPECT_TRUE(PJLMonEndDocPort(port_->hSpoolerHandle));
   EXPECT_EQ(SetJobs(), (std::vector<std::pair<DWORD, DWORD>>{{2, JOB_CONTROL_LAST_PAGE_EJECTED},
                                                              {1, JOB_CONTROL_LAST_PAGE_EJECTED}}));
   EXPECT_TRUE(ListedJobs(port_).empty());
@@ -373,7 +404,7 @@ TEST_F(JobControlTest, EndAfterAbortRetiresNothing) {
   EXPECT_TRUE(PortStatusHas(port_, PORT_IN_JOB));
   EXPECT_EQ(SetJobs(), (std::vector<std::pair<DWORD, DWORD>>{{1, JOB_CONTROL_DELETE}}));
 
-  EXPECT_TRUE(PJLMonEndDocPort(port_));
+  EXPECT_TRUE(PJLMonEndDocPort(port_->hSpoolerHandle));
   EXPECT_EQ(host::SetJobCalls().size(), 1u);
   EXPECT_FALSE(PortStatusHas(port_, PORT_IN_JOB));
   EXPECT_FALSE(GateTaken(port_));
@@ -395,7 +426,7 @@ TEST_F(JobControlTest, EndWithoutAPortMonitorEndEntry) {
   IniPort* port = OpenPort(u"USB002");
   ASSERT_NE(port, nullptr);
   ASSERT_TRUE(Start(port, 5));
-  EXPECT_TRUE(PJLMonEndDocPort(port));
+  EXPECT_TRUE(PJLMonEndDocPort(port->hSpoolerHandle));
   EXPECT_EQ(SetJobs(), (std::vector<std::pair<DWORD, DWORD>>{{5, JOB_CONTROL_LAST_PAGE_EJECTED}}));
   EXPECT_TRUE(ListedJobs(port).empty());
 }

@@ -35,7 +35,7 @@ class PortRecordsTest : public MonitorTest {
 TEST_F(PortRecordsTest, OpensThroughThePortMonitorAndCopiesItsTable) {
   HANDLE handle = nullptr;
   ASSERT_TRUE(Open(u"USB001", &handle));
-  IniPort* port = static_cast<IniPort*>(handle);
+  IniPort* port = PortOfHandle(handle);
   EXPECT_EQ(port->signature, 0x4F4Au);
   EXPECT_EQ(port->hPort, FakePortHandle());
   EXPECT_EQ(port->PortMonitor.pfnWritePort, table_.pfnWritePort);
@@ -132,7 +132,7 @@ TEST_F(PortRecordsTest, SecondOpenOfTheSameNameInAnyCaseIsBusy) {
   HANDLE other = nullptr;
   EXPECT_TRUE(Open(u"USB002", &other));
   EXPECT_EQ(PortCount(), 2u);
-  EXPECT_EQ(pIniFirstPort, other);  // newest first
+  EXPECT_EQ(pIniFirstPort, PortOfHandle(other));  // newest first
 }
 
 TEST_F(PortRecordsTest, FailedPortMonitorOpenLeavesNoRecordAndCanBeRetried) {
@@ -163,8 +163,7 @@ TEST_F(PortRecordsTest, FailedPortMonitorOpenLeavesNoRecordAndCanBeRetried) {
   EXPECT_EQ(std::count(TheFakePort().calls.begin(), TheFakePort().calls.end(), "OpenPort"), 3);
 }
 
-// A closed port's block, which the allocator may offer again, is held and passed over meanwhile:
-// that too may fail.
+// The allocator may offer a closed port's block again; the new port's handle still differs.
 TEST_F(PortRecordsTest, AllocationFailureAtEachStepLeavesNothingBehind) {
   HANDLE closed = nullptr;
   ASSERT_TRUE(Open(u"USB001", &closed));
@@ -187,7 +186,7 @@ TEST_F(PortRecordsTest, AllocationFailureAtEachStepLeavesNothingBehind) {
     EXPECT_TRUE(Logged(Inform("**** PjlMon: OpenPort USB001 : Failed\n")));
     EXPECT_TRUE(TheFakePort().calls.empty()) << "the port monitor is not asked";
   }
-  // The record and the name at least; a held block adds one.
+  // The record and the name at least.
   EXPECT_GE(nth, 3u);
   EXPECT_NE(handle, closed);
   EXPECT_TRUE(PJLMonClosePort(handle));
@@ -213,8 +212,9 @@ TEST_F(PortRecordsTest, NoOrEmptyNameIsRefusedAndNeverFoundAsOpen) {
 
 // Only an open port's handle is used: a port closed already is refused without reading its freed
 // record (AddressSanitizer would report it), whatever the entry. That holds while the same port is
-// opened and closed again and again, the allocator offering the closed ports' blocks anew: no
-// later port takes a closed one's handle.
+// opened and closed 3,000 times, the allocator offering the closed ports' blocks anew: no later
+// port takes a closed one's handle, and the first port's handle, tried at every round, never
+// reaches the port monitor.
 TEST_F(PortRecordsTest, CloseRefusesHandlesThatAreNotOpenPorts) {
   DWORD notAPort[4] = {0x1234, 0, 0, 0};
   // A block that carries the port signature but was never opened.
@@ -222,15 +222,29 @@ TEST_F(PortRecordsTest, CloseRefusesHandlesThatAreNotOpenPorts) {
   lookalike.signature = 0x4F4A;
   std::vector<HANDLE> closed;
   HANDLE open = nullptr;
-  for (int round = 0; round < 100; ++round) {
+  BYTE byte = 0;
+  DWORD count = 0;
+  constexpr int kRounds = 3000;
+  for (int round = 0; round < kRounds; ++round) {
     ASSERT_TRUE(Open(u"USB001", &open));
-    EXPECT_EQ(std::find(closed.begin(), closed.end(), open), closed.end())
-        << "round " << round << " got a closed port's handle";
-    if (round < 99) {
+    if (!closed.empty()) {
+      ASSERT_NE(open, closed.front()) << "round " << round;
+      const size_t before = TheFakePort().calls.size();
+      SetLastError(0);
+      ASSERT_FALSE(PJLMonReadPort(closed.front(), &byte, 1, &count)) << "round " << round;
+      ASSERT_EQ(GetLastError(), 87u);
+      ASSERT_FALSE(PJLWritePort(closed.front(), &byte, 1, &count)) << "round " << round;
+      ASSERT_EQ(TheFakePort().calls.size(), before) << "round " << round << " reached a port";
+    }
+    if (round < kRounds - 1) {
       ASSERT_TRUE(PJLMonClosePort(open));
       closed.push_back(open);
     }
   }
+  std::sort(closed.begin(), closed.end());
+  EXPECT_EQ(std::adjacent_find(closed.begin(), closed.end()), closed.end())
+      << "a handle was given twice";
+  EXPECT_FALSE(std::binary_search(closed.begin(), closed.end(), open));
   const size_t portMonitorCalls = TheFakePort().calls.size();
   for (HANDLE handle : {static_cast<HANDLE>(nullptr), static_cast<HANDLE>(notAPort),
                         static_cast<HANDLE>(&lookalike), closed.front(), closed.back()}) {
@@ -249,7 +263,7 @@ TEST_F(PortRecordsTest, ClosingDropsListedJobsWithoutTellingTheSpooler) {
   host::AddPrinter(printer);
   HANDLE handle = nullptr;
   ASSERT_TRUE(Open(u"USB001", &handle));
-  IniPort* port = static_cast<IniPort*>(handle);
+  IniPort* port = PortOfHandle(handle);
   for (DWORD id : {7u, 8u}) {
     IniJob* job = static_cast<IniJob*>(AllocZeroed(sizeof(IniJob)));
     ASSERT_NE(job, nullptr);
@@ -273,7 +287,7 @@ TEST_F(PortRecordsTest, DeletingARecordThatIsNotListedChangesNothing) {
   EnterMonitorLock();
   DeletePortRecord(&stranger);
   LeaveMonitorLock();
-  EXPECT_EQ(pIniFirstPort, handle);
+  EXPECT_EQ(pIniFirstPort, PortOfHandle(handle));
   EXPECT_EQ(pIniFirstPort->pNext, nullptr);
 }
 
@@ -310,7 +324,7 @@ TEST_F(Monitor2PortTest, OpensWithThePortMonitorsOwnHandleAndServesThePortAsTheO
   HANDLE handle = nullptr;
   ASSERT_TRUE(Open2(u"Label A", &handle, &table2_));
   EXPECT_EQ(gMonitorHandleSeen, portMonitorHandle_);
-  IniPort* port = static_cast<IniPort*>(handle);
+  IniPort* port = PortOfHandle(handle);
   EXPECT_EQ(port->hPort, FakePortHandle());
   EXPECT_EQ(std::u16string(port->szPrinterName), u"Label A");
   EXPECT_EQ(TheFakePort().timeouts.WriteTotalTimeoutConstant, 120000u);
@@ -336,7 +350,7 @@ TEST_F(Monitor2PortTest, OpensWithThePortMonitorsOwnHandleAndServesThePortAsTheO
 
   // A printer name too long to keep leaves the port without one; the open is not disturbed.
   ASSERT_TRUE(Open2(std::u16string(300, u'P'), &handle, &table2_));
-  EXPECT_EQ(static_cast<IniPort*>(handle)->szPrinterName[0], 0);
+  EXPECT_EQ(PortOfHandle(handle)->szPrinterName[0], 0);
 }
 
 TEST_F(Monitor2PortTest, TheTableCheckAppliesAndNoEntryPastTheTablesSizeIsRead) {
@@ -367,7 +381,7 @@ TEST_F(Monitor2PortTest, TheTableCheckAppliesAndNoEntryPastTheTablesSizeIsRead) 
   // One that ends right after it: the optional entries behind are not taken, even when set.
   shortTable.cbSize = offsetof(MONITOR2, pfnAddPort);
   ASSERT_TRUE(Open2(u"Label A", &handle, &shortTable));
-  IniPort* port = static_cast<IniPort*>(handle);
+  IniPort* port = PortOfHandle(handle);
   EXPECT_EQ(port->PortMonitor.pfnGetPrinterDataFromPort, nullptr);
   EXPECT_EQ(port->PortMonitor.pfnSetPortTimeOuts, nullptr);
   EXPECT_EQ(port->pfnPortSendRecvBidi, nullptr);

@@ -19,7 +19,7 @@ class ReadPathTest : public MonitorTest {
     ResetFakePort();
     table_ = FakePortMonitorTable();
     ASSERT_TRUE(PJLMonOpenPortEx(const_cast<LPWSTR>(WSTR("USB001")), nullptr, &handle_, &table_));
-    port_ = static_cast<IniPort*>(handle_);
+    port_ = PortOfHandle(handle_);
     TheFakePort().calls.clear();
     ASSERT_TRUE(GateSignalled()) << "a new port's gate starts open";
   }

@@ -30,7 +30,7 @@ class WritePathTest : public MonitorTest {
     ResetFakePort();
     table_ = FakePortMonitorTable();
     ASSERT_TRUE(PJLMonOpenPortEx(const_cast<LPWSTR>(WSTR("USB001")), nullptr, &handle_, &table_));
-    port_ = static_cast<IniPort*>(handle_);
+    port_ = PortOfHandle(handle_);
     port_->HeaderPattern = {36, {0x1B, 0x2A, 0x12, 0x1C}};
     SetPortStatus(port_, PORT_IN_JOB);
     ClearLog();

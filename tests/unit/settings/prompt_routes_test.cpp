@@ -1,5 +1,9 @@
 // Which way a question goes: the job owner's session, nobody, or the monitor's own desktop.
 #include "settings/prompt_routes.h"
+
+#include <filesystem>
+#include <functional>
+
 #include "printer/status_reader.h"
 #include "settings/message_box.h"
 #include "tests/support/sim_port.h"
@@ -184,6 +188,50 @@ TEST_F(PromptRouteTest, TheOwnersAnswerTimeOutOrFailureOnTheClock) {
     ForgetSettingsMemory();
   }
   CloseHandle(holder);
+
+  // Nor where the file is never used: a second name, a link, a part that cannot be checked (more
+  // folders than are held), a path that cannot be built. The question waits for the time-out
+  // last known for the printer, or 120 s.
+  const std::filesystem::path folder = SettingsFolder("Label A");
+  const std::string file = (folder / "Label A.ini").string();
+  const std::string real = (folder / "real.ini").string();
+  const std::u16string deep = u"D1\\D2\\D3\\D4\\D5\\D6\\D7";
+  std::filesystem::create_directories(SettingsFolder("D1/D2/D3/D4/D5/D6/D7"));
+  struct Refusal {
+    const char* what;
+    std::function<void()> apply;
+    std::function<void()> undo;
+  };
+  const Refusal refusals[] = {
+      {"a second name", [&] { ASSERT_TRUE(host::PlantHardLink(real, file)); },
+       [&] { std::filesystem::remove(real); }},
+      {"a link",
+       [&] {
+         std::filesystem::rename(file, real);
+         ASSERT_TRUE(host::PlantSymbolicLink(file, real));
+       },
+       [&] {
+         std::filesystem::remove(file);
+         std::filesystem::rename(real, file);
+       }},
+      {"too many folders", [&] { AddPrinter(u"Label A", deep); }, [&] { AddPrinter(u"Label A"); }},
+      {"no path", [&] { AddPrinter(u"Label A", u".."); }, [&] { AddPrinter(u"Label A"); }},
+  };
+  for (const Refusal& refusal : refusals) {
+    ForgetSettingsMemory();
+    EXPECT_EQ(AskAboutJob(), 0);
+    ASSERT_EQ(host::MessageBoxes().back().timeoutSeconds, 30u) << refusal.what;
+    refusal.apply();
+    for (const DWORD expected : {30u, 120u}) {
+      ClearLog();
+      start = GetTickCount();
+      EXPECT_EQ(AskAboutJob(), 0);
+      EXPECT_EQ(host::MessageBoxes().back().timeoutSeconds, expected) << refusal.what;
+      EXPECT_EQ(GetTickCount() - start, expected * 1000) << refusal.what;
+      ForgetSettingsMemory();
+    }
+    refusal.undo();
+  }
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 

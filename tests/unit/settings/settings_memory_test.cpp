@@ -1,7 +1,10 @@
 // What the monitor keeps of its settings in memory: refused writes, tried again for about a
 // second and then kept for the next use, and the table's bounds.
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "records/records.h"
 #include "settings/held_settings.h"
 #include "settings/settings_memory.h"
 #include "tests/unit/settings/settings_fixture.h"
@@ -10,6 +13,8 @@ namespace langmon_test {
 namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
+
+std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
 
 class SettingsMemoryTest : public SettingsTest {
  protected:
@@ -56,55 +61,132 @@ TEST_F(SettingsMemoryTest, ARefusedWriteWaitsOnceThenWaitsForTheNextUse) {
   });
   ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
   start = GetTickCount();
-  EXPECT_TRUE(WriteHeldSetting(&held, WSTR("YellowSpits"), WSTR("7")));
+  // The same key written: the value kept from the refused write is older, and goes.
+  EXPECT_TRUE(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("7")));
   EXPECT_EQ(sleeps, 3u);
+  UINT uKept = 0;
+  EXPECT_FALSE(RecallKeptSetting(held.pszPath, WSTR("PrintCounter"), &uKept));
+  EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 0), 7u);
   ReleaseSettings(&held);
   host::OnSleep(nullptr);
-  EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"),
-            (Entries{{"PrintCounter", "5"}, {"YellowSpits", "7"}}));
+  EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"), (Entries{{"PrintCounter", "7"}}));
 
   ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
   ReleaseSettings(&held);
   EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"),
-            (Entries{{"PrintCounter", "6"}, {"YellowSpits", "7"}, {"WarnLevelColor", "2"}}));
+            (Entries{{"PrintCounter", "7"}, {"WarnLevelColor", "2"}}));
   EXPECT_EQ(host::OpenFileHandles(), 0);
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
-// Thirty-two files. A file used longest ago makes room when it keeps nothing unwritten; when
-// every file keeps something, a refused write is lost, and says so.
-TEST_F(SettingsMemoryTest, TheTableIsBoundedAndTellsWhatItLoses) {
-  const auto file = [](int i) { return u"C:\\settings\\" + Wide(std::to_string(i)) + u".ini"; };
-  for (int i = 0; i < 32; ++i) {
-    EXPECT_TRUE(KeepSetting(file(i).c_str(), WSTR("PrintCounter"), WSTR("1"))) << i;
+// A printer deleted while a refused value is kept for it, and made again under the same name:
+// the new printer starts from its own file, and the log says the kept value was dropped. Deleted
+// and not yet made again, the same.
+TEST_F(SettingsMemoryTest, APrinterMadeAgainStartsFromItsOwnFile) {
+  for (const bool madeAgain : {true, false}) {
+    SCOPED_TRACE(madeAgain ? "made again" : "gone");
+    ForgetSettingsMemory();
+    WriteSettingsFile("Label A", "Label A.ini", "PrintCounter=5\r\n");
+    HANDLE reader = OpenReader(FILE_SHARE_READ);
+    HeldSettings held;
+    ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+    EXPECT_FALSE(WriteHeldSetting(&held, WSTR("WarnLevelColor"), WSTR("3")));
+    ReleaseSettings(&held);
+    CloseHandle(reader);
+
+    // The new file is made before the old one goes, so that it cannot take the old one's place.
+    const std::filesystem::path fresh = AppDataFolder() / "fresh.ini";
+    std::ofstream(fresh, std::ios::binary) << "[settings]\r\nPrintCounter=1\r\n";
+    std::filesystem::remove_all(SettingsFolder("Label A"));
+    if (madeAgain) {
+      std::filesystem::create_directories(SettingsFolder("Label A"));
+      std::filesystem::rename(fresh, SettingsFolder("Label A") / "Label A.ini");
+    }
+    ClearLog();
+    ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+    EXPECT_EQ(ReadHeldSetting(&held, WSTR("WarnLevelColor"), 1), 1u);
+    ReleaseSettings(&held);
+    EXPECT_TRUE(Logged(Inform("SettingsMemory(): values of " + WindowsPath("Label A.ini") +
+                              " dropped, 1 still to be written: the file is " +
+                              (madeAgain ? "made anew\n" : "gone\n"))));
+    if (!madeAgain) {
+      std::filesystem::create_directories(SettingsFolder("Label A"));
+      std::filesystem::rename(fresh, SettingsFolder("Label A") / "Label A.ini");
+      ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+      ReleaseSettings(&held);
+    }
+    EXPECT_EQ(ReadSettingsFile("Label A", "Label A.ini"), (Entries{{"PrintCounter", "1"}}));
   }
-  EXPECT_FALSE(KeepSetting(file(32).c_str(), WSTR("PrintCounter"), WSTR("1")));
-  RememberReadSetting(file(32).c_str(), WSTR("PrintCounter"), 3, 0);
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+}
+
+// Bounded, and nothing of a printer in use goes. With the table full, a file keeping nothing
+// goes first, then a file that no longer exists (dropped), then the file used longest ago with
+// values still to be written (pushed out, lost, and said so); a printer with an open port keeps
+// all its files however many others come.
+TEST_F(SettingsMemoryTest, TheTableIsBoundedAndTellsWhatItLoses) {
+  const std::u16string many = Wide(AppDataFolder().string()) + u"\\VMT\\Drivers\\Many\\";
+  std::filesystem::create_directories(AppDataFolder() / "VMT" / "Drivers" / "Many");
+  const auto existing = [&](int i) {
+    std::ofstream(AppDataFolder() / "VMT" / "Drivers" / "Many" / (std::to_string(i) + ".ini"));
+    return many + Wide(std::to_string(i)) + u".ini";
+  };
+  const auto gone = [](int i) { return u"C:\\Gone\\" + Wide(std::to_string(i)) + u".ini"; };
+  const std::u16string fileA = Wide(WindowsPath("Label A.ini"));
+  const std::u16string modelA = Wide(WindowsPath("VM_lp250.ini"));
+  const auto logged = [](const std::string& begin, const std::string& end) {
+    for (const std::string& line : LogLines()) {
+      if (line.rfind(begin, 0) == 0 && line.size() >= end.size() &&
+          line.compare(line.size() - end.size(), end.size(), end) == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
   UINT uValue = 0;
-  EXPECT_FALSE(RecallSetting(file(32).c_str(), WSTR("PrintCounter"), 0, &uValue));
 
-  HANDLE reader = OpenReader(FILE_SHARE_READ);
-  HeldSettings held;
-  ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
-  ClearLog();
-  EXPECT_FALSE(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("6")));
-  EXPECT_EQ(LogLines(), std::vector<std::string>{Error(
-                            "WriteHeldSetting(): PrintCounter of " + WindowsPath("Label A.ini") +
-                            " not written (0x20), and no room to keep it: lost\n")});
-  ReleaseSettings(&held);
-  CloseHandle(reader);
-
-  // Written, the first file keeps nothing and makes room; what it knew goes with it.
-  const auto written = [](LPCWSTR, LPCWSTR, void*) -> BOOL { return TRUE; };
-  EXPECT_EQ(WriteKeptSettings(file(0).c_str(), written, nullptr), 1u);
-  RememberReadSetting(file(32).c_str(), WSTR("PrintCounter"), 3, 0);
-  EXPECT_TRUE(RecallSetting(file(32).c_str(), WSTR("PrintCounter"), 0, &uValue));
+  ASSERT_TRUE(KeepSetting(fileA.c_str(), WSTR("WarnLevelColor"), WSTR("3")));
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(KeepSetting(gone(i).c_str(), WSTR("PrintCounter"), WSTR("1"))) << i;
+  }
+  EXPECT_TRUE(logged(Inform("SettingsMemory(): values of C:\\Gone\\"),
+                     ".ini dropped, 1 still to be written: the file is gone\n"));
+  ASSERT_TRUE(RecallKeptSetting(fileA.c_str(), WSTR("WarnLevelColor"), &uValue));
   EXPECT_EQ(uValue, 3u);
-  EXPECT_FALSE(RecallSetting(file(0).c_str(), WSTR("PrintCounter"), 0, &uValue));
+
+  ClearLog();
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(KeepSetting(existing(i).c_str(), WSTR("PrintCounter"), WSTR("1"))) << i;
+  }
+  EXPECT_FALSE(RecallKeptSetting(fileA.c_str(), WSTR("WarnLevelColor"), &uValue));
+  EXPECT_TRUE(logged(Error("SettingsMemory(): values of " + Narrow(fileA) + " pushed out by "),
+                     ", 1 still to be written lost\n"));
+
+  // Label A's port is open: neither of its files goes, however many others come.
+  IniPort port = {};
+  lstrcpyW(port.szPrinterName, WSTR("Label A"));
+  EnterMonitorLock();
+  port.pNext = pIniFirstPort;
+  pIniFirstPort = &port;
+  LeaveMonitorLock();
+  ASSERT_TRUE(KeepSetting(fileA.c_str(), WSTR("WarnLevelColor"), WSTR("4")));
+  RememberReadSetting(modelA.c_str(), WSTR("SHOW_UI"), 0, 1);
+  ClearLog();
+  for (int i = 300; i < 600; ++i) {
+    RememberReadSetting(existing(i).c_str(), WSTR("PrintCounter"), 1, 0);
+  }
+  EnterMonitorLock();
+  pIniFirstPort = port.pNext;
+  LeaveMonitorLock();
+  EXPECT_TRUE(RecallKeptSetting(fileA.c_str(), WSTR("WarnLevelColor"), &uValue));
+  EXPECT_EQ(uValue, 4u);
+  ASSERT_TRUE(RecallSetting(modelA.c_str(), WSTR("SHOW_UI"), 1, &uValue));
+  EXPECT_EQ(uValue, 0u);
+  EXPECT_TRUE(logged(Inform("SettingsMemory(): values of " + Narrow(many)), ".ini\n"));
 
   // A key read as missing answers each reader's own default.
-  RememberReadSetting(file(32).c_str(), WSTR("CyanSpits"), 4, 4);
-  EXPECT_TRUE(RecallSetting(file(32).c_str(), WSTR("CyanSpits"), 9, &uValue));
+  RememberReadSetting(fileA.c_str(), WSTR("CyanSpits"), 4, 4);
+  EXPECT_TRUE(RecallSetting(fileA.c_str(), WSTR("CyanSpits"), 9, &uValue));
   EXPECT_EQ(uValue, 9u);
 }
 
