@@ -24,4 +24,4 @@ langmon_quick_test_build(platform_conformance)
 add_test(NAME conformance COMMAND platform_conformance)
 set_tests_properties(conformance PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 300
   LABELS conformance
-  ENVIRONMENT "${LANGMON_WINE_PREFIX_ENVIRONMENT};WINEDLLOVERRIDES=mscoree,mshtml=")
+  ENVIRONMENT "${LANGMON_WINE_OWN_ENVIRONMENT}")
