@@ -19,10 +19,11 @@ TEST_F(LogTest, OnlyLevelsAtOrAboveTheThresholdProduceLines) {
   LogMessage(5, "error\n");
   LogMessage(6, "fatal\n");
   LogMessage(7, "seven\n");
+  LogMessage(3, nullptr);  // no format: the level's prefix alone
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "VMT_LM_10[INFORM] inform 3\n", "VMT_LM_10[* WARNING *] warning\n",
                             "VMT_LM_10[** ERROR **] error\n", "VMT_LM_10[*** FATAL ***] fatal\n",
-                            "VMT_LM_10[UNKNOWN] seven\n"}));
+                            "VMT_LM_10[UNKNOWN] seven\n", "VMT_LM_10[INFORM] "}));
 }
 
 TEST_F(LogTest, NegativeLevelWritesTheFormatRawWithoutReadingArguments) {
