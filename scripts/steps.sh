@@ -10,12 +10,13 @@ start_step_in_group() {
   set +m
 }
 
-# process_tree PID...: the given processes and all their descendants, one id a line (a process
-# that left its group and its parent, as a daemon does, is not among them: see end_wine_servers).
+# process_tree PID...: the given processes and all their descendants that still run, one id a
+# line (a process that left its group and its parent, as a daemon does, is not among them: see
+# end_wine_servers). An ended process its parent has not reaped (state Z) runs no more.
 process_tree() {
-  ps -e -o pid=,ppid= | awk -v roots="$*" '
+  ps -e -o pid=,ppid=,stat= | awk -v roots="$*" '
     BEGIN { n = split(roots, r, " "); for (i = 1; i <= n; i++) keep[r[i]] = 1 }
-    { parent[$1] = $2 }
+    $3 !~ /^Z/ { parent[$1] = $2 }
     END {
       do {
         grown = 0
@@ -25,11 +26,11 @@ process_tree() {
     }'
 }
 
-# group_members PGID...: the processes in the given process groups.
+# group_members PGID...: the processes in the given process groups that still run.
 group_members() {
-  ps -e -o pid=,pgid= | awk -v groups="$*" '
+  ps -e -o pid=,pgid=,stat= | awk -v groups="$*" '
     BEGIN { n = split(groups, g, " "); for (i = 1; i <= n; i++) want[g[i]] = 1 }
-    ($2 in want) { print $1 }'
+    ($2 in want) && $3 !~ /^Z/ { print $1 }'
 }
 
 # end_processes [--children-of PID] [GROUP...]: ends the process groups GROUP (each a step
@@ -52,7 +53,9 @@ end_processes() {
   for _ in $(seq 100); do
     left=""
     for pid in $ids; do
-      if kill -0 "$pid" 2>/dev/null; then left="$left $pid"; fi
+      if kill -0 "$pid" 2>/dev/null && ! ps -o stat= -p "$pid" | grep -q '^Z'; then
+        left="$left $pid"
+      fi
     done
     [ -n "$left" ] || return 0
     sleep 0.1
