@@ -234,6 +234,23 @@ TEST_F(LogTest, LogFileGoesToGetTempPath2WsFolderWhereKernelOffersIt) {
                                     "/\\VelmoraLMDrv.dbg has more than one link, not written; "
                                     "the log goes to the debugger output only\n")}));
   EXPECT_EQ(ReadFile(elsewhere), "kept");
+
+  // A wide folder too long for the line in the ANSI code page (80 euro signs, 240 bytes): the
+  // warning names the file alone.
+  std::string euros;
+  for (int i = 0; i < 80; ++i) euros += "\xE2\x82\xAC";
+  const std::filesystem::path longTemp = systemTemp / euros;
+  std::filesystem::create_directories(longTemp);
+  host::SetTempPath2Folder(longTemp.string());
+  ASSERT_TRUE(
+      host::PlantSymbolicLink((longTemp / "VelmoraLMDrv.dbg").string(), elsewhere.string()));
+  ClearLog();
+  LogMessage(3, "far\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            Inform("far\n"),
+                            Warning("LogToFile(): VelmoraLMDrv.dbg is a link, not written; the log "
+                                    "goes to the debugger output only\n")}));
+  EXPECT_EQ(ReadFile(elsewhere), "kept");
 }
 
 }  // namespace
