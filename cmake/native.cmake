@@ -94,7 +94,7 @@ function(langmon_add_test_program name)
   if(TARGET langmon_sim)
     target_link_libraries(${name} PRIVATE langmon_sim)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 file(GLOB LANGMON_UNIT_DIRS LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*)

@@ -611,10 +611,27 @@ TEST_F(PreJobCheckTest, AlignmentCancelledOrFailedStopsTheJobWithoutCounting) {
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{400, 443}));
   EXPECT_TRUE(printer_->AlignmentPrints().empty());
 
+  // The printer falls silent after the alignment print: no values to test, the job stops.
+  ClearBoxes();
+  sim::Trigger silent;
+  silent.when = sim::When::AfterAlignment;
+  silent.change.readMode = sim::ReadOutcome{sim::ReadFault::Fail};
+  printer_->AddTrigger(silent);
+  host::QueueAnswers({IDYES, IDOK});
+  EXPECT_TRUE(Print(1, 600, 2).writeFailed);
+  EXPECT_EQ(Boxes(), (std::vector<unsigned>{400, 443}));
+  EXPECT_EQ(printer_->AlignmentPrints().size(), 1u);
+  EXPECT_TRUE(Logged(Inform("UNABLE TO GET ALIGNMENT VALUES\n")));
+  EXPECT_TRUE(Logged(Inform(" ** JOB FAILED: Failed to align carts\n")));
+  EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);
+  printer_->SetReadMode(sim::ReadOutcome{});
+  Report(status);
+  ClearLog();
+
   std::filesystem::remove(DriverFolder() / "VM_Al250.PRN");
   ClearBoxes();
   host::QueueAnswers({IDYES, IDOK});  // 400, 443 (422 has no text and is not shown)
-  EXPECT_TRUE(Print(1, 600, 2).writeFailed);
+  EXPECT_TRUE(Print(1, 600, 3).writeFailed);
   EXPECT_EQ(Boxes(), (std::vector<unsigned>{400, 443}));
   EXPECT_TRUE(Logged(Inform(" ** JOB FAILED: Failed to align carts\n")));
   EXPECT_EQ(PrinterSetting(u"PrintCounter"), -999);

@@ -22,6 +22,6 @@ langmon_quick_test_build(platform_conformance)
 
 # Wine's own DLLs only: no stand-in spoolss.dll here.
 add_test(NAME conformance COMMAND platform_conformance)
-set_tests_properties(conformance PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 300
+set_tests_properties(conformance PROPERTIES FIXTURES_REQUIRED wine_prefix
   LABELS conformance
-  ENVIRONMENT "${LANGMON_WINE_PREFIX_ENVIRONMENT};WINEDLLOVERRIDES=mscoree,mshtml=")
+  ENVIRONMENT "${LANGMON_WINE_OWN_ENVIRONMENT}")

@@ -7,6 +7,8 @@
 # The prefix's wineserver is stopped before and after the program, so that Wine's desktop is made
 # on this display (a server left running by a test without a display would keep the windows off
 # it) and no Wine process holds the display when it goes. ctest runs this test alone.
+# The program has LANGMON_WINE_TIME_LIMIT seconds (100): ended there, before ctest's limit of
+# 120 s would end this script alone, it leaves no Xvfb and no wineserver behind.
 set -uo pipefail
 
 : "${WINEPREFIX:?WINEPREFIX must be set}"
@@ -22,8 +24,11 @@ run_on_display() {
   echo "X display $DISPLAY ($1)"
   shift
   stop_wine
-  "$@"
-  local status=$?
+  local limit=${LANGMON_WINE_TIME_LIMIT:-100} status=0
+  timeout --kill-after=5 "$limit" "$@" || status=$?
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "ended at the run's time limit of $limit s" >&2
+  fi
   stop_wine
   return "$status"
 }

@@ -129,6 +129,11 @@ TEST_F(WineSpooler, RegistersLoadsListsAndRemovesTheMonitor) {
 
   ASSERT_TRUE(Add()) << GetLastError();
   EXPECT_NE(GetModuleHandleW(kDllName), nullptr) << "the spooler keeps the monitor loaded";
+  // The monitor's import of spoolss.dll went to Wine's own, not to a stand-in the loader met
+  // on its way.
+  const HMODULE spoolss = GetModuleHandleW(L"spoolss.dll");
+  ASSERT_NE(spoolss, nullptr);
+  EXPECT_EQ(GetProcAddress(spoolss, "StandInReset"), nullptr);
   EXPECT_TRUE(Logged("[INFORM] **** LANGMON: InitializePrintMonitor2 Called\n")) << LogText();
   // Wine's registry functions for monitors are not implemented; the monitor loads regardless.
   EXPECT_TRUE(

@@ -19,10 +19,11 @@ TEST_F(LogTest, OnlyLevelsAtOrAboveTheThresholdProduceLines) {
   LogMessage(5, "error\n");
   LogMessage(6, "fatal\n");
   LogMessage(7, "seven\n");
+  LogMessage(3, nullptr);  // no format: the level's prefix alone
   EXPECT_EQ(LogLines(), (std::vector<std::string>{
                             "VMT_LM_10[INFORM] inform 3\n", "VMT_LM_10[* WARNING *] warning\n",
                             "VMT_LM_10[** ERROR **] error\n", "VMT_LM_10[*** FATAL ***] fatal\n",
-                            "VMT_LM_10[UNKNOWN] seven\n"}));
+                            "VMT_LM_10[UNKNOWN] seven\n", "VMT_LM_10[INFORM] "}));
 }
 
 TEST_F(LogTest, NegativeLevelWritesTheFormatRawWithoutReadingArguments) {
@@ -232,6 +233,23 @@ TEST_F(LogTest, LogFileGoesToGetTempPath2WsFolderWhereKernelOffersIt) {
                             Warning("LogToFile(): " + systemTemp.string() +
                                     "/\\VelmoraLMDrv.dbg has more than one link, not written; "
                                     "the log goes to the debugger output only\n")}));
+  EXPECT_EQ(ReadFile(elsewhere), "kept");
+
+  // A wide folder too long for the line in the ANSI code page (80 euro signs, 240 bytes): the
+  // warning names the file alone.
+  std::string euros;
+  for (int i = 0; i < 80; ++i) euros += "\xE2\x82\xAC";
+  const std::filesystem::path longTemp = systemTemp / euros;
+  std::filesystem::create_directories(longTemp);
+  host::SetTempPath2Folder(longTemp.string());
+  ASSERT_TRUE(
+      host::PlantSymbolicLink((longTemp / "VelmoraLMDrv.dbg").string(), elsewhere.string()));
+  ClearLog();
+  LogMessage(3, "far\n");
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            Inform("far\n"),
+                            Warning("LogToFile(): VelmoraLMDrv.dbg is a link, not written; the log "
+                                    "goes to the debugger output only\n")}));
   EXPECT_EQ(ReadFile(elsewhere), "kept");
 }
 

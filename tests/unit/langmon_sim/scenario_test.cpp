@@ -230,8 +230,12 @@ TEST(ScenarioParseTest, JobFilesAreFoundInTheScenariosFolderAndNowhereElse) {
   std::ofstream(folder / "job.prn") << "data";
   std::ofstream(folder / "sub" / "two.prn") << "data";
   std::ofstream(root / "outside.prn") << "secret";
+  // A neighbour whose name begins with the folder's: outside it, though its path begins alike.
+  fs::create_directories(root / "scenarios-other");
+  std::ofstream(root / "scenarios-other" / "x.prn") << "secret";
   fs::create_symlink(folder / "sub" / "two.prn", folder / "near.prn");
   fs::create_symlink(root / "outside.prn", folder / "far.prn");
+  fs::create_symlink(root / "scenarios-other" / "x.prn", folder / "beside.prn");
   const auto load = [&folder](const std::string& file) {
     std::ofstream(folder / "s.json") << R"({"jobs": [{"file": ")" + file + R"("}]})";
     return LoadScenarioFile((folder / "s.json").string());
@@ -245,6 +249,8 @@ TEST(ScenarioParseTest, JobFilesAreFoundInTheScenariosFolderAndNowhereElse) {
       {"../outside.prn", "outside the scenario's folder"},
       {"sub/../../outside.prn", "outside the scenario's folder"},
       {"far.prn", "outside the scenario's folder"},
+      {"../scenarios-other/x.prn", "outside the scenario's folder"},
+      {"beside.prn", "outside the scenario's folder"},
       {"sub", "not a plain file"},
       {".", "not a plain file"},
       {"missing.prn", "cannot read the job file"}};

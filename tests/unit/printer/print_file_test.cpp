@@ -66,24 +66,37 @@ class PrintFileTest : public MonitorTest {
 struct Chunking {
   size_t fileSize;
   std::vector<DWORD> writes;
+  bool longName = false;  // 80 euro signs: its path does not fit 260 bytes in the ANSI code page
 };
 
 class PrintFileChunking : public PrintFileTest, public ::testing::WithParamInterface<Chunking> {};
 
 TEST_P(PrintFileChunking, SendsTheFileAsStoredInChunksOfAHundredBytes) {
-  const std::vector<BYTE> bytes = WriteFile("job.prn", GetParam().fileSize);
-  EXPECT_TRUE(Send(u"job.prn"));
+  const std::u16string name = GetParam().longName ? std::u16string(80, u'\u20AC') : u"job.prn";
+  std::string utf8Name;
+  for (char16_t c : name) {
+    utf8Name += c == u'\u20AC' ? std::string("\xE2\x82\xAC") : std::string(1, static_cast<char>(c));
+  }
+  const std::vector<BYTE> bytes = WriteFile(utf8Name, GetParam().fileSize);
+  EXPECT_TRUE(Send(name.c_str()));
   EXPECT_EQ(sim_->Printer().WriteSizes(), GetParam().writes);
   EXPECT_EQ(sim_->Printer().JobData(), bytes);
-  std::string ansiPath;
-  for (char16_t c : Folder() + u"job.prn") ansiPath.push_back(static_cast<char>(c));
-  EXPECT_TRUE(Logged(Inform("DEBUG: Filename: " + ansiPath + "\n")));
+  if (GetParam().longName) {
+    // The path is only logged; the file is sent all the same.
+    EXPECT_TRUE(Logged(Inform("DEBUG: Failed WideCharToMultiByte\n")));
+    EXPECT_FALSE(LoggedPrefix(Inform("DEBUG: Filename: ")));
+  } else {
+    std::string ansiPath;
+    for (char16_t c : Folder() + name) ansiPath.push_back(static_cast<char>(c));
+    EXPECT_TRUE(Logged(Inform("DEBUG: Filename: " + ansiPath + "\n")));
+  }
   ExpectNothingLeftOpen();
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PrintFileChunking,
                          ::testing::Values(Chunking{250, {100, 100, 50}}, Chunking{200, {100, 100}},
-                                           Chunking{0, {}}, Chunking{1, {1}}));
+                                           Chunking{0, {}}, Chunking{1, {1}},
+                                           Chunking{150, {100, 50}, true}));
 
 struct Failure {
   const char* name;
