@@ -74,8 +74,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hModule, DWORD dwReason, LPVOID /*lpRes
     case DLL_PROCESS_DETACH:
       DeleteCriticalSection(&SpoolerSection);
       break;
-    default:
-      break;
   }
   return TRUE;
 }

@@ -208,6 +208,13 @@ TEST_F(BidiTest, BeforeAnyJobStartTheStoredCountersAnswerAndThePrinterIsNotRead)
   EXPECT_EQ(Ask(u"EnumSchema", {u""}, &answers), 0u);
   EXPECT_EQ(answers, Join({SchemaList(41, {u"Yellow", u"Magenta", u"Cyan", u"Black"}),
                            {Listed(41, u"\\Printer.Port:Name")}}));
+  // A port opened for no printer has no settings to answer from.
+  spooler_->ClosePort();
+  spooler_ = std::make_unique<sim::Spooler>(table_, hMonitor_, true);
+  ASSERT_TRUE(spooler_->OpenPort(kPortName, u""));
+  EXPECT_EQ(GetAll(u"\\Printer.Consumables.Magenta:Level"),
+            (std::vector<BidiAnswer>{Number(1, 41, u"\\Printer.Consumables.Magenta:Level", -1)}));
+  Reopen(true, false);
   std::filesystem::remove(PrinterIni());
   EXPECT_EQ(GetAll(u"\\Printer.Consumables.Yellow:Level"),
             (std::vector<BidiAnswer>{Number(1, 41, u"\\Printer.Consumables.Yellow:Level", -1)}));
@@ -431,6 +438,14 @@ TEST_F(BidiTest, WithoutTheSpoolersAllocatorsOrMemoryNothingIsAnsweredAndNothing
   }
   host::FailBidiAllocation(20);
   EXPECT_EQ(GetAll().size(), 12u);
+  // The schema list: after the port monitor's own two blocks, the merged container, then the
+  // first path's text.
+  for (unsigned nth = 3; nth <= 4; ++nth) {
+    host::FailBidiAllocation(nth);
+    EXPECT_EQ(Ask(u"EnumSchema", {u""}, &answers), 8u) << "allocation " << nth;
+    EXPECT_TRUE(answers.empty());
+    EXPECT_EQ(host::LiveBidiAllocations(), bidiAtStart_) << "allocation " << nth;
+  }
 
   // Shared with the port monitor: its container and two strings come first, then the merged
   // container and the monitor's schema. Its strings change hands without a copy.
@@ -450,6 +465,18 @@ TEST_F(BidiTest, WithoutTheSpoolersAllocatorsOrMemoryNothingIsAnsweredAndNothing
     EXPECT_EQ(answers, expected[nth - 1]) << "allocation " << nth;
     EXPECT_EQ(host::LiveBidiAllocations(), bidiAtStart_) << "allocation " << nth;
   }
+  // Without memory for the part of the requests it is handed, the port monitor answers its
+  // refusal beside the monitor's own answer; without memory for that refusal, nothing at all.
+  const size_t portMonitorCalls = printer_->BidiCalls().size();
+  for (unsigned nth = 0; nth <= 3; ++nth) {
+    host::FailAllocation(1);
+    host::FailBidiAllocation(nth);
+    EXPECT_EQ(Ask(u"Get", mixed, &answers), nth == 0 ? 0u : 8u) << nth;
+    EXPECT_EQ(answers, nth == 0 ? expected[0] : std::vector<BidiAnswer>{}) << nth;
+    EXPECT_EQ(host::LiveBidiAllocations(), bidiAtStart_) << nth;
+    EXPECT_EQ(printer_->BidiCalls().size(), portMonitorCalls) << "the port monitor is not asked";
+  }
+  host::FailAllocation(0);
   host::FailBidiAllocation(0);
 }
 

@@ -75,6 +75,16 @@ TEST_F(ReadPathTest, FullReadFollowedByNothingKeepsTheFullRead) {
   ASSERT_TRUE(Query(u"VELMORA", out, sizeof(out), &returned));
   EXPECT_EQ(returned, 511u);
   EXPECT_EQ(out[510], static_cast<BYTE>(7 + 510));
+
+  // Taken on its own, a snapshot replaces the port's with each non-empty read; a drained back
+  // channel leaves the last one in place and reports nothing fresh.
+  TheFakePort().pendingReads.push_back(Bytes(3, 40));
+  EXPECT_TRUE(TakeStatusSnapshot(port_));
+  EXPECT_EQ(port_->cbStatusSnapshot, 3u);
+  EXPECT_EQ(port_->StatusSnapshot[2], 42);
+  EXPECT_EQ(port_->StatusSnapshot[3], 0);
+  EXPECT_FALSE(TakeStatusSnapshot(port_));
+  EXPECT_EQ(port_->cbStatusSnapshot, 3u);
 }
 
 TEST_F(ReadPathTest, ShortOutputBuffersAreFilledAsFarAsTheyGo) {
