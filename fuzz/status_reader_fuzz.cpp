@@ -78,12 +78,12 @@ BOOL WINAPI FuzzWritePort(HANDLE, LPBYTE, DWORD cbBuf, LPDWORD pcbWritten) {
   return TRUE;
 }
 
-IniPort* OpenFuzzPort() {
+HANDLE OpenFuzzPort() {
   MONITOR table = langmon_fuzz::PortMonitorWith(FuzzWritePort, FuzzReadPort);
   HANDLE handle = nullptr;
   std::u16string name = u"USB001";
   FUZZ_CHECK(PJLMonOpenPortEx(name.data(), nullptr, &handle, &table));
-  return PortOfHandle(handle);
+  return handle;
 }
 
 // What a successful read of the reader left: the last read, delivered as a whole valid record.
@@ -113,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gInput = &input;
   gRecordNumber = 0;
   const langmon_fuzz::LeakCheck leaks;
-  IniPort* port = OpenFuzzPort();
+  // The spooler's entries take the handle; the reader works on the record behind it.
+  const HANDLE handle = OpenFuzzPort();
+  IniPort* port = PortOfHandle(handle);
+  FUZZ_CHECK(port != nullptr);
 
   const uint8_t what = input.ConsumeIntegral<uint8_t>();
   const DWORD timeoutMs = input.ConsumeIntegralInRange<DWORD>(0, 600);
@@ -142,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DWORD returned = 0xFFFFFFFF;
     std::u16string name = (what & 0x04) ? u"velmora" : u"VELMORA";
     const BOOL answered = GetPrinterDataFromPort(
-        port, 0, name.data(), nullptr, 0, reinterpret_cast<LPWSTR>(out.data()), cbOut, &returned);
+        handle, 0, name.data(), nullptr, 0, reinterpret_cast<LPWSTR>(out.data()), cbOut, &returned);
     const Read* newest = nullptr;
     for (const Read& read : gReads) {
       if (read.result && read.reported > 0) {
@@ -160,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  FUZZ_CHECK(PJLMonClosePort(port));
+  FUZZ_CHECK(PJLMonClosePort(handle));
   leaks.Check();
   gInput = nullptr;
   langmon_fuzz::EndRun();
