@@ -191,7 +191,7 @@ TEST_F(PromptRouteTest, TheOwnersAnswerTimeOutOrFailureOnTheClock) {
 
   // Nor where the file is never used: a second name, a link, a part that cannot be checked (more
   // folders than are held), a path that cannot be built. The question waits for the time-out
-  // last known for the printer, or 120 s.
+  // last known for the printer, or 120 s: another key known of its file does not stand in.
   const std::filesystem::path folder = SettingsFolder("Label A");
   const std::string file = (folder / "Label A.ini").string();
   const std::string real = (folder / "real.ini").string();
@@ -229,6 +229,8 @@ TEST_F(PromptRouteTest, TheOwnersAnswerTimeOutOrFailureOnTheClock) {
       EXPECT_EQ(host::MessageBoxes().back().timeoutSeconds, expected) << refusal.what;
       EXPECT_EQ(GetTickCount() - start, expected * 1000) << refusal.what;
       ForgetSettingsMemory();
+      RememberReadSetting((WindowsSettingsFolder("Label A") + u"\\Label A.ini").c_str(),
+                          WSTR("PrintCounter"), 5, 0);
     }
     refusal.undo();
   }

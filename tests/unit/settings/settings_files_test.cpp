@@ -133,12 +133,23 @@ TEST_F(PrintDataTest, WritesTheThreeCountersCyanFirst) {
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
+// No folder, or a file where the printer's folder should be: nothing lies below it.
 TEST_F(PrintDataTest, MissingDirectoryFailsEveryWriteButStillSucceeds) {
-  EXPECT_TRUE(SaveOffPrintData(&job_, &status_));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("Set CyanSpits FAILED\n"),
-                                                  Error("Set MagentaSpits FAILED\n"),
-                                                  Error("Set YellowSpits FAILED\n")}));
-  EXPECT_FALSE(std::filesystem::exists(SettingsFolder("Label A")));
+  for (const bool fileInItsPlace : {false, true}) {
+    SCOPED_TRACE(fileInItsPlace ? "a file in its place" : "no folder");
+    if (fileInItsPlace) {
+      std::filesystem::create_directories(AppDataFolder() / "VMT" / "Drivers");
+      std::ofstream(SettingsFolder("Label A"), std::ios::binary) << "not a folder";
+    }
+    ClearLog();
+    EXPECT_TRUE(SaveOffPrintData(&job_, &status_));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("Set CyanSpits FAILED\n"),
+                                                    Error("Set MagentaSpits FAILED\n"),
+                                                    Error("Set YellowSpits FAILED\n")}));
+    EXPECT_FALSE(std::filesystem::is_directory(SettingsFolder("Label A")));
+  }
+  EXPECT_EQ(ReadFile(SettingsFolder("Label A")), "not a folder");
+  EXPECT_EQ(host::OpenFileHandles(), 0);
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
@@ -276,6 +287,12 @@ TEST_F(PrintDataTest, ALinkAnywhereInThePathMakesItUnusable) {
     EXPECT_EQ(LogLines(), (std::vector<std::string>{Error("OemPtrGetDriverAppDataPath(): " +
                                                           c.refused + " " + c.why + ", not used\n"),
                                                     Inform("Failed to save off printer data\n")}));
+    // Nor do the pre-job check's own read and write, of a file it could not hold.
+    HeldSettings held;
+    EXPECT_FALSE(HoldPrinterSettings(job_.hPrinter, WSTR("Label A"), &held));
+    EXPECT_EQ(ReadHeldSetting(&held, WSTR("PrintCounter"), 0), 0u);
+    EXPECT_FALSE(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("6")));
+    EXPECT_EQ(GetLastError(), 6u);  // ERROR_INVALID_HANDLE
     EXPECT_EQ(ReadFile(elsewhereFolder / "Label A.ini"), printerFile);
 
     fShowUI = FALSE;
@@ -406,13 +423,13 @@ TEST_F(HeldSettingsTest, APartThatCannotBeCheckedLeavesTheFileUnused) {
 
 // A settings path holds at most eight folders below the application-data folder (VMT, Drivers
 // and six of the printer's name); a deeper one is refused before a ninth handle is opened, and
-// what was held is let go.
+// what was held is let go. A doubled separator names the folder before it again: no folder more.
 TEST_F(HeldSettingsTest, APrinterNameOfTooManyFoldersIsRefusedAndLeavesNothingOpen) {
   for (const int depth : {6, 7, 9}) {
     SCOPED_TRACE(depth);
     std::string name = "f1";
     for (int i = 2; i <= depth; ++i) {
-      name += "\\f" + std::to_string(i);
+      name += (depth == 6 && i == 2 ? "\\\\f" : "\\f") + std::to_string(i);
     }
     AddPrinter(Wide(name));
     WriteSettingsFile(host::NativePath(name), "VM_lp250.ini", "SHOW_UI=0\r\n");
@@ -515,7 +532,7 @@ TEST_F(HeldSettingsTest, AMissingFileIsMadeOnlyWhereNothingWasPlanted) {
 
 // ---- Decimal text ------------------------------------------------------------------------------
 
-TEST(WideNumberTest, FormatsLikeThePrintfConversions) {
+TEST(WideNumberTest, FormatsLikeThePrintfConversionsAndReadsItBack) {
   const std::pair<INT, std::u16string> signedCases[] = {{0, u"0"},
                                                         {4, u"4"},
                                                         {32000, u"32000"},
@@ -526,13 +543,16 @@ TEST(WideNumberTest, FormatsLikeThePrintfConversions) {
     WCHAR buffer[kDecimalTextSize];
     FormatSignedDecimal(value, buffer);
     EXPECT_EQ(std::u16string(buffer), text);
+    EXPECT_EQ(ParseDecimal(buffer), static_cast<UINT>(value));  // read back as it was written
   }
+  EXPECT_EQ(ParseDecimal(WSTR("+12 boxes")), 12u);
   const std::pair<DWORD, std::u16string> unsignedCases[] = {
       {0u, u"0"}, {16u, u"16"}, {2147483648u, u"2147483648"}, {4294967295u, u"4294967295"}};
   for (const auto& [value, text] : unsignedCases) {
     WCHAR buffer[kDecimalTextSize];
     FormatUnsignedDecimal(value, buffer);
     EXPECT_EQ(std::u16string(buffer), text);
+    EXPECT_EQ(ParseDecimal(buffer), value);
   }
 }
 

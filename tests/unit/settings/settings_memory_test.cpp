@@ -79,6 +79,52 @@ TEST_F(SettingsMemoryTest, ARefusedWriteWaitsOnceThenWaitsForTheNextUse) {
   EXPECT_EQ(LeakedAllocations(), 0);
 }
 
+// A part another process holds sharing nothing is opened again at each try, and what the try
+// finds then counts: the folder gone, the write fails as one without settings (nothing logged,
+// kept or made); a link in the file's place is never followed, and the value is kept.
+TEST_F(SettingsMemoryTest, ARefusedWriteTakesThePathAsTheNextTryFindsIt) {
+  const std::filesystem::path other = AppDataFolder().parent_path() / "other.ini";
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "a link in the file's place" : "the folder gone");
+    ForgetSettingsMemory();
+    WriteSettingsFile("Label A", "Label A.ini", "PrintCounter=5\r\n");
+    std::ofstream(other, std::ios::binary) << "[settings]\r\nPrintCounter=9\r\n";
+    HANDLE holder = OpenReader(0);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    HeldSettings held;
+    ASSERT_TRUE(HoldPrinterSettings(printer_, WSTR("Label A"), &held));
+    host::OnSleep([&](DWORD) {
+      if (holder != INVALID_HANDLE_VALUE) {
+        CloseHandle(holder);
+        holder = INVALID_HANDLE_VALUE;
+        std::filesystem::remove_all(SettingsFolder("Label A"));
+        if (linked) {
+          std::filesystem::create_directories(SettingsFolder("Label A"));
+          host::PlantSymbolicLink(WindowsPath("Label A.ini"), other.string());
+        }
+      }
+    });
+    ClearLog();
+    EXPECT_FALSE(WriteHeldSetting(&held, WSTR("PrintCounter"), WSTR("6")));
+    EXPECT_EQ(GetLastError(), linked ? 5u : 3u);
+    host::OnSleep(nullptr);
+    const std::string ini = WindowsPath("Label A.ini");
+    EXPECT_EQ(LogLines(),
+              linked ? (std::vector<std::string>{
+                           Error("OemPtrGetDriverAppDataPath(): " + ini + " is a link, not used\n"),
+                           Error("WriteHeldSetting(): PrintCounter of " + ini +
+                                 " not written (0x5), kept for the next use\n")})
+                     : std::vector<std::string>{});
+    UINT uKept = 0;
+    EXPECT_EQ(RecallKeptSetting(held.pszPath, WSTR("PrintCounter"), &uKept), linked);
+    ReleaseSettings(&held);
+    EXPECT_EQ(ReadFile(other), "[settings]\r\nPrintCounter=9\r\n");
+    EXPECT_EQ(std::filesystem::exists(SettingsFolder("Label A")), linked);
+  }
+  EXPECT_EQ(host::OpenFileHandles(), 0);
+  EXPECT_EQ(LeakedAllocations(), 0);
+}
+
 // A printer deleted while a refused value is kept for it, and made again under the same name:
 // the new printer starts from its own file, and the log says the kept value was dropped. Deleted
 // and not yet made again, the same.
@@ -162,32 +208,54 @@ TEST_F(SettingsMemoryTest, TheTableIsBoundedAndTellsWhatItLoses) {
   EXPECT_TRUE(logged(Error("SettingsMemory(): values of " + Narrow(fileA) + " pushed out by "),
                      ", 1 still to be written lost\n"));
 
-  // Label A's port is open: neither of its files goes, however many others come.
+  // Label A's port is open, and a port not yet given a printer lists a job of Label B: none of
+  // their files goes, however many others come. A file merely named like Label A's does.
   IniPort port = {};
   lstrcpyW(port.szPrinterName, WSTR("Label A"));
+  IniJob jobB = {};
+  jobB.pszPrinterName = const_cast<LPWSTR>(WSTR("Label B"));
+  IniPort nameless = {};
+  nameless.pIniJob = &jobB;
   EnterMonitorLock();
-  port.pNext = pIniFirstPort;
+  nameless.pNext = pIniFirstPort;
+  port.pNext = &nameless;
   pIniFirstPort = &port;
   LeaveMonitorLock();
+  const std::u16string fileB = many.substr(0, many.size() - 5) + u"Label B\\Label B.ini";
+  const std::u16string likeA = u"C:\\Label A.ini";
   ASSERT_TRUE(KeepSetting(fileA.c_str(), WSTR("WarnLevelColor"), WSTR("4")));
   RememberReadSetting(modelA.c_str(), WSTR("SHOW_UI"), 0, 1);
+  RememberReadSetting(fileB.c_str(), WSTR("PrintCounter"), 8, 0);
+  RememberReadSetting(likeA.c_str(), WSTR("PrintCounter"), 8, 0);
   ClearLog();
   for (int i = 300; i < 600; ++i) {
     RememberReadSetting(existing(i).c_str(), WSTR("PrintCounter"), 1, 0);
   }
   EnterMonitorLock();
-  pIniFirstPort = port.pNext;
+  pIniFirstPort = nameless.pNext;
   LeaveMonitorLock();
   EXPECT_TRUE(RecallKeptSetting(fileA.c_str(), WSTR("WarnLevelColor"), &uValue));
   EXPECT_EQ(uValue, 4u);
   ASSERT_TRUE(RecallSetting(modelA.c_str(), WSTR("SHOW_UI"), 1, &uValue));
   EXPECT_EQ(uValue, 0u);
+  ASSERT_TRUE(RecallSetting(fileB.c_str(), WSTR("PrintCounter"), 0, &uValue));
+  EXPECT_EQ(uValue, 8u);
+  EXPECT_FALSE(RecallSetting(likeA.c_str(), WSTR("PrintCounter"), 0, &uValue));
   EXPECT_TRUE(logged(Inform("SettingsMemory(): values of " + Narrow(many)), ".ini\n"));
 
   // A key read as missing answers each reader's own default.
   RememberReadSetting(fileA.c_str(), WSTR("CyanSpits"), 4, 4);
   EXPECT_TRUE(RecallSetting(fileA.c_str(), WSTR("CyanSpits"), 9, &uValue));
   EXPECT_EQ(uValue, 9u);
+
+  // What does not fit an entry is not kept: a path of 260 units, a key of 24, a value of 16.
+  const std::u16string longest = u"C:\\" + std::u16string(256, u'p');
+  EXPECT_TRUE(KeepSetting(longest.c_str(), WSTR("PrintCounter"), WSTR("1")));
+  EXPECT_FALSE(KeepSetting((longest + u"p").c_str(), WSTR("PrintCounter"), WSTR("1")));
+  EXPECT_TRUE(KeepSetting(fileA.c_str(), WSTR("KeyOfTwentyThreeUnits.."), WSTR("123456789012345")));
+  EXPECT_FALSE(KeepSetting(fileA.c_str(), WSTR("KeyOfTwentyFourUnits...."), WSTR("1")));
+  EXPECT_FALSE(KeepSetting(fileA.c_str(), WSTR("PrintCounter"), WSTR("1234567890123456")));
+  EXPECT_FALSE(RecallSettingOfFileNamed(nullptr, WSTR("CyanSpits"), 0, &uValue));
 }
 
 }  // namespace
