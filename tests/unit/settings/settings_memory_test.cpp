@@ -236,6 +236,10 @@ TEST_F(SettingsMemoryTest, TheTableIsBoundedAndTellsWhatItLoses) {
   LeaveMonitorLock();
   EXPECT_TRUE(RecallKeptSetting(fileA.c_str(), WSTR("WarnLevelColor"), &uValue));
   EXPECT_EQ(uValue, 4u);
+  // Asked for by the file's name alone, what is still to be written answers before what was read.
+  RememberReadSetting(fileA.c_str(), WSTR("WarnLevelColor"), 2, 1);
+  ASSERT_TRUE(RecallSettingOfFileNamed(WSTR("label a.INI"), WSTR("WarnLevelColor"), 1, &uValue));
+  EXPECT_EQ(uValue, 4u);
   ASSERT_TRUE(RecallSetting(modelA.c_str(), WSTR("SHOW_UI"), 1, &uValue));
   EXPECT_EQ(uValue, 0u);
   ASSERT_TRUE(RecallSetting(fileB.c_str(), WSTR("PrintCounter"), 0, &uValue));
