@@ -27,6 +27,19 @@ bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// A stand-in "usb" backend in the private program folder: it ignores SIGTERM (as CUPS's usb
+// backend does while it reads its standard input), passes the printer's answers back on
+// descriptor 3, and feeds the simulated printer as `feed` says.
+void WriteUsbStandIn(const std::string& folder, int printerPort, const std::string& feed) {
+  const std::string usb = folder + "/bin/backend/usb";
+  std::ofstream(usb) << "#!/bin/bash\n"
+                        "trap '' TERM\n"
+                        "exec 5<>/dev/tcp/127.0.0.1/"
+                     << printerPort << "\ncat <&5 >&3 &\n"
+                     << feed;
+  std::filesystem::permissions(usb, std::filesystem::perms(0755));
+}
+
 // Lines that begin with `start` and hold `part`.
 size_t Count(const std::string& text, const std::string& start, const std::string& part) {
   size_t count = 0;
@@ -481,20 +494,13 @@ TEST_F(CupsTest, ARunByHandPrintsOrSaysWhatItNeeds) {
 TEST_F(CupsTest, ACancelWhileDataFlowsToASlowChildStopsTheData) {
   StartAll();
   if (IsSkipped()) return;
-  const std::string usb = cups_->Folder() + "/bin/backend/usb";
-  std::ofstream(usb) << "#!/bin/bash\n"
-                        "trap '' TERM\n"
-                        "exec 5<>/dev/tcp/127.0.0.1/"
-                     << front_->Port()
-                     << "\n"
-                        "cat <&5 >&3 &\n"
-                        "while :; do\n"
-                        "  r=$(dd bs=4096 count=1 2>&1 >&5 | head -n 1)\n"
-                        "  [ \"$r\" = '0+0 records in' ] && break\n"
-                        "  sleep 0.1\n"
-                        "done\n"
-                        "kill $!\n";
-  std::filesystem::permissions(usb, std::filesystem::perms(0755));
+  WriteUsbStandIn(cups_->Folder(), front_->Port(),
+                  "while :; do\n"
+                  "  r=$(dd bs=4096 count=1 2>&1 >&5 | head -n 1)\n"
+                  "  [ \"$r\" = '0+0 records in' ] && break\n"
+                  "  sleep 0.1\n"
+                  "done\n"
+                  "kill $!\n");
   ASSERT_EQ(cups_->Run("lpadmin -p Label_A -v langmon:usb://Test/Slow").status, 0);
 
   const std::vector<uint8_t> data = sim::MakeJobData(1, 4000000);
@@ -550,17 +556,7 @@ TEST_F(CupsTest, ANewQueueOfTheSameNameDoesNotInheritTheCounters) {
 TEST_F(CupsTest, AChildThatOutlivesTheJobIsEndedAndReported) {
   StartAll();
   if (IsSkipped()) return;
-  const std::string usb = cups_->Folder() + "/bin/backend/usb";
-  std::ofstream(usb) << "#!/bin/bash\n"
-                        "trap '' TERM\n"
-                        "exec 5<>/dev/tcp/127.0.0.1/"
-                     << front_->Port()
-                     << "\n"
-                        "cat <&5 >&3 &\n"
-                        "cat >&5\n"
-                        "kill $!\n"
-                        "exec sleep 3600\n";
-  std::filesystem::permissions(usb, std::filesystem::perms(0755));
+  WriteUsbStandIn(cups_->Folder(), front_->Port(), "cat >&5\nkill $!\nexec sleep 3600\n");
   ASSERT_EQ(cups_->Run("lpadmin -p Label_A -v langmon:usb://Test/Hangs").status, 0);
   const std::vector<uint8_t> data = sim::MakeJobData(1, 400);
   const auto start = std::chrono::steady_clock::now();
