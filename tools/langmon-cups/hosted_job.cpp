@@ -300,12 +300,22 @@ bool Job::SendCopies(int* exitStatus) {
   std::vector<uint8_t> chunk(kReadChunk);
   bool ok = true;
   for (int copy = 0; ok && copy < copies; ++copy) {
-    if (copy > 0 && lseek(input, 0, SEEK_SET) != 0) break;
+    if (copy > 0 && lseek(input, 0, SEEK_SET) != 0) {
+      SendLine("ERROR: " + request_.printFile + ": " + std::strerror(errno) + " (copy " +
+               std::to_string(copy + 1) + ")");
+      *exitStatus = CUPS_BACKEND_FAILED;
+      ok = false;
+      break;
+    }
     while (ok) {
       const ssize_t got = read(input, chunk.data(), chunk.size());
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       pending.insert(pending.end(), chunk.begin(), chunk.begin() + got);
+      // A filter's output comes in reads as short as its writes, and the monitor does not scan
+      // a short write: a header alone in one would go out unchecked. Reads gather until they
+      // make a write the monitor scans, or the job ends.
+      if (pending.size() < kCarriedRest) continue;
       size_t taken = 0;
       ok = Offer(pending.data(), pending.size(), true, &taken, exitStatus);
       pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(taken));
