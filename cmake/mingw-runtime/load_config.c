@@ -7,10 +7,13 @@
  * where the guard is not enforced (Wine, older Windows); where it is, the loader points them at
  * its own check against the module's table of valid targets, which lld builds (--guard-cf) from
  * the objects' .gfids sections, the exports and the entry point, and names by the __guard_*
- * symbols below. They live in .00cfg, which lld merges into read-only data: the loader writes
- * them before the module runs; nothing can after.
+ * symbols below. They live in .00cfg, a read-only section of their own: the loader writes them
+ * before the module runs; nothing can after.
  *
- * Added to the runtime's libmingw32.a: lld takes _load_config_used from it for every module. */
+ * Added to the runtime's libmingw32.a: lld takes _load_config_used from it for every module.
+ * The assembly is laid out line by line, as the assembler reads it. */
+/* clang-format off */
+
 /* The checks a module starts with: accept the target (x86, x64 and ARM64 alike), and on x64, where
  * calls go through the dispatch pointer with the target in rax, call it. */
 #if defined(__x86_64__)
@@ -107,3 +110,4 @@ __asm__(".section .rdata,\"dr\"\n"
         "  " POINTER "0, 0\n"                   /* EnclaveConfiguration-, VolatileMetadataPointer */
         "  " POINTER SYMBOL(__guard_eh_cont_table) "\n"
         "  " POINTER SYMBOL(__guard_eh_cont_count) "\n");
+/* clang-format on */
