@@ -39,17 +39,21 @@ else()
   message(FATAL_ERROR "unknown MACHINE '${MACHINE}'")
 endif()
 
-execute_process(
-  COMMAND ${READOBJ} --file-headers --coff-imports --coff-exports ${DLL}
-  OUTPUT_VARIABLE dump RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "${READOBJ} ${DLL} failed (${result})")
-endif()
-# One list element per line: brackets would join lines, so they become angle brackets first.
-string(REPLACE ";" "," dump "${dump}")
-string(REPLACE "[" "<" dump "${dump}")
-string(REPLACE "]" ">" dump "${dump}")
-string(REPLACE "\n" ";" lines "${dump}")
+# What llvm-readobj shows of the DLL with the given options, one list element per line: brackets
+# would join lines, so they become angle brackets first.
+function(readobj_lines variable)
+  execute_process(COMMAND ${READOBJ} ${ARGN} ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${READOBJ} ${ARGN} ${DLL} failed (${result})")
+  endif()
+  string(REPLACE ";" "," dump "${dump}")
+  string(REPLACE "[" "<" dump "${dump}")
+  string(REPLACE "]" ">" dump "${dump}")
+  string(REPLACE "\n" ";" lines "${dump}")
+  set(${variable} "${lines}" PARENT_SCOPE)
+endfunction()
+
+readobj_lines(lines --file-headers --coff-imports --coff-exports)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE private RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -115,16 +119,7 @@ endif()
 
 # The mitigations, from the headers, the load configuration, the debug directory and the
 # section table.
-execute_process(
-  COMMAND ${READOBJ} --file-headers --coff-load-config --coff-debug-directory --sections ${DLL}
-  OUTPUT_VARIABLE dump RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "${READOBJ} ${DLL} failed (${result})")
-endif()
-string(REPLACE ";" "," dump "${dump}")
-string(REPLACE "[" "<" dump "${dump}")
-string(REPLACE "]" ">" dump "${dump}")
-string(REPLACE "\n" ";" lines "${dump}")
+readobj_lines(lines --file-headers --coff-load-config --coff-debug-directory --sections)
 
 set(block "")
 set(dll_flags "")
