@@ -149,9 +149,11 @@ foreach(line IN LISTS lines)
     endif()
   elseif(line MATCHES "^(PointerToSymbolTable|SymbolCount): (.+)$")
     set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
-  elseif(block STREQUAL "ImageOptionalHeader" AND line MATCHES "^(ImageBase|AddressOfEntryPoint): (.+)$")
+  elseif(block STREQUAL "ImageOptionalHeader" AND
+         line MATCHES "^(ImageBase|AddressOfEntryPoint): (.+)$")
     set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
-  elseif(block STREQUAL "ImageOptionalHeader" AND line MATCHES "^IMAGE_DLL_CHARACTERISTICS_([A-Z_]+) ")
+  elseif(block STREQUAL "ImageOptionalHeader" AND
+         line MATCHES "^IMAGE_DLL_CHARACTERISTICS_([A-Z_]+) ")
     list(APPEND dll_flags ${CMAKE_MATCH_1})
   elseif(block STREQUAL "LoadConfig" AND line MATCHES "^(CF_[A-Z_]+) ")
     list(APPEND guard_flags ${CMAKE_MATCH_1})
@@ -216,7 +218,8 @@ else()
   endif()
   list(LENGTH guard_targets count)
   if(NOT count EQUAL load_config_GuardCFFunctionCount OR count EQUAL 0)
-    list(APPEND failures "${count} guard targets listed, ${load_config_GuardCFFunctionCount} counted")
+    list(APPEND failures
+         "${count} guard targets listed, ${load_config_GuardCFFunctionCount} counted")
   endif()
 endif()
 
@@ -301,7 +304,8 @@ ${byte_8}${byte_9}-${last}")
   # Line tables for the monitor's own sources.
   foreach(source monitor/entry.cpp monitor/write_path.cpp printer/status_reader.cpp
           settings/settings_memory.cpp)
-    if(NOT pdb_dump MATCHES "/${source} \\(MD5: [0-9A-F]+\\)\n +[0-9]+:[0-9A-F]+-[0-9A-F]+, line/addr entries = [1-9]")
+    set(lines_of_code "\n +[0-9]+:[0-9A-F]+-[0-9A-F]+, line/addr entries = [1-9]")
+    if(NOT pdb_dump MATCHES "/${source} \\(MD5: [0-9A-F]+\\)${lines_of_code}")
       list(APPEND failures "the PDB has no line table for ${source}")
     endif()
   endforeach()
