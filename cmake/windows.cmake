@@ -1,4 +1,4 @@
-# The real monitor: languagemonitor.dll, cross-built with mingw-w64, and its tests under Wine.
+# The real monitor: languagemonitor.dll, cross-built for Windows, and its tests under Wine.
 
 enable_language(RC)
 
@@ -40,8 +40,36 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/languagemonitor.rc PRO
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/texts.inc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${LANGMON_GENERATED_DIR}/langmon_version.h")
 # The spooler loads the DLL on its own: the compiler's runtime is linked in, so the DLL needs
 # nothing but system DLLs.
-target_link_options(languagemonitor PRIVATE -static -static-libgcc
-  $<$<NOT:$<CXX_COMPILER_ID:Clang>>:-static-libstdc++> $<$<CONFIG:Release>:-s>)
+target_link_options(languagemonitor PRIVATE -static -static-libgcc)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  # The DLL that ships (clang and lld over our runtime, cmake/clang-mingw.cmake), hardened as
+  # Windows' own review of a module inside the spooler asks:
+  #  - Control Flow Guard: every indirect call is checked against the table of valid targets
+  #    (the functions whose address is taken, the exports and the entry point), which lld writes
+  #    with the load configuration from the runtime (cmake/mingw-runtime/load_config.c);
+  #  - symbols in a PDB beside the DLL (CodeView: function names, types and line tables), named
+  #    in the DLL's debug directory by its file name alone, so that no build folder is recorded;
+  #    the DLL itself carries no DWARF and no symbol table;
+  #  - on x86 the table of safe exception handlers, which lld checks every object can have and,
+  #    as the DLL has none, marks "no SEH"; on x86 and x64 compatible with CET shadow stacks.
+  target_compile_options(languagemonitor PRIVATE -mguard=cf -g -gcodeview)
+  target_link_options(languagemonitor PRIVATE -mguard=cf -Wl,--pdb=
+    "-Wl,-Xlink=-pdbaltpath:%_PDB%")
+  if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+    target_link_options(languagemonitor PRIVATE -Wl,-Xlink=-cetcompat)
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    target_link_options(languagemonitor PRIVATE -Wl,-Xlink=-safeseh)
+  endif()
+  # With debug information, x86 code also gets DWARF frame descriptions, which lld keeps in the
+  # DLL; the PDB has what a debugger needs, so they are taken out.
+  find_program(LANGMON_LLVM_STRIP NAMES llvm-strip-16 llvm-strip REQUIRED)
+  add_custom_command(TARGET languagemonitor POST_BUILD
+    COMMAND ${LANGMON_LLVM_STRIP} --strip-debug $<TARGET_FILE:languagemonitor>)
+else()
+  # GCC's build, for its warnings: stripped, without a C++ library of its own to load.
+  target_link_options(languagemonitor PRIVATE -static-libstdc++ $<$<CONFIG:Release>:-s>)
+endif()
 # On x86 the WINAPI entry points carry their stdcall decoration (_DllMain@12); the export names
 # in the .def file are the undecorated ones the loader and the spooler look up.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

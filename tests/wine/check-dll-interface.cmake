@@ -7,8 +7,19 @@
 #  - the spooler's own functions come from spoolss.dll, not from winspool.drv;
 #  - it exports exactly InitializePrintMonitor, InitializePrintMonitor2 and DllMain, undecorated,
 #    under the DLL name languagemonitor.dll.
-# Usage: cmake -DREADOBJ=<llvm-readobj> -DOBJDUMP=<llvm-objdump> -DDLL=<dll>
-#              -DMACHINE=<x86|AMD64|ARM64> -P check-dll-interface.cmake
+# And that it has the mitigations a review of a module inside the spooler asks for:
+#  - ASLR (on x64 and ARM64 with high entropy), DEP, Control Flow Guard: a load configuration
+#    that says the code is instrumented, with check pointers and a table of valid call targets
+#    that holds the entry point, the exports and every function of the spooler's tables (found
+#    by name in the PDB);
+#  - on x86 the "no SEH" flag, on x86 and x64 CET shadow stack compatibility;
+#  - no section both writable and executable;
+#  - symbols in the PDB beside it and none in it: a CodeView record that names the PDB by file
+#    name alone, with the GUID and age the PDB has (read with llvm-pdbutil), whose publics hold
+#    those functions and whose line tables cover the monitor's sources; no DWARF section and no
+#    symbol table in the DLL.
+# Usage: cmake -DREADOBJ=<llvm-readobj> -DOBJDUMP=<llvm-objdump> -DPDBUTIL=<llvm-pdbutil>
+#              -DDLL=<dll> -DMACHINE=<x86|AMD64|ARM64> -P check-dll-interface.cmake
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_imports advapi32.dll kernel32.dll msvcrt.dll shell32.dll spoolss.dll user32.dll)
@@ -28,17 +39,21 @@ else()
   message(FATAL_ERROR "unknown MACHINE '${MACHINE}'")
 endif()
 
-execute_process(
-  COMMAND ${READOBJ} --file-headers --coff-imports --coff-exports ${DLL}
-  OUTPUT_VARIABLE dump RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "${READOBJ} ${DLL} failed (${result})")
-endif()
-# One list element per line: brackets would join lines, so they become angle brackets first.
-string(REPLACE ";" "," dump "${dump}")
-string(REPLACE "[" "<" dump "${dump}")
-string(REPLACE "]" ">" dump "${dump}")
-string(REPLACE "\n" ";" lines "${dump}")
+# What llvm-readobj shows of the DLL with the given options, one list element per line: brackets
+# would join lines, so they become angle brackets first.
+function(readobj_lines variable)
+  execute_process(COMMAND ${READOBJ} ${ARGN} ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${READOBJ} ${ARGN} ${DLL} failed (${result})")
+  endif()
+  string(REPLACE ";" "," dump "${dump}")
+  string(REPLACE "[" "<" dump "${dump}")
+  string(REPLACE "]" ">" dump "${dump}")
+  string(REPLACE "\n" ";" lines "${dump}")
+  set(${variable} "${lines}" PARENT_SCOPE)
+endfunction()
+
+readobj_lines(lines --file-headers --coff-imports --coff-exports)
 
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE private RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -102,10 +117,206 @@ if(NOT export_dll_name STREQUAL "languagemonitor.dll")
   list(APPEND failures "export directory names '${export_dll_name}', expected languagemonitor.dll")
 endif()
 
+# The mitigations, from the headers, the load configuration, the debug directory and the
+# section table.
+readobj_lines(lines --file-headers --coff-load-config --coff-debug-directory --sections)
+
+set(block "")
+set(dll_flags "")
+set(guard_flags "")
+set(guard_targets "")
+set(extended_flags "")
+set(section "")
+set(section_flags "")
+set(section_addresses "")
+set(codeview_entries 0)
+foreach(line IN LISTS lines)
+  string(STRIP "${line}" line)
+  if(line MATCHES "^(ImageOptionalHeader|LoadConfig|GuardFidTable|DebugEntry|Section) [{<]$")
+    set(block ${CMAKE_MATCH_1})
+    if(block STREQUAL "Section")
+      set(section_flags "")
+    endif()
+  elseif(line MATCHES "^[}>]$" AND NOT block STREQUAL "")
+    if(block STREQUAL "Section")
+      if("MEM_WRITE" IN_LIST section_flags AND "MEM_EXECUTE" IN_LIST section_flags)
+        list(APPEND failures "section ${section} is both writable and executable")
+      endif()
+    endif()
+    # The blocks above hold lists of flags of their own; only a block's own end closes it.
+    if(NOT line STREQUAL ">" OR block STREQUAL "GuardFidTable")
+      set(block "")
+    endif()
+  elseif(line MATCHES "^(PointerToSymbolTable|SymbolCount): (.+)$")
+    set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+  elseif(block STREQUAL "ImageOptionalHeader" AND
+         line MATCHES "^(ImageBase|AddressOfEntryPoint): (.+)$")
+    set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+  elseif(block STREQUAL "ImageOptionalHeader" AND
+         line MATCHES "^IMAGE_DLL_CHARACTERISTICS_([A-Z_]+) ")
+    list(APPEND dll_flags ${CMAKE_MATCH_1})
+  elseif(block STREQUAL "LoadConfig" AND line MATCHES "^(CF_[A-Z_]+) ")
+    list(APPEND guard_flags ${CMAKE_MATCH_1})
+  elseif(block STREQUAL "LoadConfig" AND line MATCHES "^([A-Za-z]+): ([^ ]+)")
+    set(load_config_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+  elseif(block STREQUAL "GuardFidTable" AND line MATCHES "^(0x[0-9A-F]+)")
+    math(EXPR rva "${CMAKE_MATCH_1} - ${ImageBase}")
+    list(APPEND guard_targets ${rva})
+  elseif(block STREQUAL "DebugEntry" AND line MATCHES "^Type: CodeView ")
+    math(EXPR codeview_entries "${codeview_entries} + 1")
+  elseif(block STREQUAL "DebugEntry" AND line MATCHES "^(PDBGUID|PDBAge|PDBFileName): (.*)$")
+    set(${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+  elseif(block STREQUAL "DebugEntry" AND line MATCHES "^IMAGE_DLL_CHARACTERISTICS_EX_([A-Z_]+) ")
+    list(APPEND extended_flags ${CMAKE_MATCH_1})
+  elseif(block STREQUAL "Section" AND line MATCHES "^Name: ([^ ]+)")
+    set(section "${CMAKE_MATCH_1}")
+    if(section MATCHES "^\\.debug" OR section MATCHES "^/")
+      list(APPEND failures "section ${section}: debug information belongs in the PDB")
+    endif()
+  elseif(block STREQUAL "Section" AND line MATCHES "^VirtualAddress: (.+)$")
+    math(EXPR address "${CMAKE_MATCH_1}")
+    list(APPEND section_addresses ${address})
+  elseif(block STREQUAL "Section" AND line MATCHES "^IMAGE_SCN_(MEM_WRITE|MEM_EXECUTE) ")
+    list(APPEND section_flags ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+
+set(expected_dll_flags DYNAMIC_BASE NX_COMPAT GUARD_CF)
+if(MACHINE STREQUAL "x86")
+  list(APPEND expected_dll_flags NO_SEH)
+else()
+  list(APPEND expected_dll_flags HIGH_ENTROPY_VA)
+endif()
+foreach(flag IN LISTS expected_dll_flags)
+  if(NOT flag IN_LIST dll_flags)
+    string(REPLACE ";" " " have "${dll_flags}")
+    list(APPEND failures "DLL characteristics lack ${flag} (have ${have})")
+  endif()
+endforeach()
+if(NOT MACHINE STREQUAL "ARM64" AND NOT "CET_COMPAT" IN_LIST extended_flags)
+  list(APPEND failures "not marked compatible with CET shadow stacks")
+endif()
+if(NOT PointerToSymbolTable STREQUAL "0x0" OR NOT SymbolCount STREQUAL "0")
+  list(APPEND failures "the DLL carries a symbol table (${SymbolCount} symbols)")
+endif()
+
+# Control Flow Guard: instrumented code, check pointers, and the table of valid targets.
+if(NOT DEFINED load_config_Size)
+  list(APPEND failures "no load configuration")
+else()
+  foreach(flag CF_INSTRUMENTED CF_FUNCTION_TABLE_PRESENT)
+    if(NOT flag IN_LIST guard_flags)
+      string(REPLACE ";" " " have "${guard_flags}")
+      list(APPEND failures "guard flags lack ${flag} (have ${have})")
+    endif()
+  endforeach()
+  if(load_config_GuardCFCheckFunction STREQUAL "0x0")
+    list(APPEND failures "the load configuration has no guard check pointer")
+  endif()
+  if(MACHINE STREQUAL "AMD64" AND load_config_GuardCFCheckDispatch STREQUAL "0x0")
+    list(APPEND failures "the load configuration has no guard dispatch pointer")
+  endif()
+  list(LENGTH guard_targets count)
+  if(NOT count EQUAL load_config_GuardCFFunctionCount OR count EQUAL 0)
+    list(APPEND failures
+         "${count} guard targets listed, ${load_config_GuardCFFunctionCount} counted")
+  endif()
+endif()
+
+# The CodeView record names the PDB beside the DLL, and that PDB is this build's.
+get_filename_component(dll_folder ${DLL} DIRECTORY)
+get_filename_component(dll_stem ${DLL} NAME_WE)
+set(pdb ${dll_folder}/${dll_stem}.pdb)
+if(NOT codeview_entries EQUAL 1 OR NOT PDBFileName STREQUAL "${dll_stem}.pdb")
+  list(APPEND failures "the debug directory names '${PDBFileName}' in ${codeview_entries} CodeView \
+records, expected one naming ${dll_stem}.pdb")
+endif()
+set(symbols_found "")
+if(NOT EXISTS ${pdb})
+  list(APPEND failures "no ${pdb}")
+else()
+  execute_process(COMMAND ${PDBUTIL} dump --summary --publics --l ${pdb}
+    OUTPUT_VARIABLE pdb_dump RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "${PDBUTIL} dump ${pdb} failed (${result})")
+  endif()
+  # The DLL shows the GUID's bytes as stored, the PDB as a GUID: its first three fields are
+  # little-endian.
+  string(REGEX MATCH "GUID: {([0-9A-F-]+)}" ignored "${pdb_dump}")
+  set(pdb_guid "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "\n +Age: ([0-9]+)" ignored "${pdb_dump}")
+  set(pdb_age "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "[() ]" "" bytes "${PDBGUID}")
+  set(dll_guid "")
+  string(LENGTH "${bytes}" length)
+  if(length EQUAL 32)
+    foreach(index RANGE 15)
+      math(EXPR at "${index} * 2")
+      string(SUBSTRING "${bytes}" ${at} 2 byte_${index})
+    endforeach()
+    string(SUBSTRING "${bytes}" 20 12 last)
+    set(dll_guid "${byte_3}${byte_2}${byte_1}${byte_0}-${byte_5}${byte_4}-${byte_7}${byte_6}-\
+${byte_8}${byte_9}-${last}")
+  endif()
+  if(dll_guid STREQUAL "" OR NOT dll_guid STREQUAL pdb_guid OR NOT PDBAge STREQUAL pdb_age)
+    list(APPEND failures "the DLL asks for PDB {${dll_guid}} age ${PDBAge}, ${pdb} is \
+{${pdb_guid}} age ${pdb_age}")
+  endif()
+
+  # Every function the spooler calls through a pointer: the entry point, the exports, and the
+  # functions of the tables InitializePrintMonitor(2) hand it, found in the PDB's publics (C++
+  # names by their mangled form, x86's with its underscore).
+  math(EXPR entry "${AddressOfEntryPoint}")
+  set(targets "entry point=${entry}")
+  set(table_functions PJLMonOpenPortEx PJLMonOpenPortEx2 PJLMonStartDocPort PJLWritePort
+      PJLMonReadPort PJLMonEndDocPort PJLMonClosePort GetPrinterDataFromPort PJLMonShutdown
+      PJLMonSendRecvBidiDataFromPort)
+  foreach(name IN LISTS expected_exports table_functions)
+    string(LENGTH "${name}" length)
+    set(address "`\n +flags = function, addr = ([0-9]+):([0-9]+)")
+    set(found "")
+    foreach(form "_?${name}(@[0-9]+)?" "_?_Z${length}${name}[A-Za-z0-9_]*(@[0-9]+)?")
+      if(found STREQUAL "" AND pdb_dump MATCHES "S_PUB32 [^`]*`${form}${address}")
+        set(found "${CMAKE_MATCH_2};${CMAKE_MATCH_3}")
+      endif()
+    endforeach()
+    if(found)
+      list(GET found 0 section_number)
+      list(GET found 1 offset)
+      math(EXPR index "${section_number} - 1")
+      list(GET section_addresses ${index} base)
+      math(EXPR rva "${base} + ${offset}")
+      list(APPEND targets "${name}=${rva}")
+    else()
+      list(APPEND failures "the PDB's publics have no function ${name}")
+    endif()
+  endforeach()
+  foreach(target IN LISTS targets)
+    string(REGEX REPLACE "^(.*)=([0-9]+)$" "\\1;\\2" pair "${target}")
+    list(GET pair 0 name)
+    list(GET pair 1 rva)
+    if(NOT rva IN_LIST guard_targets)
+      math(EXPR hex "${rva}" OUTPUT_FORMAT HEXADECIMAL)
+      list(APPEND failures "${name} (RVA ${hex}) is not a valid call target for the guard")
+    endif()
+  endforeach()
+
+  # Line tables for the monitor's own sources.
+  foreach(source monitor/entry.cpp monitor/write_path.cpp printer/status_reader.cpp
+          settings/settings_memory.cpp)
+    set(lines_of_code "\n +[0-9]+:[0-9A-F]+-[0-9A-F]+, line/addr entries = [1-9]")
+    if(NOT pdb_dump MATCHES "/${source} \\(MD5: [0-9A-F]+\\)${lines_of_code}")
+      list(APPEND failures "the PDB has no line table for ${source}")
+    endif()
+  endforeach()
+endif()
+
 file(SIZE ${DLL} size)
 message(STATUS "${DLL}: ${machine}, ${size} bytes")
 message(STATUS "  imports: ${imports}")
 message(STATUS "  exports: ${exports}")
+message(STATUS "  DLL characteristics: ${dll_flags} ${extended_flags}; guard: ${guard_flags}, \
+${load_config_GuardCFFunctionCount} targets; symbols in ${PDBFileName}")
 if(failures)
   list(JOIN failures "\n  " text)
   message(FATAL_ERROR "languagemonitor.dll interface check failed:\n  ${text}")

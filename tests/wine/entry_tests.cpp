@@ -2,6 +2,8 @@
 // DLL: the real loader, registry, calling convention and structure layout.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/wine/host.h"
 
 namespace {
@@ -117,7 +119,8 @@ TEST(MonitorTable, HasTheSpoolersLayoutAndOnlyTheMonitorsEntries) {
   EXPECT_EQ(m.pfnXcvDataPort, nullptr);
   EXPECT_EQ(m.pfnXcvClosePort, nullptr);
 
-  // The seven entries of the monitor itself, each the DLL's own code.
+  // The seven entries of the monitor itself, each the DLL's own code, and each a target the
+  // spooler's indirect calls may reach where Control Flow Guard is enforced.
   const void* filled[] = {reinterpret_cast<void*>(m.pfnOpenPortEx),
                           reinterpret_cast<void*>(m.pfnStartDocPort),
                           reinterpret_cast<void*>(m.pfnWritePort),
@@ -127,7 +130,17 @@ TEST(MonitorTable, HasTheSpoolersLayoutAndOnlyTheMonitorsEntries) {
                           reinterpret_cast<void*>(m.pfnGetPrinterDataFromPort)};
   for (const void* entry : filled) {
     EXPECT_TRUE(IsInsideMonitorImage(entry)) << entry;
+    EXPECT_TRUE(IsGuardedCallTarget(entry)) << entry;
   }
+  // Not a table's entry, so not a target: the table is no list of every function.
+  EXPECT_FALSE(IsGuardedCallTarget(static_cast<const BYTE*>(filled[0]) + 1));
+  // Wine's loader leaves the DLL's own check in place (it does not enforce the guard); Windows
+  // replaces it with its own.
+  const void* check = GuardCheckFunction();
+  ASSERT_NE(check, nullptr);
+  std::printf("guard check: %s\n", IsInsideMonitorImage(check)
+                                       ? "the DLL's own, letting every target through"
+                                       : "the loader's");
   DeleteTestRegistryKey();
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -155,6 +156,67 @@ bool IsInsideMonitorImage(const void* address) {
   auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   auto p = static_cast<const BYTE*>(address);
   return p >= base && p < base + nt->OptionalHeader.SizeOfImage;
+}
+
+namespace {
+
+// The guard's fields of the PE format's load configuration, which this winnt.h does not declare:
+// the check pointer's address, then after the dispatch pointer the table, its count and the flags.
+struct GuardFields {
+  uintptr_t checkPointer;
+  uintptr_t table;
+  uintptr_t count;
+  DWORD flags;
+};
+
+bool ReadGuardFields(GuardFields* fields) {
+  auto base = reinterpret_cast<const BYTE*>(loaded.module);
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+  const size_t checkAt = sizeof(void*) == 8 ? 112 : 72;
+  const size_t flagsAt = checkAt + 4 * sizeof(void*);
+  if (directory.VirtualAddress == 0 || directory.Size < flagsAt + sizeof(DWORD)) {
+    return false;
+  }
+  const BYTE* config = base + directory.VirtualAddress;
+  memcpy(&fields->checkPointer, config + checkAt, sizeof(void*));
+  memcpy(&fields->table, config + checkAt + 2 * sizeof(void*), sizeof(void*));
+  memcpy(&fields->count, config + checkAt + 3 * sizeof(void*), sizeof(void*));
+  memcpy(&fields->flags, config + flagsAt, sizeof(DWORD));
+  return true;
+}
+
+}  // namespace
+
+bool IsGuardedCallTarget(const void* address) {
+  constexpr DWORD kFunctionTablePresent = 0x400;
+  GuardFields fields{};
+  if (!ReadGuardFields(&fields) || (fields.flags & kFunctionTablePresent) == 0) {
+    return false;
+  }
+  // Each entry is an RVA, followed by as many bytes of metadata as the top four flag bits say.
+  const size_t stride = sizeof(DWORD) + (fields.flags >> 28);
+  const auto rva = static_cast<DWORD>(static_cast<const BYTE*>(address) -
+                                      reinterpret_cast<const BYTE*>(loaded.module));
+  auto entries = reinterpret_cast<const BYTE*>(fields.table);
+  for (uintptr_t i = 0; i < fields.count; ++i) {
+    DWORD entry;
+    memcpy(&entry, entries + i * stride, sizeof(entry));
+    if (entry == rva) {
+      return true;
+    }
+  }
+  return false;
+}
+
+const void* GuardCheckFunction() {
+  GuardFields fields{};
+  if (!ReadGuardFields(&fields) || fields.checkPointer == 0) {
+    return nullptr;
+  }
+  return *reinterpret_cast<const void* const*>(fields.checkPointer);
 }
 
 void DeleteTestRegistryKey() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kTestRegistryRoot); }

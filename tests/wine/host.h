@@ -42,6 +42,13 @@ const StandInSpooler& Spooler();
 // True when the address lies inside the DLL's mapped image.
 bool IsInsideMonitorImage(const void* address);
 
+// What the DLL's load configuration, as mapped, tells of Control Flow Guard: whether the address
+// is in its table of valid indirect call targets, and where its check pointer leads (the DLL's
+// own check, which lets every target through, until a loader that enforces the guard replaces
+// it).
+bool IsGuardedCallTarget(const void* address);
+const void* GuardCheckFunction();
+
 // The registry key the tests hand to InitializePrintMonitor, below HKEY_LOCAL_MACHINE.
 extern const wchar_t kTestRegistryRoot[];
 void DeleteTestRegistryKey();

@@ -1,6 +1,6 @@
 // Frames larger than a page. Before such a function moves the stack pointer down, its code calls
-// __chkstk (for ARM64 our own, cmake/aarch64-w64-mingw32/chkstk.S; for x86 and x64 the
-// compiler's), which must touch every new page in order from the top, so that the system commits
+// __chkstk (for ARM64 our own, cmake/aarch64-w64-mingw32/chkstk.S; for x86 and x64
+// compiler-rt's), which must touch every new page in order from the top, so that the system commits
 // the stack a guard page at a time and reports a stack overflow at its end, and must leave every
 // register that carries an argument as it was.
 #include <gtest/gtest.h>
