@@ -102,19 +102,22 @@ class Sse2ByteFinder {
     }
     // Here end_ > block_ + 32: another byte is left, and a whole block fits into the data.
     const DWORD lastWhole = end_ - kBlock;
-    DWORD block = block_ + kBlock;
-    for (; block <= lastWhole; block += kBlock) {
+    // Walked by pointer: an index of 32 bits would be widened again at every step.
+    const BYTE* p = data_ + block_ + kBlock;
+    const BYTE* const last = data_ + lastWhole;
+    for (; p <= last; p += kBlock) {
       const __m128i low =
-          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + block)), needle_);
-      const __m128i high = _mm_cmpeq_epi8(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + block + 16)), needle_);
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), needle_);
+      const __m128i high =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), needle_);
       if (_mm_movemask_epi8(_mm_or_si128(low, high)) != 0) {
-        block_ = block;
+        block_ = static_cast<DWORD>(p - data_);
         mask_ = static_cast<unsigned>(_mm_movemask_epi8(low)) |
                 static_cast<unsigned>(_mm_movemask_epi8(high)) << 16;
         return true;
       }
     }
+    const DWORD block = static_cast<DWORD>(p - data_);
     block_ = block;
     if (block == end_) {
       return false;
