@@ -150,15 +150,15 @@ const wchar_t kTestRegistryRoot[] =
 const LoadedMonitor& Monitor() { return loaded; }
 const StandInSpooler& Spooler() { return spooler; }
 
-bool IsInsideMonitorImage(const void* address) {
-  auto base = reinterpret_cast<const BYTE*>(loaded.module);
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  auto p = static_cast<const BYTE*>(address);
-  return p >= base && p < base + nt->OptionalHeader.SizeOfImage;
-}
-
 namespace {
+
+const BYTE* MonitorBase() { return reinterpret_cast<const BYTE*>(loaded.module); }
+
+// The optional header of the DLL as mapped.
+const IMAGE_OPTIONAL_HEADER& MonitorHeader() {
+  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(MonitorBase());
+  return reinterpret_cast<const IMAGE_NT_HEADERS*>(MonitorBase() + dos->e_lfanew)->OptionalHeader;
+}
 
 // The guard's fields of the PE format's load configuration, which this winnt.h does not declare:
 // the check pointer's address, then after the dispatch pointer the table, its count and the flags.
@@ -170,17 +170,14 @@ struct GuardFields {
 };
 
 bool ReadGuardFields(GuardFields* fields) {
-  auto base = reinterpret_cast<const BYTE*>(loaded.module);
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   const IMAGE_DATA_DIRECTORY& directory =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+      MonitorHeader().DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
   const size_t checkAt = sizeof(void*) == 8 ? 112 : 72;
   const size_t flagsAt = checkAt + 4 * sizeof(void*);
   if (directory.VirtualAddress == 0 || directory.Size < flagsAt + sizeof(DWORD)) {
     return false;
   }
-  const BYTE* config = base + directory.VirtualAddress;
+  const BYTE* config = MonitorBase() + directory.VirtualAddress;
   memcpy(&fields->checkPointer, config + checkAt, sizeof(void*));
   memcpy(&fields->table, config + checkAt + 2 * sizeof(void*), sizeof(void*));
   memcpy(&fields->count, config + checkAt + 3 * sizeof(void*), sizeof(void*));
@@ -190,6 +187,11 @@ bool ReadGuardFields(GuardFields* fields) {
 
 }  // namespace
 
+bool IsInsideMonitorImage(const void* address) {
+  auto p = static_cast<const BYTE*>(address);
+  return p >= MonitorBase() && p < MonitorBase() + MonitorHeader().SizeOfImage;
+}
+
 bool IsGuardedCallTarget(const void* address) {
   constexpr DWORD kFunctionTablePresent = 0x400;
   GuardFields fields{};
@@ -198,8 +200,7 @@ bool IsGuardedCallTarget(const void* address) {
   }
   // Each entry is an RVA, followed by as many bytes of metadata as the top four flag bits say.
   const size_t stride = sizeof(DWORD) + (fields.flags >> 28);
-  const auto rva = static_cast<DWORD>(static_cast<const BYTE*>(address) -
-                                      reinterpret_cast<const BYTE*>(loaded.module));
+  const auto rva = static_cast<DWORD>(static_cast<const BYTE*>(address) - MonitorBase());
   auto entries = reinterpret_cast<const BYTE*>(fields.table);
   for (uintptr_t i = 0; i < fields.count; ++i) {
     DWORD entry;
